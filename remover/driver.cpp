@@ -1,0 +1,206 @@
+#include "remover/driver.hpp"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "remover/identity.hpp"
+#include "remover/startup_checks.hpp"
+#include "replay/format.hpp"
+#include "replay/log/log.hpp"
+
+namespace remover {
+
+namespace {
+
+namespace log = replay::log;
+
+constexpr char separator_line[] = "==================================================";
+constexpr char short_separator_line[] = "=================================================";
+constexpr DWORD os_version_info_size = 148;
+static_assert(sizeof(OSVERSIONINFOA) == os_version_info_size);
+constexpr DWORD log_wait_ms = 3000;
+constexpr DWORD temp_path_chars = 260;
+
+constexpr char log_file_failure[] =
+    "Unable to create log file. If you need log file make sure that you have permission to write to "
+    "directory where remove.exe is located";
+constexpr char old_windows[] = "This program can be launched on Windows 2000 or higher. Exiting ...";
+constexpr char no_admin_rights[] =
+    "The program is running without Administrative rights.\nRelogin as Administrator and run it again !";
+
+void header(const char* title) {
+    log::message("%s", title);
+    log::message("");
+}
+
+void header(const std::wstring& title) {
+    log::message(L"%s", title.c_str());
+    log::message("");
+}
+
+void separator() {
+    log::message(separator_line);
+    log::message("");
+}
+
+void short_separator() {
+    log::message(short_separator_line);
+    log::message("");
+}
+
+std::string display() { return narrow(identity().display_name); }
+
+void attach_log_files(product_remover& remover) {
+    log::attach(new log::console());
+    try {
+        log::attach(new log::file(program_name));
+    } catch (...) {
+        MessageBoxA(nullptr, log_file_failure, "ZENQORemover.exe", MB_OK);
+        remover.submit_log = false;
+    }
+    // The copy in the temporary folder has no handling of its own.
+    char temp[temp_path_chars] = {};
+    GetTempPathA(temp_path_chars, temp);
+    log::attach(new log::file(std::string(temp) + program_name));
+}
+
+void check_windows_version() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = os_version_info_size;
+    GetVersionExA(&info);  // a failed call leaves the major version 0
+    if (info.dwMajorVersion < 5) {
+        log::message(old_windows);
+        MessageBoxA(nullptr, old_windows, " force remover version 1.2.3.0", MB_OK);
+        finish_abnormally();
+    }
+}
+
+void check_administrator() {
+    const std::wstring title = replay::wformat(L"%s force remover", identity().display_name.c_str());
+    if (IsRunAsAdministrator(title) != 1) {
+        log::message(no_admin_rights);
+        const std::string caption = replay::format("%s force remover version 1.2.3.0", display().c_str());
+        MessageBoxA(nullptr, no_admin_rights, caption.c_str(), MB_OK);
+        finish_abnormally();
+    }
+}
+
+void remove_scheduled_task(product_remover& remover) {
+    header("**** Removing Scheduled Task  ****");
+    short_separator();
+}
+
+void deal_with_toolkit(product_remover& remover) {
+    header("**** Deal with Toolkit 3.1.x ****");
+    separator();
+}
+
+void remove_common_tray(product_remover& remover) {
+    if (identity().skip_tray == L"1") return;
+    header(replay::wformat(L"**** Remove %sTray ****", identity().folder_name.c_str()));
+    separator();
+}
+
+void remove_application_data(product_remover& remover) {
+    header(replay::wformat(L"**** Removing %s Specific AppData folders ****", identity().display_name.c_str()));
+    short_separator();
+}
+
+void clean_registry(product_remover& remover) {
+    header("**** Cleaning SOFTWARE registry ****");
+    clean_software_registry(remover);
+    separator();
+}
+
+void remove_product_shortcuts(product_remover& remover) {
+    header(replay::wformat(L"**** Removing %s shortcuts ****", identity().display_name.c_str()));
+    separator();
+}
+
+void clean_win8_shortcuts(product_remover& remover) {
+    header("**** Cleaning Win8 Shortcuts ****");
+    separator();
+}
+
+void clean_program_files(product_remover& remover) {
+    header("**** Cleaning Program Files folder ****");
+    separator();
+}
+
+void clean_virtual_store(product_remover& remover) {
+    header("**** Removing files from Virtual Store ****");
+    separator();
+}
+
+int run_removal() {
+    load_identity();
+    auto remover = std::make_unique<product_remover>(display());
+    remover->submit_log = true;
+    attach_log_files(*remover);
+
+    log::message("");
+    log::message("%s force remover version 1.2.3.0", display().c_str());
+    log::message("");
+    log::message("%s", describe_os_version().c_str());
+    log::message("");
+
+    check_windows_version();
+    check_administrator();
+
+    close_running_applications(*remover);
+    remove_scheduled_task(*remover);
+    deal_with_toolkit(*remover);
+    remove_common_tray(*remover);
+    remove_application_data(*remover);
+    clean_registry(*remover);
+    remove_product_shortcuts(*remover);
+    clean_win8_shortcuts(*remover);
+    clean_program_files(*remover);
+    clean_virtual_store(*remover);
+
+    log::message("%s force remover version 1.2.3.0 completed OK.", display().c_str());
+    log::message("");
+    log::message("");
+    log::message("");
+    log::shutdown();
+    submit_log_or_wait(*remover, program_name);
+    return 0;
+}
+
+}  // namespace
+
+void finish_abnormally() {
+    log::message("");
+    log::message("%s force remover version 1.2.3.0 completed abnormally.", display().c_str());
+    log::message("");
+    log::shutdown();
+    std::exit(1);
+}
+
+void close_running_applications(product_remover& remover) {
+    header("**** Close running application ****");
+    separator();
+}
+
+void clean_software_registry(product_remover& remover) {}
+
+void submit_log_or_wait(product_remover& remover, const std::string& program) {
+    if (!remover.submit_log) {
+        // Without the log file there is nothing to send: keep the console
+        // readable for a moment instead.
+        Sleep(log_wait_ms);
+    }
+}
+
+int run() {
+    try {
+        return run_removal();
+    } catch (...) {
+        MessageBoxA(nullptr, "Internal error!", "Error", MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+}
+
+}  // namespace remover

@@ -1,0 +1,3 @@
+#include "remover/driver.hpp"
+
+int main() { return remover::run(); }

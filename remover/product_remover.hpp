@@ -1,0 +1,21 @@
+#pragma once
+// The context of one removal run: what discovery found and what the end of
+// the run needs.
+#include <string>
+#include <vector>
+
+namespace remover {
+
+struct product_remover {
+    explicit product_remover(const std::string& name) : product_name(name) {}
+
+    std::string install_dir;     // ends with a backslash once resolved
+    std::string version_string;  // DisplayVersion as found
+    int version = -1;            // version code
+    std::string user_email;      // from the shared suite
+    bool submit_log = false;     // cleared when the main log file cannot be created
+    std::string product_name;
+    std::vector<std::wstring> uninstall_keys;  // Uninstall subkeys of the product
+};
+
+}  // namespace remover

@@ -1,0 +1,96 @@
+#include "replay/lock.hpp"
+
+#include "replay/exception.hpp"
+
+namespace replay {
+
+mutex::mutex() { InitializeCriticalSection(&section_); }
+
+mutex::~mutex() { DeleteCriticalSection(&section_); }
+
+void mutex::lock() { EnterCriticalSection(&section_); }
+
+void mutex::unlock() { LeaveCriticalSection(&section_); }
+
+namespace {
+
+DWORD windows_major_version() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExA(&info)) return 0;
+    return info.dwMajorVersion;
+}
+
+}  // namespace
+
+std::string real_mutex::system_name(const std::string& name, DWORD major_version) {
+    if (major_version > 4) {
+        if (name.find('\\') == std::string::npos) return "Global\\" + name;
+        return name;
+    }
+    // NT 4 has no namespaces: only the part after the last backslash.
+    const size_t last = name.rfind('\\');
+    return last == std::string::npos ? name : name.substr(last + 1);
+}
+
+real_mutex::real_mutex(const std::string& name) : handle_(nullptr) {
+    // A null DACL lets every account open the mutex, so that writers running
+    // under other accounts serialise on the same file.
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, /*present=*/TRUE, /*dacl=*/nullptr, /*defaulted=*/FALSE);
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = &descriptor;
+    attributes.bInheritHandle = FALSE;
+
+    const std::string full_name = system_name(name, windows_major_version());
+    handle_ = CreateMutexA(&attributes, /*initial_owner=*/FALSE, full_name.c_str());
+    if (handle_ == nullptr) {
+        handle_ = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, /*inherit=*/FALSE, full_name.c_str());
+    }
+    if (handle_ == nullptr) {
+        const DWORD error = GetLastError();
+        throw exception("OpenMutex returned 0x%08x", static_cast<unsigned>(error));
+    }
+}
+
+real_mutex::~real_mutex() { CloseHandle(handle_); }
+
+void real_mutex::lock() {
+    if (WaitForSingleObject(handle_, INFINITE) == WAIT_FAILED) {
+        const DWORD error = GetLastError();
+        throw exception("WaitForSingleObject returned 0x%08x", static_cast<unsigned>(error));
+    }
+}
+
+void real_mutex::unlock() {
+    if (!ReleaseMutex(handle_)) {
+        const DWORD error = GetLastError();
+        throw exception("ReleaseMutex returned 0x%08x", static_cast<unsigned>(error));
+    }
+}
+
+scope::scope(scope_semantics* target) : target_(target) {
+    if (target_ != nullptr) target_->lock();
+}
+
+scope::~scope() {
+    try {
+        unlock();
+    } catch (...) {
+        // A release that fails while unwinding cannot be reported.
+    }
+}
+
+void scope::lock() {
+    if (target_ != nullptr) target_->lock();
+}
+
+void scope::unlock() {
+    scope_semantics* target = target_;
+    target_ = nullptr;
+    if (target != nullptr) target->unlock();
+}
+
+}  // namespace replay

@@ -1,0 +1,70 @@
+#pragma once
+// Lock classes the log rests on. Every lock is taken through a replay::scope,
+// so that an exception releases it.
+#include <windows.h>
+
+#include <string>
+
+namespace replay {
+
+class scope_semantics {
+public:
+    virtual void lock() = 0;
+    virtual void unlock() = 0;
+    virtual ~scope_semantics() = default;
+};
+
+// In-process lock over a critical section; recursive within one thread.
+class mutex : public scope_semantics {
+public:
+    mutex();
+    mutex(const mutex&) = delete;
+    mutex& operator=(const mutex&) = delete;
+    ~mutex() override;
+    void lock() override;
+    void unlock() override;
+
+private:
+    CRITICAL_SECTION section_;
+};
+
+// Named, system-wide mutex that every account can open. On Windows 2000 and
+// later a name without a backslash lives in the global namespace ("Global\");
+// on NT 4 everything up to the last backslash is dropped.
+// The constructor raises replay::exception "OpenMutex returned 0x%08x" when
+// the mutex can be neither created nor opened; lock and unlock raise
+// "WaitForSingleObject returned 0x%08x" and "ReleaseMutex returned 0x%08x".
+// An abandoned mutex is taken over silently.
+class real_mutex : public scope_semantics {
+public:
+    explicit real_mutex(const std::string& name);
+    real_mutex(const real_mutex&) = delete;
+    real_mutex& operator=(const real_mutex&) = delete;
+    ~real_mutex() override;
+    void lock() override;
+    void unlock() override;
+
+    // The name the mutex is created under, for the given requested name and
+    // Windows major version.
+    static std::string system_name(const std::string& name, DWORD major_version);
+
+private:
+    HANDLE handle_;
+};
+
+// Locks the held object on construction and unlocks it once, on unlock() or
+// on destruction. A null object is allowed and does nothing.
+class scope : public scope_semantics {
+public:
+    explicit scope(scope_semantics* target);
+    scope(const scope&) = delete;
+    scope& operator=(const scope&) = delete;
+    ~scope() override;
+    void lock() override;
+    void unlock() override;
+
+private:
+    scope_semantics* target_;
+};
+
+}  // namespace replay

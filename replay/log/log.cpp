@@ -1,0 +1,271 @@
+#include "replay/log/log.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "replay/format.hpp"
+#include "replay/unicode/unicode.hpp"
+
+namespace replay::log {
+
+namespace {
+
+constexpr char level_markers[] = "# +!>@";
+constexpr std::uint32_t no_size_limit = 0xFFFFFFFF;
+constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
+constexpr DWORD byte_order_mark_size = 3;
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD share_read_write = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+replay::mutex& global_lock() {
+    static replay::mutex lock;
+    return lock;
+}
+
+dispatcher* the_dispatcher = nullptr;
+
+std::string console_text(const std::string& utf8_text) {
+    const std::wstring wide = unicode::to_wide(utf8_text, unicode::utf8);
+    try {
+        return unicode::to_narrow(wide, unicode::oem, /*strict=*/true);
+    } catch (const unicode::generic&) {
+    }
+    // Some character has no form in the console's code page: convert one at
+    // a time and show "?" for those that do not convert.
+    std::string result;
+    for (wchar_t c : wide) {
+        try {
+            result += unicode::to_narrow(std::wstring(1, c), unicode::oem, /*strict=*/true);
+        } catch (const unicode::generic&) {
+            result += '?';
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string make_prefix(const SYSTEMTIME& time, int level) {
+    const char marker = level >= 0 && level <= 5 ? level_markers[level] : '?';
+    return format("%.4d/%.2d/%.2d %.2d:%.2d:%.2d %c  ", time.wYear, time.wMonth, time.wDay,
+                  time.wHour, time.wMinute, time.wSecond, marker);
+}
+
+listener::~listener() = default;
+
+void console::write(int /*level*/, const std::string& prefix, const std::string& text) {
+    const std::string shown = console_text(text);
+    std::fwrite(prefix.data(), 1, prefix.size(), stdout);
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string file::mutex_name(const std::string& base_name) {
+    std::string result = "log-" + base_name;
+    for (char& c : result) {
+        if (c == '\\') c = '_';
+    }
+    return result;
+}
+
+file::file(const std::string& base_name)
+    : file_mutex(mutex_name(base_name)),
+      name(base_name),
+      max_size(no_size_limit),
+      backups(0),
+      handle(INVALID_HANDLE_VALUE) {
+    const std::string path = name + ".log.txt";
+    handle = CreateFileA(path.c_str(), GENERIC_WRITE, share_all, /*security=*/nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, /*template=*/nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // Systems without FILE_SHARE_DELETE support refuse the first request.
+        handle = CreateFileA(path.c_str(), GENERIC_WRITE, share_read_write, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        throw generic(std::string("CreateFile failed: ") + system_error_text(error));
+    }
+    // Another process may create the same file at the same moment: only one
+    // of them must write the mark.
+    scope guard(&file_mutex);
+    if (GetFileSize(handle, nullptr) == 0) {
+        DWORD written = 0;
+        WriteFile(handle, byte_order_mark, byte_order_mark_size, &written, nullptr);
+    }
+}
+
+file::~file() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+}
+
+void file::truncate() {
+    SetFilePointer(handle, 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(handle);
+    DWORD written = 0;
+    WriteFile(handle, byte_order_mark, byte_order_mark_size, &written, nullptr);
+}
+
+void file::rotate() {
+    const std::string current = format("%s.log.txt", name.c_str());
+    auto backup = [this](std::uint32_t number) {
+        return format("%s.%i.log.txt", name.c_str(), static_cast<int>(number));
+    };
+    if (backups == 1) DeleteFileA(backup(1).c_str());
+    // Backup 1 is the oldest: take the first free number.
+    for (std::uint32_t i = 1; i <= backups; ++i) {
+        if (CopyFileA(current.c_str(), backup(i).c_str(), /*fail_if_exists=*/TRUE)) return;
+    }
+    // Every number is taken: drop the oldest, move the others down, and copy
+    // to the newest. This is tried once; when the copy still fails (a full
+    // disk, say) the file is neither saved nor cut, and the line is written.
+    for (std::uint32_t j = 1; j < backups; ++j) {
+        if (!MoveFileExA(backup(j + 1).c_str(), backup(j).c_str(), MOVEFILE_REPLACE_EXISTING)) break;
+    }
+    if (CopyFileA(current.c_str(), backup(backups).c_str(), TRUE)) return;
+    throw generic("log rotation failed");
+}
+
+void file::write(int /*level*/, const std::string& prefix, const std::string& text) {
+    scope guard(&file_mutex);
+    // A failed size query reports 0xFFFFFFFF and so counts as the limit.
+    if (GetFileSize(handle, nullptr) >= max_size) {
+        bool saved = true;
+        if (backups > 0) {
+            try {
+                rotate();
+            } catch (const generic&) {
+                saved = false;
+            }
+        }
+        if (saved) truncate();
+    }
+    const std::string line = format("%s%s\r\n", prefix.c_str(), text.c_str());
+    SetFilePointer(handle, 0, nullptr, FILE_END);
+    DWORD written = 0;
+    WriteFile(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+proxy::proxy(dispatcher* target, const std::string& tag) : target_(target), tag_(tag) {}
+
+void proxy::write(int level, const std::string& /*prefix*/, const std::string& text) {
+    target_->write(level, unicode::to_wide(tag_ + text, unicode::utf8));
+}
+
+dispatcher::~dispatcher() { clear(); }
+
+void dispatcher::attach(listener* target, int min_level) {
+    std::unique_ptr<listener> owned(target);
+    scope guard(this);
+    listeners_.emplace(min_level, std::move(owned));
+}
+
+void dispatcher::clear() {
+    scope guard(this);
+    listeners_.clear();
+}
+
+void dispatcher::write(int level, const std::wstring& text) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const std::string prefix = make_prefix(now, level);
+    std::wstring line = text;
+    int effective = level;
+    if (level == level_error_with_exception) {
+        line = describe_current_exception(line);
+        effective = level_error;
+    }
+    const std::string utf8_line = unicode::to_narrow(line, unicode::utf8, /*strict=*/true);
+
+    scope guard(this);
+    // Highest minimum level first; among equal keys the newest listener first.
+    auto it = listeners_.upper_bound(effective);
+    while (it != listeners_.begin()) {
+        --it;
+        it->second->write(effective, prefix, utf8_line);
+    }
+}
+
+void dispatcher::write(int level, const std::string& text) {
+    std::wstring wide;
+    try {
+        wide = unicode::to_wide(text, unicode::ansi);
+    } catch (const unicode::generic&) {
+        try {
+            wide = unicode::to_wide(text, unicode::utf8);
+        } catch (const unicode::generic&) {
+            wide = L"replay::log: unable to convert input to unicode";
+        }
+    }
+    write(level, wide);
+}
+
+void dispatcher::printf(int level, const wchar_t* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const std::wstring text = vwformat(fmt, args);
+    va_end(args);
+    write(level, text);
+}
+
+dispatcher& instance() {
+    if (the_dispatcher == nullptr) the_dispatcher = new dispatcher();
+    return *the_dispatcher;
+}
+
+void attach(listener* target) {
+    std::unique_ptr<listener> owned(target);
+    scope guard(&global_lock());
+    instance().attach(owned.release());
+}
+
+void shutdown() {
+    scope guard(&global_lock());
+    delete the_dispatcher;
+    the_dispatcher = nullptr;
+}
+
+void write(int level, const std::string& text) {
+    scope guard(&global_lock());
+    instance().write(level, text);
+}
+
+void write(int level, const std::wstring& text) {
+    scope guard(&global_lock());
+    instance().write(level, text);
+}
+
+void message(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const std::string text = vformat(fmt, args);
+    va_end(args);
+    write(level_message, text);
+}
+
+void message(const wchar_t* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const std::wstring text = vwformat(fmt, args);
+    va_end(args);
+    write(level_message, text);
+}
+
+void error(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const std::string text = vformat(fmt, args);
+    va_end(args);
+    write(level_error, text);
+}
+
+void error(const wchar_t* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const std::wstring text = vwformat(fmt, args);
+    va_end(args);
+    write(level_error, text);
+}
+
+}  // namespace replay::log

@@ -1,0 +1,32 @@
+#pragma once
+// Conversions between UTF-16 and multi-byte code pages, and charset names to
+// code pages. Code page numbers pass to Windows unchanged, except latin1 (-1),
+// the library's own direct byte mapping (U+0000 to U+00FF).
+#include <string>
+
+#include "replay/exception.hpp"
+
+namespace replay::unicode {
+
+constexpr int ansi = 0;     // CP_ACP
+constexpr int oem = 1;      // CP_OEMCP
+constexpr int utf8 = 65001;
+constexpr int latin1 = -1;
+
+REPLAY_DECLARE_EXCEPTION(generic, replay::exception, "unicode");
+REPLAY_DECLARE_EXCEPTION(out_of_memory, generic, "out_of_memory");
+REPLAY_DECLARE_EXCEPTION(invalid_codepage, generic, "invalid_codepage");
+REPLAY_DECLARE_EXCEPTION(unmappable_character, generic, "unmappable_character");
+
+// Raises invalid_codepage, unmappable_character (invalid input where the code
+// page is checked), out_of_memory or generic.
+std::wstring to_wide(const std::string& text, int code_page);
+
+// With strict set, a character that the code page cannot represent raises
+// unmappable_character instead of becoming the default character.
+std::string to_narrow(const std::wstring& text, int code_page, bool strict);
+
+// The code page for a charset name as MIME headers give it; -1 when unknown.
+int codepage_from_name(const std::string& name);
+
+}  // namespace replay::unicode
