@@ -1,0 +1,259 @@
+// box_answerer: watches the Wine prefix it runs in for message boxes of other
+// processes, writes one JSON line per box to a file and answers each box by
+// its caption.
+//
+//   box_answerer.exe --out FILE [--timeout SECONDS] [--stop-file FILE]
+//                    [--default ANSWER] [--poll-ms N] [CAPTION=ANSWER ...]
+//
+// ANSWER is one of IDOK IDCANCEL IDABORT IDRETRY IDIGNORE IDYES IDNO
+// IDTRYAGAIN IDCONTINUE, or NONE (record the box, leave it open). A rule
+// applies when the caption equals CAPTION exactly; the text after the last
+// '=' is the answer, so a caption may itself contain '='. Boxes without a
+// rule get the default answer (IDOK unless --default says otherwise).
+//
+// Each line of the output file is a UTF-8 JSON object:
+//   {"ms":412,"caption":"...","text":"...","buttons":[1],"icon":false,
+//    "answer":"IDOK"}
+// "buttons" lists the ids of the box's visible push buttons, "icon" tells
+// whether the box shows an icon, "ms" counts from the start of the helper.
+// Lines are written as soon as a box is seen, before it is answered, so the
+// file is complete even when the helper is ended from outside.
+//
+// The helper stops when the stop file exists or the time limit (default 120
+// seconds) has passed; it exits with 0, or 2 on a command-line error.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// MessageBox dialogs are top-level windows of this class.
+constexpr wchar_t dialog_class[] = L"#32770";
+// Control ids inside a message box: the static text and, in Wine as in
+// Windows, the icon.
+constexpr int text_control_id = 0xFFFF;
+constexpr int icon_control_id = 0x0440;
+// WM_GETTEXT goes to another process; a hung box must not hang the helper.
+constexpr UINT send_timeout_ms = 1000;
+
+struct answer_name {
+    const wchar_t* name;
+    int id;  // 0: leave the box open
+};
+
+constexpr answer_name answers[] = {
+    {L"IDOK", IDOK},         {L"IDCANCEL", IDCANCEL}, {L"IDABORT", IDABORT},
+    {L"IDRETRY", IDRETRY},   {L"IDIGNORE", IDIGNORE}, {L"IDYES", IDYES},
+    {L"IDNO", IDNO},         {L"IDTRYAGAIN", IDTRYAGAIN},
+    {L"IDCONTINUE", IDCONTINUE}, {L"NONE", 0},
+};
+
+// The buttons a message box can carry, in id order.
+constexpr int button_ids[] = {IDOK,     IDCANCEL, IDABORT,    IDRETRY,   IDIGNORE,
+                              IDYES,    IDNO,     IDTRYAGAIN, IDCONTINUE, IDHELP};
+
+// Owner of a kernel handle whose "no handle" value is INVALID_HANDLE_VALUE
+// (CreateFileW).
+class file_handle {
+public:
+    explicit file_handle(HANDLE h) noexcept : h_(h) {}
+    file_handle(const file_handle&) = delete;
+    file_handle& operator=(const file_handle&) = delete;
+    ~file_handle() noexcept {
+        if (valid()) CloseHandle(h_);
+    }
+    bool valid() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const noexcept { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+const answer_name* find_answer(const std::wstring& name) {
+    for (const auto& a : answers)
+        if (name == a.name) return &a;
+    return nullptr;
+}
+
+struct rule {
+    std::wstring caption;
+    const answer_name* answer;
+};
+
+struct options {
+    std::wstring out;
+    std::wstring stop_file;
+    DWORD timeout_ms = 120 * 1000;
+    DWORD poll_ms = 50;
+    const answer_name* default_answer = find_answer(L"IDOK");
+    std::vector<rule> rules;
+};
+
+std::string to_utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size,
+                        nullptr, nullptr);
+    return result;
+}
+
+std::string json_string(const std::wstring& text) {
+    std::string out = "\"";
+    for (const char c : to_utf8(text)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", u);
+            out += buffer;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The text of a window of another process. WM_GETTEXT is marshalled across
+// processes; GetWindowTextW alone would only give the stored window name.
+std::wstring window_text(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, send_timeout_ms,
+                             &length))
+        return {};
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, send_timeout_ms, &copied))
+        return {};
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    return text;
+}
+
+bool visible_child(HWND box, int id) {
+    const HWND child = GetDlgItem(box, id);
+    return child != nullptr && IsWindowVisible(child);
+}
+
+bool parse_options(int argc, wchar_t** argv, options& opts) {
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (arg == L"--out" && has_value) {
+            opts.out = argv[++i];
+        } else if (arg == L"--stop-file" && has_value) {
+            opts.stop_file = argv[++i];
+        } else if (arg == L"--timeout" && has_value) {
+            opts.timeout_ms = static_cast<DWORD>(_wtof(argv[++i]) * 1000.0);
+        } else if (arg == L"--poll-ms" && has_value) {
+            opts.poll_ms = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else if (arg == L"--default" && has_value) {
+            opts.default_answer = find_answer(argv[++i]);
+            if (!opts.default_answer) {
+                std::fwprintf(stderr, L"box_answerer: unknown answer %ls\n", argv[i]);
+                return false;
+            }
+        } else if (arg.rfind(L"--", 0) != 0 && arg.find(L'=') != std::wstring::npos) {
+            const size_t eq = arg.rfind(L'=');
+            const answer_name* answer = find_answer(arg.substr(eq + 1));
+            if (!answer) {
+                std::fwprintf(stderr, L"box_answerer: unknown answer in rule %ls\n", arg.c_str());
+                return false;
+            }
+            opts.rules.push_back({arg.substr(0, eq), answer});
+        } else {
+            std::fwprintf(stderr, L"box_answerer: unexpected argument %ls\n", arg.c_str());
+            return false;
+        }
+    }
+    if (opts.out.empty()) {
+        std::fwprintf(stderr, L"box_answerer: --out FILE is required\n");
+        return false;
+    }
+    return true;
+}
+
+BOOL CALLBACK collect_boxes(HWND window, LPARAM param) {
+    wchar_t class_name[32] = {};
+    GetClassNameW(window, class_name, static_cast<int>(std::size(class_name)));
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != GetCurrentProcessId() && wcscmp(class_name, dialog_class) == 0 &&
+        IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    options opts;
+    if (!parse_options(argc, argv, opts)) return 2;
+
+    // Shared for reading: the harness reads the file while the helper runs.
+    file_handle out(CreateFileW(opts.out.c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.valid()) {
+        const DWORD error = GetLastError();
+        std::fwprintf(stderr, L"box_answerer: cannot open %ls (error %lu)\n", opts.out.c_str(),
+                      error);
+        return 2;
+    }
+
+    const ULONGLONG start = GetTickCount64();
+    // A box keeps its handle until it is destroyed; one that is left open
+    // (NONE) or answered slowly must be recorded once only.
+    std::set<HWND> seen;
+    for (;;) {
+        if (!opts.stop_file.empty() &&
+            GetFileAttributesW(opts.stop_file.c_str()) != INVALID_FILE_ATTRIBUTES)
+            break;
+        if (GetTickCount64() - start >= opts.timeout_ms) break;
+
+        for (auto it = seen.begin(); it != seen.end();)
+            it = IsWindow(*it) ? std::next(it) : seen.erase(it);
+
+        std::vector<HWND> boxes;
+        EnumWindows(collect_boxes, reinterpret_cast<LPARAM>(&boxes));
+        for (const HWND box : boxes) {
+            if (!seen.insert(box).second) continue;
+            const std::wstring caption = window_text(box);
+            const HWND text_control = GetDlgItem(box, text_control_id);
+            const std::wstring text = text_control ? window_text(text_control) : std::wstring();
+
+            const answer_name* answer = opts.default_answer;
+            for (const auto& r : opts.rules)
+                if (r.caption == caption) answer = r.answer;
+
+            std::string line = "{\"ms\":" + std::to_string(GetTickCount64() - start) +
+                               ",\"caption\":" + json_string(caption) +
+                               ",\"text\":" + json_string(text) + ",\"buttons\":[";
+            bool first = true;
+            for (const int id : button_ids) {
+                if (!visible_child(box, id)) continue;
+                if (!first) line += ',';
+                line += std::to_string(id);
+                first = false;
+            }
+            line += "],\"icon\":";
+            line += visible_child(box, icon_control_id) ? "true" : "false";
+            line += ",\"answer\":" + json_string(answer->name) + "}\n";
+            DWORD written = 0;
+            WriteFile(out.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+
+            if (answer->id != 0)
+                PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer->id, BN_CLICKED), 0);
+        }
+        Sleep(opts.poll_ms);
+    }
+    return 0;
+}

@@ -1,0 +1,97 @@
+#include "replay/lock.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "replay/exception.hpp"
+#include "replay/format.hpp"
+#include "replay/log/log.hpp"
+
+namespace {
+
+class counting_lock : public replay::scope_semantics {
+public:
+    void lock() override { ++locks; }
+    void unlock() override { ++unlocks; }
+    int locks = 0;
+    int unlocks = 0;
+};
+
+TEST(Scope, LocksOnceAndUnlocksOnce) {
+    counting_lock target;
+    {
+        replay::scope guard(&target);
+        EXPECT_EQ(target.locks, 1);
+        guard.unlock();
+        EXPECT_EQ(target.unlocks, 1);
+    }
+    EXPECT_EQ(target.unlocks, 1);  // the destructor does not unlock again
+    {
+        replay::scope guard(&target);
+    }
+    EXPECT_EQ(target.locks, 2);
+    EXPECT_EQ(target.unlocks, 2);
+    replay::scope nothing(nullptr);
+    nothing.lock();
+    nothing.unlock();
+}
+
+TEST(Scope, ReleasesWhenAnExceptionPasses) {
+    counting_lock target;
+    try {
+        replay::scope guard(&target);
+        throw 1;
+    } catch (int) {
+    }
+    EXPECT_EQ(target.unlocks, 1);
+}
+
+TEST(RealMutex, NamingRules) {
+    EXPECT_EQ(replay::real_mutex::system_name("log-ZENQORemover", 5), "Global\\log-ZENQORemover");
+    EXPECT_EQ(replay::real_mutex::system_name("Local\\x", 6), "Local\\x");
+    EXPECT_EQ(replay::real_mutex::system_name("a\\b\\log-x", 4), "log-x");
+    EXPECT_EQ(replay::real_mutex::system_name("log-x", 4), "log-x");
+    EXPECT_EQ(replay::log::file::mutex_name("C:\\users\\root\\Temp\\ZENQORemover"),
+              "log-C:_users_root_Temp_ZENQORemover");
+}
+
+TEST(RealMutex, LivesInTheGlobalNamespace) {
+    const std::string name = "zenqo-test-" + std::to_string(GetCurrentProcessId());
+    replay::real_mutex mutex(name);
+    HANDLE opened = OpenMutexA(SYNCHRONIZE, FALSE, ("Global\\" + name).c_str());
+    ASSERT_NE(opened, nullptr);
+    CloseHandle(opened);
+}
+
+TEST(RealMutex, ExcludesOtherThreadsAndTakesOverAbandonedOwnership) {
+    const std::string name = "zenqo-test-x-" + std::to_string(GetCurrentProcessId());
+    replay::real_mutex mutex(name);
+    mutex.lock();
+    DWORD other_wait = 0;
+    std::thread([&] {
+        HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, ("Global\\" + name).c_str());
+        other_wait = WaitForSingleObject(h, 50);
+        CloseHandle(h);
+    }).join();
+    EXPECT_EQ(other_wait, static_cast<DWORD>(WAIT_TIMEOUT));
+    mutex.unlock();
+
+    // A thread that ends while owning the mutex abandons it.
+    std::thread([&] { mutex.lock(); }).join();
+    EXPECT_NO_THROW(mutex.lock());
+    mutex.unlock();
+}
+
+TEST(RealMutex, ReleaseWithoutOwnershipRaises) {
+    replay::real_mutex mutex("zenqo-test-y-" + std::to_string(GetCurrentProcessId()));
+    try {
+        mutex.unlock();
+        FAIL() << "no exception";
+    } catch (const replay::exception& e) {
+        EXPECT_EQ(e.kind(), "");
+        EXPECT_EQ(e.message(), replay::format("ReleaseMutex returned 0x%08x", ERROR_NOT_OWNER));
+    }
+}
+
+}  // namespace
