@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds both programs (and the tests) into build/x64 and build/x86.
+# Extra arguments go to CMake's configure step, e.g. -DZENQO_MAIL_HOST=...
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+for arch in x64:x86_64 x86:i686; do
+    dir=build/${arch%%:*}
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release \
+          -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${arch##*:}-w64-mingw32.cmake" "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+done
+echo "built: build/x64/ZENQORemover_x64.exe build/x86/ZENQORemover.exe"

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the programs and runs ZENQORemover_x64.exe once in a fresh Wine
+# prefix, then shows the log it wrote.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/setup.sh"
+"$root/tools/build.sh"
+
+prefix="$root/build/demo/prefix"
+trap '"$root/tests/wine/prefix.sh" kill "$prefix"' EXIT
+echo "demo: booting a fresh Wine prefix in $prefix"
+"$root/tests/wine/prefix.sh" create "$prefix"
+
+run_dir="$prefix/drive_c/demo"
+mkdir -p "$run_dir"
+cp "$root/build/x64/ZENQORemover_x64.exe" "$run_dir/"
+echo "demo: running ZENQORemover_x64.exe in C:\\demo"
+cd "$run_dir"
+set +e
+WINEPREFIX=$prefix WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8 \
+    timeout 300 /usr/lib/wine/wine64 ZENQORemover_x64.exe >/dev/null
+rc=$?
+set -e
+echo "demo: exit code $rc; the log C:\\demo\\ZENQORemover.log.txt follows"
+echo
+cat "$run_dir/ZENQORemover.log.txt"
+exit $rc
