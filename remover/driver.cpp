@@ -1,11 +1,14 @@
 #include "remover/driver.hpp"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdlib>
 #include <memory>
 
 #include "remover/identity.hpp"
+#include "remover/paths.hpp"
+#include "remover/processes.hpp"
 #include "remover/startup_checks.hpp"
 #include "replay/format.hpp"
 #include "replay/log/log.hpp"
@@ -87,8 +90,23 @@ void check_administrator() {
     }
 }
 
+// Starts a program of the product without waiting for it. The folder comes
+// from the registry: a path that is not absolute would start whatever lies in
+// the current directory, so such a program is not started.
+void start_product_program(const std::string& file, const char* parameters, const char* directory) {
+    if (!is_absolute_path(file)) return;
+    ShellExecuteA(/*owner=*/nullptr, "open", file.c_str(), parameters, directory, SW_SHOW);
+}
+
 void remove_scheduled_task(product_remover& remover) {
     header("**** Removing Scheduled Task  ****");
+#if defined(ZENQO_X64)
+    const std::string product_exe = remover.install_dir + display() + "64.exe";
+#else
+    const std::string product_exe = remover.install_dir + display() + ".exe";
+#endif
+    start_product_program(product_exe, "-syncremove", nullptr);
+    start_product_program(product_exe, "-uninstall", nullptr);
     short_separator();
 }
 
@@ -181,6 +199,15 @@ void finish_abnormally() {
 
 void close_running_applications(product_remover& remover) {
     header("**** Close running application ****");
+    // Ask the product's interface to close itself first.
+    const std::string ui = remover.install_dir + "UI.exe";
+    start_product_program(ui, "-close", remover.install_dir.c_str());
+    log::message("%s", ui.c_str());
+    remover.close_process_by_name(display() + ".exe");
+    remover.close_process_by_name(display() + "64.exe");
+    remover.close_process_by_name("MsgSys.exe");
+    remover.close_process_by_name("UpDates.exe");
+    remover.close_process_by_name(narrow(identity().launcher_exe));
     separator();
 }
 

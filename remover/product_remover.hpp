@@ -9,6 +9,9 @@ namespace remover {
 struct product_remover {
     explicit product_remover(const std::string& name) : product_name(name) {}
 
+    // Logs and terminates every process whose executable name ends with name.
+    void close_process_by_name(const std::string& name);
+
     std::string install_dir;     // ends with a backslash once resolved
     std::string version_string;  // DisplayVersion as found
     int version = -1;            // version code

@@ -2,7 +2,7 @@
 # Runs a unit-test program in a Wine prefix of its own, made on first use.
 #   run_unit.sh LOADER PREFIX TEST.exe [gtest arguments]
 set -uo pipefail
-loader=$1 prefix=$2 exe=$3
+loader=$1 prefix=$(realpath -m "$2") exe=$(realpath "$3")
 shift 3
 here=$(cd "$(dirname "$0")" && pwd)
 export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8

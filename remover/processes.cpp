@@ -1,0 +1,173 @@
+#include "remover/processes.hpp"
+
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <set>
+
+#include "remover/product_remover.hpp"
+#include "replay/log/log.hpp"
+
+namespace remover {
+
+namespace {
+
+constexpr size_t windows_2000_snapshot_name_chars = 15;
+constexpr DWORD adjust_and_query = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
+static_assert(adjust_and_query == 0x28);
+constexpr DWORD shell_execute_mask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+static_assert(shell_execute_mask == 0x440);
+
+std::string ascii_lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// The comparison covers the final characters only, so a name given with a
+// path, or one that merely ends with the wanted name, matches too.
+bool matches(const char* exe_file, const std::string& lowered_name) {
+    if (lowered_name.empty()) return false;
+    const std::string exe = ascii_lower(exe_file);
+    return exe.size() >= lowered_name.size() &&
+           exe.compare(exe.size() - lowered_name.size(), lowered_name.size(), lowered_name) == 0;
+}
+
+// Calls visit for each process entry until it returns false.
+template <typename Visit>
+void walk_processes(Visit visit) {
+    replay::snapshot_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+        if (!visit(entry)) return;
+    }
+}
+
+bool terminate_process(DWORD id) {
+    replay::process_handle process(OpenProcess(PROCESS_TERMINATE, /*inherit=*/FALSE, id));
+    if (!process) return false;
+    TerminateProcess(process.get(), terminated_exit_code);
+    return true;
+}
+
+}  // namespace
+
+bool is_process_running(const std::string& name) {
+    const std::string lowered = ascii_lower(name);
+    bool found = false;
+    walk_processes([&](const PROCESSENTRY32& entry) {
+        found = matches(entry.szExeFile, lowered);
+        return !found;
+    });
+    return found;
+}
+
+void terminate_processes_by_name(const std::string& name) {
+    const std::string lowered = ascii_lower(name);
+    const DWORD self = GetCurrentProcessId();
+    DWORD parent = 0;
+    bool parent_known = false;
+    std::set<DWORD> targets;
+    walk_processes([&](const PROCESSENTRY32& entry) {
+        if (entry.th32ProcessID == self) {
+            // The product may have started the remover: its parent survives.
+            parent = entry.th32ParentProcessID;
+            parent_known = true;
+        } else if (matches(entry.szExeFile, lowered)) {
+            targets.insert(entry.th32ProcessID);
+        }
+        return true;
+    });
+    for (DWORD id : targets) {
+        if (parent_known && id == parent) continue;
+        if (terminate_process(id)) continue;
+        privilege_scope debug("SeDebugPrivilege");
+        terminate_process(id);
+    }
+}
+
+std::string process_name_for_snapshot(const std::string& name) {
+    if (is_windows_2000() && name.size() > windows_2000_snapshot_name_chars) {
+        return name.substr(0, windows_2000_snapshot_name_chars);
+    }
+    return name;
+}
+
+bool is_windows_2000() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    return GetVersionExA(&info) && info.dwMajorVersion == 5 && info.dwMinorVersion == 0 &&
+           info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+void product_remover::close_process_by_name(const std::string& name) {
+    const std::string short_name = process_name_for_snapshot(name);
+    replay::log::message("Dealing with '%s' process ....", name.c_str());
+    if (is_process_running(short_name)) {
+        replay::log::message("Process with name '%s' is running, let us close it", short_name.c_str());
+        terminate_processes_by_name(short_name);
+    } else {
+        replay::log::message("Process with name '%s' is NOT running ...", short_name.c_str());
+    }
+}
+
+int launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
+                                  const std::wstring& directory) {
+    replay::log::message(L"launch_and_wait_for_exit_code: \"%ls\" %ls", file.c_str(), parameters.c_str());
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = shell_execute_mask;
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = directory.c_str();
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info)) {
+        const DWORD error = GetLastError();
+        replay::log::message("ShellExecuteEx failed. Error: %d", static_cast<int>(error));
+        return 1;
+    }
+    replay::process_handle process(info.hProcess);
+    const DWORD waited = WaitForSingleObject(process.get(), INFINITE);
+    if (waited == WAIT_OBJECT_0) {
+        DWORD exit_code = 0;
+        if (GetExitCodeProcess(process.get(), &exit_code)) {
+            replay::log::message("exit_code: %d", static_cast<int>(exit_code));
+            return static_cast<int>(exit_code);
+        }
+        const DWORD error = GetLastError();
+        replay::log::message("GetExitCodeProcess failed. Error: %d", static_cast<int>(error));
+        return 1;
+    }
+    if (waited == WAIT_ABANDONED) {
+        replay::log::message("WaitForSingleObject returned WAIT_ABANDONED");
+        return 1;
+    }
+    const DWORD error = GetLastError();
+    replay::log::message("WaitForSingleObject failed. Error: %d", static_cast<int>(error));
+    return 1;
+}
+
+privilege_scope::privilege_scope(const char* privilege) : privilege_(privilege) {
+    if (!OpenThreadToken(GetCurrentThread(), adjust_and_query, /*open_as_self=*/FALSE, token_.put()) &&
+        !OpenProcessToken(GetCurrentProcess(), adjust_and_query, token_.put())) {
+        return;
+    }
+    TOKEN_PRIVILEGES wanted = {};
+    wanted.PrivilegeCount = 1;
+    wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!LookupPrivilegeValueA(/*system=*/nullptr, privilege_.c_str(), &wanted.Privileges[0].Luid)) return;
+    DWORD previous_size = 0;
+    adjusted_ = AdjustTokenPrivileges(token_.get(), /*disable_all=*/FALSE, &wanted, sizeof(previous_), &previous_,
+                                      &previous_size) != FALSE;
+}
+
+privilege_scope::~privilege_scope() {
+    if (adjusted_) {
+        AdjustTokenPrivileges(token_.get(), FALSE, &previous_, 0, nullptr, nullptr);
+    }
+}
+
+}  // namespace remover

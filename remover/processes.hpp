@@ -1,0 +1,52 @@
+#pragma once
+// Finding, terminating and starting processes.
+#include <windows.h>
+
+#include <string>
+
+#include "replay/handle.hpp"
+
+namespace remover {
+
+// Exit code given to every process the remover terminates.
+constexpr UINT terminated_exit_code = 255;
+
+// True when a fresh process snapshot has an entry whose executable name ends
+// with name (ASCII case ignored). An empty name matches nothing. A snapshot
+// that cannot be taken or read counts as "not running".
+bool is_process_running(const std::string& name);
+
+// Terminates every process whose executable name ends with name, in ascending
+// order of process id, never the remover itself nor the process that started
+// it. Processes that cannot be opened even with the debug privilege are left
+// alone. Logs nothing, raises nothing.
+void terminate_processes_by_name(const std::string& name);
+
+// Windows 2000 cuts executable names in its snapshots to 15 characters.
+std::string process_name_for_snapshot(const std::string& name);
+
+bool is_windows_2000();
+
+// Starts file hidden, waits for it without time limit and returns its exit
+// code; 1 when it could not be started or waited for. Logs each outcome.
+int launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
+                                  const std::wstring& directory);
+
+// Enables one privilege in the thread's token (or the process token when the
+// thread has none) for its lifetime, then restores the previous state.
+// Failures are ignored: the scope then changes nothing.
+class privilege_scope {
+public:
+    explicit privilege_scope(const char* privilege);
+    privilege_scope(const privilege_scope&) = delete;
+    privilege_scope& operator=(const privilege_scope&) = delete;
+    ~privilege_scope();
+
+private:
+    replay::token_handle token_;
+    std::string privilege_;
+    TOKEN_PRIVILEGES previous_ = {};
+    bool adjusted_ = false;
+};
+
+}  // namespace remover

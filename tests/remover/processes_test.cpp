@@ -1,0 +1,156 @@
+#include "remover/processes.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "replay/log/log.hpp"
+#include "support/recording_listener.hpp"
+#include "support/temp_folder.hpp"
+
+namespace {
+
+std::string own_path() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+}
+
+std::string own_name() {
+    const std::string path = own_path();
+    return path.substr(path.rfind('\\') + 1);
+}
+
+// A copy of this program under another name, sleeping until terminated.
+class sleeper {
+public:
+    sleeper(const test_support::temp_folder& folder, const std::string& exe_name) {
+        const std::string path = folder / exe_name;
+        CopyFileA(own_path().c_str(), path.c_str(), /*fail_if_exists=*/FALSE);
+        std::string command = "\"" + path + "\" --sleep 60000";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        if (CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &info_)) {
+            CloseHandle(info_.hThread);
+        }
+    }
+    sleeper(const sleeper&) = delete;
+    sleeper& operator=(const sleeper&) = delete;
+    ~sleeper() {
+        if (info_.hProcess == nullptr) return;
+        TerminateProcess(info_.hProcess, 0);
+        WaitForSingleObject(info_.hProcess, 5000);
+        CloseHandle(info_.hProcess);
+    }
+    bool started() const { return info_.hProcess != nullptr; }
+    // The exit code once it ended within the wait, else STILL_ACTIVE.
+    DWORD exit_code(DWORD wait_ms = 5000) const {
+        WaitForSingleObject(info_.hProcess, wait_ms);
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return code;
+    }
+    DWORD id() const { return info_.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION info_ = {};
+};
+
+TEST(IsProcessRunning, MatchesTheEndOfTheNameIgnoringCase) {
+    const std::string name = own_name();
+    EXPECT_TRUE(remover::is_process_running(name));
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(remover::is_process_running(upper));
+    EXPECT_TRUE(remover::is_process_running(name.substr(3)));  // a tail of the name
+    EXPECT_FALSE(remover::is_process_running("zq-no-such-program.exe"));
+    EXPECT_FALSE(remover::is_process_running(""));
+}
+
+TEST(TerminateProcessesByName, TerminatesEveryMatchWithCode255) {
+    test_support::temp_folder folder;
+    sleeper first(folder, "ZqMsgSys.exe");
+    sleeper second(folder, "OldZqMsgSys.EXE");
+    sleeper other(folder, "ZqOther.exe");
+    ASSERT_TRUE(first.started() && second.started() && other.started());
+    Sleep(300);  // let them appear in snapshots
+    remover::terminate_processes_by_name("zqmsgsys.exe");
+    EXPECT_EQ(first.exit_code(), 255u);
+    EXPECT_EQ(second.exit_code(), 255u);
+    EXPECT_EQ(other.exit_code(200), static_cast<DWORD>(STILL_ACTIVE));
+}
+
+TEST(TerminateProcessesByName, NeverTheRemoverItself) {
+    test_support::temp_folder folder;
+    sleeper twin(folder, own_name());
+    ASSERT_TRUE(twin.started());
+    Sleep(300);
+    remover::terminate_processes_by_name(own_name());
+    EXPECT_EQ(twin.exit_code(), 255u);  // and this process is still here to see it
+}
+
+TEST(ProcessNameForSnapshot, WholeNameOutsideWindows2000) {
+    ASSERT_FALSE(remover::is_windows_2000());  // Wine reports Windows 7 by default
+    EXPECT_EQ(remover::process_name_for_snapshot("VexarSuiteService.exe"), "VexarSuiteService.exe");
+}
+
+class LaunchAndWait : public ::testing::Test {
+protected:
+    void SetUp() override { replay::log::attach(new test_support::recording_listener(got, "r")); }
+    void TearDown() override { replay::log::shutdown(); }
+    std::vector<std::string> texts() const {
+        std::vector<std::string> result;
+        for (const auto& e : got->entries) result.push_back(e.text);
+        return result;
+    }
+    std::shared_ptr<test_support::journal> got = std::make_shared<test_support::journal>();
+};
+
+TEST_F(LaunchAndWait, ReturnsTheExitCode) {
+    EXPECT_EQ(remover::launch_and_wait_for_exit_code(L"cmd.exe", L"/c exit 3", L""), 3);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"launch_and_wait_for_exit_code: \"cmd.exe\" /c exit 3", "exit_code: 3"}));
+}
+
+TEST_F(LaunchAndWait, MissingFileGivesOne) {
+    EXPECT_EQ(remover::launch_and_wait_for_exit_code(L"C:\\zq-missing\\setup.exe", L"-x", L""), 1);
+    const auto lines = texts();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "launch_and_wait_for_exit_code: \"C:\\zq-missing\\setup.exe\" -x");
+    EXPECT_EQ(lines[1].rfind("ShellExecuteEx failed. Error: ", 0), 0u) << lines[1];
+}
+
+bool debug_privilege_enabled() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    LUID debug = {};
+    LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &debug);
+    PRIVILEGE_SET set = {};
+    set.PrivilegeCount = 1;
+    set.Privilege[0].Luid = debug;
+    BOOL enabled = FALSE;
+    PrivilegeCheck(token, &set, &enabled);
+    CloseHandle(token);
+    return enabled != FALSE;
+}
+
+TEST(PrivilegeScope, EnablesForItsLifetimeAndRestores) {
+    ASSERT_FALSE(debug_privilege_enabled());
+    {
+        remover::privilege_scope outer("SeDebugPrivilege");
+        EXPECT_TRUE(debug_privilege_enabled());
+        {
+            remover::privilege_scope inner("SeDebugPrivilege");
+            EXPECT_TRUE(debug_privilege_enabled());
+        }
+        EXPECT_TRUE(debug_privilege_enabled());
+    }
+    EXPECT_FALSE(debug_privilege_enabled());
+}
+
+TEST(PrivilegeScope, UnknownPrivilegeChangesNothing) {
+    remover::privilege_scope unknown("SeNoSuchPrivilege");
+    EXPECT_FALSE(debug_privilege_enabled());
+}
+
+}  // namespace
