@@ -1,0 +1,248 @@
+#include "replay/registry2/key.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cwchar>
+#include <utility>
+#include <vector>
+
+#include "replay/unicode/unicode.hpp"
+
+namespace replay::registry2 {
+
+namespace {
+
+constexpr char open_handle_failed[] = "RegOpenKeyEx() failed: handle %i (%i)";
+constexpr char open_key_failed[] = "RegOpenKeyEx() failed: key \"%s\" (%i)";
+constexpr char create_key_failed[] = "RegCreateKeyEx() failed: key \"%s\" (%i)";
+constexpr char delete_key_failed[] = "RegDeleteKey() failed: key \"%s\" (%i)";
+constexpr char value_not_found[] = "Not found: value \"%s\"";
+constexpr char type_differs[] = "Type mismatch: value \"%s\" expected %i found %i";
+constexpr char size_differs[] = "Size mismatch: value \"%s\" expected %i found %i";
+constexpr char query_value_failed[] = "RegQueryValueEx() failed: value \"%s\" (%i)";
+constexpr char set_value_failed[] = "RegSetValueEx() failed: value \"%s\" (%i)";
+constexpr char delete_value_failed[] = "RegDeleteValue() failed: value \"%s\" (%i)";
+constexpr char enum_values_failed[] = "RegEnumValue() failed: handle %i (%i)";
+constexpr char enum_keys_failed[] = "RegEnumKeyEx() failed: handle %i (%i)";
+
+// Room for the longest name and its terminator.
+constexpr DWORD name_buffer_chars = max_name_length + 1;
+
+// First result buffer for expanding REG_EXPAND_SZ text, in characters.
+constexpr DWORD expand_buffer_chars = 32768;
+// The environment may change between a call that asks for more room and the
+// next one; give up after a few rounds rather than loop.
+constexpr int expand_attempts = 4;
+
+// Names in messages are in the ANSI code page, converted strictly.
+std::string ansi_name(const std::wstring& name) {
+    return unicode::to_narrow(name, unicode::ansi, /*strict=*/true);
+}
+
+// Handles appear in messages as signed 32-bit numbers, so that
+// HKEY_LOCAL_MACHINE shows as -2147483646 in both builds.
+int handle_number(HKEY handle) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle)));
+}
+
+template <typename Error, typename... Numbers>
+[[noreturn]] void raise(const char* format, const std::wstring& name, Numbers... numbers) {
+    throw Error(format, ansi_name(name).c_str(), static_cast<int>(numbers)...);
+}
+
+template <typename Error>
+void throw_if_failed(LSTATUS result, const char* format, const std::wstring& name) {
+    if (result != ERROR_SUCCESS) raise<Error>(format, name, result);
+}
+
+template <typename Error>
+void throw_if_failed(LSTATUS result, const char* format, HKEY handle) {
+    if (result != ERROR_SUCCESS) throw Error(format, handle_number(handle), static_cast<int>(result));
+}
+
+// Read and write access first; read-only access when that is refused.
+LSTATUS open_key(HKEY parent, const wchar_t* name, unique_hkey& opened) {
+    LSTATUS result = RegOpenKeyExW(parent, name, /*options=*/0, read_write, opened.put());
+    if (result == ERROR_ACCESS_DENIED) {
+        result = RegOpenKeyExW(parent, name, /*options=*/0, read_only, opened.put());
+    }
+    return result;
+}
+
+// The expanded text, or `text` itself when the expansion fails.
+std::wstring expand(const std::wstring& text) {
+    DWORD capacity = expand_buffer_chars;
+    for (int attempt = 0; attempt < expand_attempts; ++attempt) {
+        std::vector<wchar_t> buffer(capacity);
+        // The count includes the terminator; a count above the capacity is
+        // the room the result needs, and nothing of it is in the buffer.
+        const DWORD count = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), capacity);
+        if (count == 0) break;
+        if (count > capacity) {
+            capacity = count;
+            continue;
+        }
+        // A result that the system cut short at its own length limit has its
+        // terminator earlier than the count says; do not pass it off as text.
+        if (wcsnlen(buffer.data(), capacity) != count - 1) break;
+        return std::wstring(buffer.data(), count - 1);
+    }
+    return text;
+}
+
+// Calls `enumerate(index, buffer, &length)` for index 0, 1, ... until
+// ERROR_NO_MORE_ITEMS and collects the names.
+template <typename Enumerate>
+std::set<std::wstring> enumerate_names(HKEY handle, const char* failure, Enumerate enumerate) {
+    std::set<std::wstring> names;
+    wchar_t buffer[name_buffer_chars];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = name_buffer_chars;
+        const LSTATUS result = enumerate(index, buffer, &length);
+        if (result == ERROR_NO_MORE_ITEMS) return names;
+        throw_if_failed<key_error>(result, failure, handle);
+        std::wstring name(buffer, std::min(length, name_buffer_chars));
+        if (!name.empty() && name.back() == L'\0') name.pop_back();
+        names.insert(std::move(name));
+    }
+}
+
+}  // namespace
+
+key::key(HKEY handle) {
+    throw_if_failed<key_error>(open_key(handle, /*name=*/nullptr, handle_), open_handle_failed, handle);
+}
+
+key::key(const key& other) {
+    throw_if_failed<key_error>(open_key(other.handle(), L"", handle_), open_handle_failed,
+                               other.handle());
+}
+
+key::key(key&& other) noexcept : handle_(std::move(other.handle_)) {}
+
+key::key(const key& parent, const std::wstring& name, bool create) {
+    if (create) {
+        const LSTATUS result = RegCreateKeyExW(
+            parent.handle(), name.c_str(), /*reserved=*/0, /*class=*/nullptr,
+            REG_OPTION_NON_VOLATILE, read_write, /*security=*/nullptr, handle_.put(),
+            /*disposition=*/nullptr);
+        throw_if_failed<key_error>(result, create_key_failed, name);
+    } else {
+        throw_if_failed<key_error>(open_key(parent.handle(), name.c_str(), handle_),
+                                   open_key_failed, name);
+    }
+}
+
+bool key::value_type(const std::wstring& name, DWORD& type, DWORD& size) const {
+    DWORD found_type = 0;
+    DWORD found_size = 0;
+    const LSTATUS result = RegQueryValueExW(handle(), name.c_str(), /*reserved=*/nullptr,
+                                            &found_type, /*data=*/nullptr, &found_size);
+    if (result != ERROR_SUCCESS) {
+        type = 0;
+        size = 0;
+        return false;
+    }
+    type = found_type;
+    size = found_size;
+    return true;
+}
+
+void key::check_type(const std::wstring& name, DWORD expected, DWORD found) {
+    if (found == 0) raise<value_error>(value_not_found, name);
+    if (found == expected) return;
+    if (expected == REG_SZ && found == REG_EXPAND_SZ) return;
+    raise<type_mismatch>(type_differs, name, expected, found);
+}
+
+void key::read(const std::wstring& name, void* buffer, DWORD size) const {
+    DWORD found = size;
+    const LSTATUS result = RegQueryValueExW(handle(), name.c_str(), /*reserved=*/nullptr,
+                                            /*type=*/nullptr, static_cast<BYTE*>(buffer), &found);
+    if (found != size) raise<size_mismatch>(size_differs, name, size, found);
+    throw_if_failed<value_error>(result, query_value_failed, name);
+}
+
+template <>
+std::wstring key::get_string<std::wstring>(const std::wstring& name) const {
+    DWORD type = 0;
+    DWORD size = 0;
+    value_type(name, type, size);
+    check_type(name, REG_SZ, type);
+    // Rounded up: a value written with an odd byte count must not make the
+    // read run past the buffer. Zero-filled, so the last half character is
+    // completed with a zero byte.
+    std::wstring text((size + 1) / 2, L'\0');
+    read(name, text.data(), size);
+    // Values stored with and without a terminator give the same text.
+    if (!text.empty() && text.back() == L'\0') text.pop_back();
+    if (type == REG_EXPAND_SZ) return expand(text);
+    return text;
+}
+
+template <>
+std::string key::get_string<std::string>(const std::wstring& name) const {
+    return unicode::to_narrow(get_string<std::wstring>(name), unicode::ansi, /*strict=*/true);
+}
+
+DWORD key::get_dword(const std::wstring& name) const {
+    DWORD type = 0;
+    DWORD size = 0;
+    value_type(name, type, size);
+    check_type(name, REG_DWORD, type);
+    DWORD value = 0;
+    read(name, &value, sizeof value);
+    return value;
+}
+
+void key::set_value(const std::wstring& name, DWORD type, const void* data, DWORD size) const {
+    const LSTATUS result = RegSetValueExW(handle(), name.c_str(), /*reserved=*/0, type,
+                                          static_cast<const BYTE*>(data), size);
+    throw_if_failed<value_error>(result, set_value_failed, name);
+}
+
+void key::set_string(const std::wstring& name, const std::wstring& text) const {
+    const DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    set_value(name, REG_SZ, text.c_str(), size);
+}
+
+void key::set_dword(const std::wstring& name, DWORD value) const {
+    set_value(name, REG_DWORD, &value, sizeof value);
+}
+
+void key::delete_value(const std::wstring& name) const {
+    throw_if_failed<key_error>(RegDeleteValueW(handle(), name.c_str()), delete_value_failed, name);
+}
+
+std::set<std::wstring> key::value_names() const {
+    return enumerate_names(handle(), enum_values_failed,
+                           [this](DWORD index, wchar_t* buffer, DWORD* length) {
+                               return RegEnumValueW(handle(), index, buffer, length,
+                                                    /*reserved=*/nullptr, /*type=*/nullptr,
+                                                    /*data=*/nullptr, /*data_size=*/nullptr);
+                           });
+}
+
+std::set<std::wstring> key::subkey_names() const {
+    return enumerate_names(handle(), enum_keys_failed,
+                           [this](DWORD index, wchar_t* buffer, DWORD* length) {
+                               return RegEnumKeyExW(handle(), index, buffer, length,
+                                                    /*reserved=*/nullptr, /*class=*/nullptr,
+                                                    /*class_size=*/nullptr,
+                                                    /*last_write=*/nullptr);
+                           });
+}
+
+void delete_key(const key& parent, const std::wstring& name, bool recursive) {
+    // With an empty name Windows deletes the key behind the parent handle.
+    if (name.empty()) raise<key_error>(delete_key_failed, name, ERROR_INVALID_PARAMETER);
+    if (recursive) {
+        const key subkey(parent, name, /*create=*/false);
+        for (const std::wstring& child : subkey.subkey_names()) delete_key(subkey, child, true);
+    }  // the subkey is closed before it is deleted
+    throw_if_failed<key_error>(RegDeleteKeyW(parent.handle(), name.c_str()), delete_key_failed,
+                               name);
+}
+
+}  // namespace replay::registry2

@@ -1,0 +1,130 @@
+#pragma once
+// Typed, exception-based access to registry keys and their values.
+//
+// Every open asks for read and write access first and, when Windows refuses
+// with ERROR_ACCESS_DENIED, once more for read access only; a key opened that
+// way still reads, and its writes and deletions fail with error 5.
+//
+// The layer adds no registry-view flag of its own: a key object sees the view
+// of the handle it was opened from. A caller that needs the other view opens
+// the parent handle itself with KEY_WOW64_32KEY or KEY_WOW64_64KEY.
+//
+// Names are wide; the empty value name is the key's default value. Messages
+// show names converted strictly to the ANSI code page: a name that the code
+// page cannot hold raises replay::unicode::unmappable_character instead of
+// the registry error. After any exception the key object stays usable.
+#include <windows.h>
+
+#include <set>
+#include <string>
+
+#include "replay/handle.hpp"
+#include "replay/registry2/errors.hpp"
+
+namespace replay::registry2 {
+
+constexpr REGSAM read_write = KEY_READ | KEY_WRITE;
+static_assert(read_write == 0x2001F);
+constexpr REGSAM read_only = KEY_READ;
+static_assert(read_only == 0x20019);
+
+// Longest value or subkey name that the enumerations return, in characters.
+constexpr DWORD max_name_length = MAX_PATH;
+static_assert(max_name_length == 260);
+
+class key {
+public:
+    // A second handle to the key behind `handle` (a predefined root such as
+    // HKEY_LOCAL_MACHINE, or a handle the caller opened and still owns).
+    // Raises key_error "RegOpenKeyEx() failed: handle %i (%i)".
+    explicit key(HKEY handle);
+
+    // A second handle to the same key, opened anew. Raises key_error
+    // "RegOpenKeyEx() failed: handle %i (%i)".
+    key(const key& other);
+
+    // Leaves `other` without a handle; its operations then fail.
+    key(key&& other) noexcept;
+
+    // The subkey `name` (backslashes allowed) of `parent`. With `create` set
+    // the key is created when missing, for read and write access only;
+    // raises key_error "RegCreateKeyEx() failed: key \"%s\" (%i)". Otherwise
+    // it is opened; raises key_error "RegOpenKeyEx() failed: key \"%s\" (%i)".
+    key(const key& parent, const std::wstring& name, bool create);
+
+    key& operator=(const key&) = delete;
+    key& operator=(key&&) = delete;
+    ~key() = default;
+
+    HKEY handle() const noexcept { return handle_.get(); }
+
+    // Type and size in bytes of a value, without its data. Returns false on
+    // any failure and then sets both to 0 (0 is no value type: a missing
+    // value reads as type 0).
+    bool value_type(const std::wstring& name, DWORD& type, DWORD& size) const;
+
+    // Checks a type found by value_type; REG_EXPAND_SZ passes where REG_SZ is
+    // expected. Raises value_error "Not found: value \"%s\"" for type 0, and
+    // type_mismatch "Type mismatch: value \"%s\" expected %i found %i".
+    static void check_type(const std::wstring& name, DWORD expected, DWORD found);
+
+    // Reads exactly `size` bytes of the value's data. Raises size_mismatch
+    // "Size mismatch: value \"%s\" expected %i found %i" when the stored size
+    // differs (checked first), value_error
+    // "RegQueryValueEx() failed: value \"%s\" (%i)" on another failure.
+    void read(const std::wstring& name, void* buffer, DWORD size) const;
+
+    // A REG_SZ or REG_EXPAND_SZ value as text, without its terminating null
+    // when it has one; REG_EXPAND_SZ values come back with environment
+    // variables expanded, or unexpanded when the expansion fails. Raises as
+    // check_type and read do.
+    //   get_string(name)               : the wide text
+    //   get_string<std::string>(name)  : the same text in the ANSI code page,
+    //                                    converted strictly (a character it
+    //                                    cannot hold raises
+    //                                    replay::unicode::unmappable_character)
+    template <typename Text = std::wstring>
+    Text get_string(const std::wstring& name) const;
+
+    // A REG_DWORD value of exactly 4 bytes. Raises as check_type and read do.
+    DWORD get_dword(const std::wstring& name) const;
+
+    // Writes a value of any type. Raises value_error
+    // "RegSetValueEx() failed: value \"%s\" (%i)".
+    void set_value(const std::wstring& name, DWORD type, const void* data, DWORD size) const;
+    // REG_SZ with its terminating null. Raises as set_value.
+    void set_string(const std::wstring& name, const std::wstring& text) const;
+    // REG_DWORD, 4 bytes. Raises as set_value.
+    void set_dword(const std::wstring& name, DWORD value) const;
+
+    // Raises key_error "RegDeleteValue() failed: value \"%s\" (%i)", also when
+    // the value does not exist (2).
+    void delete_value(const std::wstring& name) const;
+
+    // All value names, sorted by UTF-16 code units. A name longer than
+    // max_name_length raises key_error "RegEnumValue() failed: handle %i (234)";
+    // any other failure the same text with its code.
+    std::set<std::wstring> value_names() const;
+    // All subkey names, the same way; key_error "RegEnumKeyEx() failed: handle %i (%i)".
+    std::set<std::wstring> subkey_names() const;
+
+private:
+    unique_hkey handle_;
+};
+
+template <>
+std::wstring key::get_string<std::wstring>(const std::wstring& name) const;
+template <>
+std::string key::get_string<std::string>(const std::wstring& name) const;
+
+// Deletes the subkey `name` of `parent`. With `recursive` set its subkeys go
+// first, depth first in sorted order; the first failure stops the whole
+// deletion and leaves what was not yet deleted in place. Without it a key
+// that still has subkeys is refused by Windows. Raises key_error
+// "RegDeleteKey() failed: key \"%s\" (%i)", or the open and enumeration
+// errors of the subkeys on the way down. An empty name raises that key_error
+// with ERROR_INVALID_PARAMETER (87) and deletes nothing: Windows would
+// delete the parent key itself.
+void delete_key(const key& parent, const std::wstring& name, bool recursive);
+
+}  // namespace replay::registry2
