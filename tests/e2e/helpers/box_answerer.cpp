@@ -25,6 +25,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <set>
 #include <string>
 #include <utility>
@@ -143,6 +144,17 @@ bool visible_child(HWND box, int id) {
     return child != nullptr && IsWindowVisible(child);
 }
 
+// Wine keeps the icon control of a box without icon; only the icon that it
+// holds tells the two apart.
+bool has_icon(HWND box) {
+    const HWND control = GetDlgItem(box, icon_control_id);
+    DWORD_PTR icon = 0;
+    return control != nullptr && IsWindowVisible(control) &&
+           SendMessageTimeoutW(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, send_timeout_ms,
+                               &icon) &&
+           icon != 0;
+}
+
 bool parse_options(int argc, wchar_t** argv, options& opts) {
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
@@ -245,7 +257,7 @@ int wmain(int argc, wchar_t** argv) {
                 first = false;
             }
             line += "],\"icon\":";
-            line += visible_child(box, icon_control_id) ? "true" : "false";
+            line += has_icon(box) ? "true" : "false";
             line += ",\"answer\":" + json_string(answer->name) + "}\n";
             DWORD written = 0;
             WriteFile(out.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

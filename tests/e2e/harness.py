@@ -1,0 +1,1192 @@
+"""End-to-end harness: runs the remover under Wine in throw-away prefixes.
+
+One booted template prefix per session is cloned for every scenario
+(tests/wine/prefix.sh does both and keeps the prefixes away from the host).
+A scenario plants what it needs (registry keys and values in either view,
+files and folders, a Windows version for one program), runs the 64-bit or
+32-bit program with a box answerer beside it, and asserts on the console
+output, both log files, the message boxes, the exit code and the state left
+in the prefix.
+
+Environment variables (paths relative to the repository root):
+  ZENQO_E2E_PROGRAM_X64   64-bit program   (build/x64/ZENQORemover_x64.exe)
+  ZENQO_E2E_PROGRAM_X86   32-bit program   (build/x86/ZENQORemover.exe)
+  ZENQO_E2E_HELPER_DIR    helper programs  (build/x64/tests/e2e/helpers)
+  ZENQO_E2E_WORK_DIR      prefixes and artifacts (build/e2e)
+  ZENQO_E2E_TIMEOUT       time limit of one 64-bit run, seconds (120)
+  ZENQO_E2E_TIMEOUT_X86   time limit of one 32-bit run, seconds (600)
+  ZENQO_E2E_KEEP          1: keep every scenario prefix after its test
+  ZENQO_E2E_REUSE_TEMPLATE 1: reuse a template prefix left by an earlier session
+"""
+
+from __future__ import annotations
+
+import atexit
+import contextlib
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from dataclasses import dataclass
+from pathlib import Path, PureWindowsPath
+from typing import Iterable, Mapping, Sequence, Union
+
+REPO_ROOT = Path(__file__).resolve().parents[2]
+PREFIX_SCRIPT = REPO_ROOT / "tests" / "wine" / "prefix.sh"
+
+WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+# The program's fixed names.
+LOG_NAME = "ZENQORemover.log.txt"
+PROGRAM_X64 = "ZENQORemover_x64.exe"
+PROGRAM_X86 = "ZENQORemover.exe"
+
+# Folders as Wine shows them to the programs (the 32-bit program sees
+# "C:\Program Files (x86)" as its CSIDL_PROGRAM_FILES).
+TEMP_DIR = r"C:\users\root\Temp"
+PROFILE_DIR = r"C:\users\root"
+APPDATA_DIR = r"C:\users\root\AppData\Roaming"
+COMMON_APPDATA_DIR = r"C:\ProgramData"
+PROGRAM_FILES_DIR = r"C:\Program Files"
+PROGRAM_FILES_X86_DIR = r"C:\Program Files (x86)"
+DESKTOP_DIR = r"C:\users\root\Desktop"
+COMMON_DESKTOP_DIR = r"C:\users\Public\Desktop"
+PROGRAMS_DIR = APPDATA_DIR + r"\Microsoft\Windows\Start Menu\Programs"
+COMMON_PROGRAMS_DIR = COMMON_APPDATA_DIR + r"\Microsoft\Windows\Start Menu\Programs"
+
+# Where the harness keeps its own files inside a prefix.
+HARNESS_DIR = r"C:\e2e"
+BIN_DIR = HARNESS_DIR + r"\bin"
+SCRATCH_DIR = HARNESS_DIR + r"\tmp"
+DEFAULT_RUN_DIR = r"C:\run"
+
+# The end-of-run question of the log submission. Every run
+# answers it "No" unless the scenario says otherwise, so that no test ever
+# tries to send mail.
+SUBMISSION_QUESTION_CAPTION = "Brivona support"
+
+# Values of HKCU\Software\Wine\AppDefaults\<exe>\Version that Wine 8 knows.
+WINDOWS_VERSIONS = ("win31", "win95", "win98", "winme", "nt351", "nt40", "win2k", "winxp",
+                    "winxp64", "win2003", "vista", "win2008", "win7", "win2008r2", "win8",
+                    "win81", "win10")
+
+ANSWERS = ("IDOK", "IDCANCEL", "IDABORT", "IDRETRY", "IDIGNORE", "IDYES", "IDNO",
+           "IDTRYAGAIN", "IDCONTINUE", "NONE")
+
+LOG_PREFIX_LENGTH = 23
+LOG_PREFIX_RE = re.compile(r"\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} [# +!>@]  ")
+SEPARATOR = "=" * 50
+SHORT_SEPARATOR = "=" * 49
+UTF8_BOM = b"\xef\xbb\xbf"
+
+
+class HarnessError(Exception):
+    """The harness itself could not do what a test asked (not a test failure)."""
+
+
+# --------------------------------------------------------------------------
+# Configuration
+
+
+def _env_path(name: str, default: str) -> Path:
+    value = os.environ.get(name)
+    path = Path(value) if value else Path(default)
+    return path if path.is_absolute() else REPO_ROOT / path
+
+
+def _env_float(name: str, default: float) -> float:
+    value = os.environ.get(name)
+    return float(value) if value else default
+
+
+def _env_flag(name: str) -> bool:
+    return os.environ.get(name, "") not in ("", "0", "no", "false")
+
+
+@dataclass(frozen=True)
+class Config:
+    program_x64: Path
+    program_x86: Path
+    helper_dir: Path
+    work_dir: Path
+    timeout_x64: float
+    timeout_x86: float
+    keep_prefixes: bool
+    reuse_template: bool
+
+    @classmethod
+    def from_env(cls) -> "Config":
+        return cls(
+            program_x64=_env_path("ZENQO_E2E_PROGRAM_X64", "build/x64/ZENQORemover_x64.exe"),
+            program_x86=_env_path("ZENQO_E2E_PROGRAM_X86", "build/x86/ZENQORemover.exe"),
+            helper_dir=_env_path("ZENQO_E2E_HELPER_DIR", "build/x64/tests/e2e/helpers"),
+            work_dir=_env_path("ZENQO_E2E_WORK_DIR", "build/e2e"),
+            timeout_x64=_env_float("ZENQO_E2E_TIMEOUT", 120.0),
+            timeout_x86=_env_float("ZENQO_E2E_TIMEOUT_X86", 600.0),
+            keep_prefixes=_env_flag("ZENQO_E2E_KEEP"),
+            reuse_template=_env_flag("ZENQO_E2E_REUSE_TEMPLATE"),
+        )
+
+    def program(self, bits: int) -> Path:
+        return self.program_x64 if bits == 64 else self.program_x86
+
+    def timeout(self, bits: int) -> float:
+        return self.timeout_x64 if bits == 64 else self.timeout_x86
+
+    def helper(self, name: str) -> Path:
+        return self.helper_dir / name
+
+
+def wine_env(prefix_dir: Path) -> dict:
+    env = dict(os.environ)
+    for name in ("DISPLAY", "WAYLAND_DISPLAY", "WINELOADER", "WINESERVER", "WINEDLLOVERRIDES"):
+        env.pop(name, None)
+    env.update(WINEPREFIX=str(prefix_dir), WINEARCH="win64", WINEDEBUG="-all",
+               LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    return env
+
+
+def wine32_works() -> bool:
+    """Whether Wine's 32-bit loader starts here (natively or through qemu)."""
+    try:
+        return subprocess.run([WINE32, "--version"], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=120).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+# --------------------------------------------------------------------------
+# Wineservers: every one the harness starts is ended, even on failure.
+
+_live_servers: set = set()
+
+
+def kill_server(prefix_dir: Path) -> None:
+    env = wine_env(prefix_dir)
+    subprocess.run(["bash", str(PREFIX_SCRIPT), "kill", str(prefix_dir)], env=env,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    try:
+        # -w returns when the server has gone (at once when none runs).
+        subprocess.run([WINESERVER, "-w"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    except subprocess.TimeoutExpired:
+        subprocess.run([WINESERVER, "-k9"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    _live_servers.discard(str(prefix_dir))
+
+
+@atexit.register
+def _kill_all_servers() -> None:
+    for prefix_dir in list(_live_servers):
+        try:
+            kill_server(Path(prefix_dir))
+        except Exception:  # noqa: BLE001 - best effort at interpreter exit
+            pass
+
+
+# --------------------------------------------------------------------------
+# Registry values and .reg files
+
+
+class ExpandSz(str):
+    """A REG_EXPAND_SZ value."""
+
+
+class MultiSz(list):
+    """A REG_MULTI_SZ value: a list of strings."""
+
+
+class Qword(int):
+    """A REG_QWORD value."""
+
+
+class Dword(int):
+    """A REG_DWORD value (a plain int is one too)."""
+
+
+@dataclass(frozen=True)
+class RawValue:
+    """A value of any other type, given as its type number and bytes."""
+
+    type: int
+    data: bytes
+
+
+DELETE = None  # as a value: delete that value
+
+RegValue = Union[str, int, bytes, list, RawValue, None]
+
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD = 1, 2, 3, 4, 7, 11
+
+_ROOTS = {
+    "HKLM": "HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE": "HKEY_LOCAL_MACHINE",
+    "HKCU": "HKEY_CURRENT_USER", "HKEY_CURRENT_USER": "HKEY_CURRENT_USER",
+    "HKCR": "HKEY_CLASSES_ROOT", "HKEY_CLASSES_ROOT": "HKEY_CLASSES_ROOT",
+    "HKU": "HKEY_USERS", "HKEY_USERS": "HKEY_USERS",
+}
+
+
+def full_key(path: str) -> str:
+    """The key path with its root spelled out (HKLM\\x -> HKEY_LOCAL_MACHINE\\x)."""
+    root, _, rest = path.strip("\\").partition("\\")
+    try:
+        root = _ROOTS[root.upper()]
+    except KeyError:
+        raise HarnessError(f"unknown registry root in {path!r}") from None
+    return f"{root}\\{rest}" if rest else root
+
+
+def view_key(path: str, view: int) -> str:
+    """The key that a program of the given bitness reaches as `path` under
+    HKLM\\Software: the 32-bit view lives below Software\\Wow6432Node."""
+    path = full_key(path)
+    if view == 64:
+        return path
+    if view != 32:
+        raise HarnessError(f"registry view must be 32 or 64, not {view}")
+    parts = path.split("\\")
+    if len(parts) < 2 or parts[0] != "HKEY_LOCAL_MACHINE" or parts[1].lower() != "software":
+        raise HarnessError(f"only HKLM\\Software has a 32-bit view, not {path!r}")
+    if len(parts) > 2 and parts[2].lower() == "wow6432node":
+        return path
+    return "\\".join(parts[:2] + ["Wow6432Node"] + parts[2:])
+
+
+def _hex_lines(prefix: str, data: bytes) -> str:
+    return prefix + ",".join(f"{b:02x}" for b in data)
+
+
+def _reg_string(text: str) -> str:
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def reg_value_line(name: str, value: RegValue) -> str:
+    """One value line of a version 5 .reg file."""
+    lhs = "@" if name == "" else _reg_string(name)
+    if value is None:
+        return f"{lhs}=-"
+    if isinstance(value, RawValue):
+        return f"{lhs}=" + _hex_lines(f"hex({value.type:x}):", value.data)
+    if isinstance(value, ExpandSz):
+        return f"{lhs}=" + _hex_lines("hex(2):", (value + "\0").encode("utf-16-le"))
+    if isinstance(value, str):
+        if "\n" in value or "\r" in value or "\0" in value:
+            return f"{lhs}=" + _hex_lines("hex(1):", (value + "\0").encode("utf-16-le"))
+        return f"{lhs}={_reg_string(value)}"
+    if isinstance(value, Qword):
+        return f"{lhs}=" + _hex_lines("hex(b):", int(value).to_bytes(8, "little"))
+    if isinstance(value, bool):
+        raise HarnessError(f"value {name!r}: use an int, not a bool")
+    if isinstance(value, int):
+        return f"{lhs}=dword:{value & 0xFFFFFFFF:08x}"
+    if isinstance(value, (bytes, bytearray)):
+        return f"{lhs}=" + _hex_lines("hex:", bytes(value))
+    if isinstance(value, list):
+        data = "".join(s + "\0" for s in value) + "\0"
+        return f"{lhs}=" + _hex_lines("hex(7):", data.encode("utf-16-le"))
+    raise HarnessError(f"value {name!r}: unsupported type {type(value).__name__}")
+
+
+KeySpec = Mapping[str, Union[Mapping[str, RegValue], None]]
+
+
+def reg_file_text(keys: KeySpec, view: int = 64) -> str:
+    """A .reg file that creates each key with its values; a key mapped to
+    None is deleted with its subkeys instead."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for path, values in keys.items():
+        key = view_key(path, view)
+        if values is None:
+            lines += [f"[-{key}]", ""]
+            continue
+        lines.append(f"[{key}]")
+        lines += [reg_value_line(name, value) for name, value in values.items()]
+        lines.append("")
+    return "\r\n".join(lines) + "\r\n"
+
+
+def _parse_reg_string(text: str, pos: int) -> tuple:
+    """Parses a quoted .reg string starting at text[pos] == '"'."""
+    out = []
+    pos += 1
+    while pos < len(text):
+        c = text[pos]
+        if c == "\\" and pos + 1 < len(text):
+            nxt = text[pos + 1]
+            out.append({"n": "\n", "r": "\r", "0": "\0"}.get(nxt, nxt))
+            pos += 2
+        elif c == '"':
+            return "".join(out), pos + 1
+        else:
+            out.append(c)
+            pos += 1
+    raise HarnessError(f"unterminated string in .reg line {text!r}")
+
+
+def _decode_value(kind: str, data: str) -> RegValue:
+    if kind == "dword":
+        return int(data, 16)
+    m = re.fullmatch(r"hex(?:\(([0-9a-fA-F]+)\))?", kind)
+    if not m:
+        raise HarnessError(f"unknown .reg value type {kind!r}")
+    type_number = int(m.group(1), 16) if m.group(1) else REG_BINARY
+    raw = bytes(int(b, 16) for b in data.replace(" ", "").split(",") if b)
+    if type_number == REG_BINARY:
+        return raw
+    if type_number in (REG_SZ, REG_EXPAND_SZ):
+        text = raw.decode("utf-16-le")
+        text = text[:-1] if text.endswith("\0") else text
+        return ExpandSz(text) if type_number == REG_EXPAND_SZ else text
+    if type_number == REG_MULTI_SZ:
+        text = raw.decode("utf-16-le").rstrip("\0")
+        return MultiSz(text.split("\0") if text else [])
+    if type_number == REG_QWORD and len(raw) == 8:
+        return Qword(int.from_bytes(raw, "little"))
+    if type_number == REG_DWORD and len(raw) == 4:
+        return int.from_bytes(raw, "little")
+    return RawValue(type_number, raw)
+
+
+def parse_reg_file(text: str) -> dict:
+    """Parses an exported .reg file into {key path: {value name: value}}.
+    Value types come back as written by reg_value_line."""
+    text = text.lstrip("\ufeff").replace("\r\n", "\n")
+    text = re.sub(r"\\\n\s*", "", text)  # continuation lines of hex data
+    keys: dict = {}
+    current = None
+    for line in text.split("\n"):
+        if not line.strip() or line.startswith(("Windows Registry Editor", "REGEDIT4", ";")):
+            continue
+        if line.startswith("[") and line.rstrip().endswith("]"):
+            current = keys.setdefault(line.strip()[1:-1], {})
+            continue
+        if current is None:
+            raise HarnessError(f"value outside a key in .reg text: {line!r}")
+        if line.startswith("@="):
+            name, pos = "", 1
+        elif line.startswith('"'):
+            name, pos = _parse_reg_string(line, 0)
+        else:
+            raise HarnessError(f"cannot parse .reg line {line!r}")
+        if line[pos] != "=":
+            raise HarnessError(f"cannot parse .reg line {line!r}")
+        rhs = line[pos + 1:]
+        if rhs.startswith('"'):
+            current[name], _ = _parse_reg_string(rhs, 0)
+        else:
+            kind, _, data = rhs.partition(":")
+            current[name] = _decode_value(kind, data)
+    return keys
+
+
+class RegistrySnapshot:
+    """Keys and values exported from a prefix. Key paths and value names are
+    compared case-insensitively, as Windows does."""
+
+    def __init__(self, keys: Mapping[str, Mapping[str, RegValue]]):
+        self._keys = {k.lower(): (k, dict(v)) for k, v in keys.items()}
+
+    def __contains__(self, path: str) -> bool:
+        return self.has_key(path)
+
+    def has_key(self, path: str, view: int = 64) -> bool:
+        return view_key(path, view).lower() in self._keys
+
+    def values(self, path: str, view: int = 64) -> dict:
+        """{name: value} of the key; raises KeyError when the key is missing."""
+        return dict(self._keys[view_key(path, view).lower()][1])
+
+    def value(self, path: str, name: str, view: int = 64) -> RegValue:
+        """The value; raises KeyError when the key or the value is missing."""
+        for value_name, value in self.values(path, view).items():
+            if value_name.lower() == name.lower():
+                return value
+        raise KeyError(f"{path}\\{name}")
+
+    def subkeys(self, path: str, view: int = 64) -> list:
+        """Names of the direct subkeys of the key, in export order."""
+        base = view_key(path, view).lower() + "\\"
+        return [original.split("\\")[-1] for lower, (original, _) in self._keys.items()
+                if lower.startswith(base) and "\\" not in lower[len(base):]]
+
+    def key_paths(self) -> list:
+        return [original for original, _ in self._keys.values()]
+
+
+# --------------------------------------------------------------------------
+# Log files and console output
+
+
+@dataclass(frozen=True)
+class LogEntry:
+    line_number: int  # 1-based, of the first physical line
+    prefix: str
+    text: str
+
+    @property
+    def marker(self) -> str:
+        return self.prefix[20] if self.prefix else ""
+
+
+@dataclass
+class Log:
+    """One output of the program: a log file or the console. Entries are the
+    messages after their 23-character prefix; a message containing a line
+    break is one entry."""
+
+    name: str
+    raw: bytes
+    entries: list
+    bad_lines: list  # (line number, text) of records without the prefix
+    has_bom: bool
+    ends_with_newline: bool
+
+    @property
+    def texts(self) -> list:
+        return [e.text for e in self.entries]
+
+    def __repr__(self) -> str:
+        return f"<Log {self.name}: {len(self.entries)} entries>"
+
+    @classmethod
+    def from_file_bytes(cls, name: str, raw: bytes) -> "Log":
+        """A log file: UTF-8, optional byte order mark, records ending with CR LF."""
+        has_bom = raw.startswith(UTF8_BOM)
+        text = raw[len(UTF8_BOM):].decode("utf-8", errors="replace") if has_bom else \
+            raw.decode("utf-8", errors="replace")
+        records = text.split("\r\n")
+        ends_with_newline = records[-1] == ""
+        if ends_with_newline:
+            records.pop()
+        entries, bad = [], []
+        line_number = 1
+        for record in records:
+            if LOG_PREFIX_RE.match(record):
+                entries.append(LogEntry(line_number, record[:LOG_PREFIX_LENGTH],
+                                        record[LOG_PREFIX_LENGTH:]))
+            else:
+                bad.append((line_number, record))
+            line_number += record.count("\n") + 1
+        return cls(name, raw, entries, bad, has_bom, ends_with_newline or not records)
+
+    @classmethod
+    def from_console_bytes(cls, name: str, raw: bytes, codepage: str = "cp437") -> "Log":
+        """Console output: OEM code page; the runtime turns every line feed
+        into CR LF, so a line without the prefix continues the message before."""
+        text = raw.decode(codepage, errors="replace").replace("\r\n", "\n")
+        lines = text.split("\n")
+        ends_with_newline = lines[-1] == ""
+        if ends_with_newline:
+            lines.pop()
+        entries, bad = [], []
+        for number, line in enumerate(lines, start=1):
+            if LOG_PREFIX_RE.match(line):
+                entries.append(LogEntry(number, line[:LOG_PREFIX_LENGTH], line[LOG_PREFIX_LENGTH:]))
+            elif entries:
+                last = entries[-1]
+                entries[-1] = LogEntry(last.line_number, last.prefix, last.text + "\n" + line)
+            else:
+                bad.append((number, line))
+        return cls(name, raw, entries, bad, raw.startswith(UTF8_BOM), ends_with_newline)
+
+    def excerpt(self, around: int = None, limit: int = 120) -> str:
+        """The entries with their indices, for failure messages."""
+        shown = list(enumerate(self.entries))
+        if len(shown) > limit:
+            start = 0 if around is None else max(0, min(around - limit // 2, len(shown) - limit))
+            shown = shown[start:start + limit]
+        return "\n".join(f"  [{i:3}] {e.prefix}{e.text!r}" for i, e in shown) or "  (no entries)"
+
+
+# --------------------------------------------------------------------------
+# Message boxes
+
+
+@dataclass(frozen=True)
+class Box:
+    caption: str
+    text: str
+    buttons: tuple
+    icon: bool
+    answer: str
+    ms: int
+
+    @classmethod
+    def from_json(cls, line: str) -> "Box":
+        d = json.loads(line)
+        return cls(d["caption"], d["text"], tuple(d["buttons"]), d["icon"], d["answer"], d["ms"])
+
+
+IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
+
+
+class BoxAnswerer:
+    """box_answerer.exe running in a prefix until stopped; `boxes` holds what it saw."""
+
+    def __init__(self, prefix: "Prefix", rules: Mapping[str, str] = None,
+                 default: str = "IDOK", timeout: float = 600.0):
+        rules = dict(rules or {})
+        for answer in list(rules.values()) + [default]:
+            if answer not in ANSWERS:
+                raise HarnessError(f"unknown answer {answer!r}; use one of {ANSWERS}")
+        self.prefix = prefix
+        n = prefix.next_serial()
+        self.out_win = f"{SCRATCH_DIR}\\boxes_{n}.jsonl"
+        self.stop_win = f"{SCRATCH_DIR}\\stop_{n}"
+        _, self._stderr = prefix.scratch(f"box_answerer_{n}.err")
+        exe = prefix.install(prefix.config.helper("box_answerer.exe"))
+        args = [exe, "--out", self.out_win, "--stop-file", self.stop_win,
+                "--timeout", str(timeout), "--default", default]
+        args += [f"{caption}={answer}" for caption, answer in rules.items()]
+        self.boxes: list = []
+        with open(self._stderr, "wb") as err:
+            self._process = prefix.popen(args, bits=64, stdout=err, stderr=err)
+        self._wait_for_output_file()
+
+    def _wait_for_output_file(self) -> None:
+        out = self.prefix.unix_path(self.out_win)
+        deadline = time.monotonic() + 60
+        while not out.exists():
+            if self._process.poll() is not None or time.monotonic() > deadline:
+                self._process.kill()
+                raise HarnessError("box_answerer did not start: "
+                                   + self._stderr.read_text(errors="replace"))
+            time.sleep(0.02)
+
+    def stop(self) -> list:
+        """Stops the answerer and returns the boxes it recorded."""
+        if self._process.poll() is None:
+            self.prefix.unix_path(self.stop_win).touch()
+            try:
+                self._process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self._process.kill()
+                self._process.wait()
+        self.boxes = self.read()
+        return self.boxes
+
+    def read(self) -> list:
+        out = self.prefix.unix_path(self.out_win)
+        text = out.read_text(encoding="utf-8") if out.exists() else ""
+        return [Box.from_json(line) for line in text.splitlines() if line.strip()]
+
+    def __enter__(self) -> "BoxAnswerer":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.stop()
+
+
+# --------------------------------------------------------------------------
+# Prefixes
+
+
+@dataclass
+class Completed:
+    """A finished Wine process."""
+
+    args: list
+    exit_code: int  # None when the time limit ended it
+    stdout: bytes
+    stderr: bytes
+    duration: float
+
+    @property
+    def timed_out(self) -> bool:
+        return self.exit_code is None
+
+    def __repr__(self) -> str:
+        return f"<Completed {self.args[:1]}: exit {self.exit_code}, {self.duration:.1f} s>"
+
+
+def _run_prefix_script(*args: str, timeout: float = 600) -> None:
+    # Output through a file: a wineserver started meanwhile must not hold a pipe.
+    with tempfile.TemporaryFile() as output:
+        result = subprocess.run(["bash", str(PREFIX_SCRIPT), *args], stdin=subprocess.DEVNULL,
+                                stdout=output, stderr=subprocess.STDOUT, timeout=timeout)
+        if result.returncode != 0:
+            output.seek(0)
+            raise HarnessError(f"prefix.sh {' '.join(args)} failed ({result.returncode}):\n"
+                               + output.read().decode(errors="replace"))
+
+
+class Template:
+    """The booted prefix that every scenario starts from."""
+
+    STAMP = ".e2e-template-ok"
+
+    def __init__(self, path: Path):
+        self.path = path
+
+    @classmethod
+    def create(cls, path: Path, reuse: bool = False) -> "Template":
+        if reuse and (path / cls.STAMP).exists():
+            _run_prefix_script("check", str(path))
+            return cls(path)
+        _run_prefix_script("create", str(path))
+        (path / cls.STAMP).write_text("booted by tests/e2e/harness.py\n")
+        return cls(path)
+
+    @property
+    def has_wow64(self) -> bool:
+        return (self.path / "drive_c" / "windows" / "syswow64" / "kernel32.dll").exists()
+
+    def clone(self, path: Path, config: Config) -> "Prefix":
+        path.parent.mkdir(parents=True, exist_ok=True)
+        _run_prefix_script("clone", str(self.path), str(path))
+        return Prefix(path, config)
+
+
+class Prefix:
+    """A cloned prefix for one scenario. Its wineserver runs from the first
+    Wine command until close()."""
+
+    def __init__(self, path: Path, config: Config):
+        self.path = path
+        self.config = config
+        self.drive_c = path / "drive_c"
+        self._serial = 0
+        self._server_started = False
+        self.runs: list = []  # every RemoverRun, for the artifacts
+
+    # -- paths ------------------------------------------------------------
+
+    def unix_path(self, win_path: str) -> Path:
+        """The Linux path of a C: path inside this prefix."""
+        p = PureWindowsPath(win_path)
+        if p.drive.upper() != "C:" or not p.root:
+            raise HarnessError(f"expected an absolute C: path, not {win_path!r}")
+        return self.drive_c.joinpath(*p.parts[1:])
+
+    def win_path(self, unix_path: Path) -> str:
+        rel = Path(unix_path).resolve().relative_to(self.drive_c.resolve())
+        return "C:\\" + "\\".join(rel.parts)
+
+    def next_serial(self) -> int:
+        self._serial += 1
+        return self._serial
+
+    # -- processes ----------------------------------------------------------
+
+    def env(self) -> dict:
+        return wine_env(self.path)
+
+    def start_server(self) -> None:
+        """Starts the prefix's wineserver, persistent and detached from our
+        pipes: a server that inherits a pipe keeps it open and hangs readers."""
+        if self._server_started:
+            return
+        _live_servers.add(str(self.path))
+        subprocess.run([WINESERVER, "-p"], env=self.env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        self._server_started = True
+
+    def close(self) -> None:
+        """Ends the wineserver and every process of the prefix."""
+        kill_server(self.path)
+        self._server_started = False
+
+    def _loader(self, bits: int) -> str:
+        if bits not in (32, 64):
+            raise HarnessError(f"bits must be 32 or 64, not {bits}")
+        return WINE64 if bits == 64 else WINE32
+
+    def popen(self, args: Sequence[str], bits: int = 64, cwd: str = None, **kwargs):
+        self.start_server()
+        cwd_unix = self.unix_path(cwd) if cwd else self.drive_c
+        return subprocess.Popen([self._loader(bits), *args], env=self.env(), cwd=cwd_unix,
+                                stdin=subprocess.DEVNULL, start_new_session=True, **kwargs)
+
+    def run(self, args: Sequence[str], bits: int = 64, cwd: str = None,
+            timeout: float = 120) -> Completed:
+        """Runs a Windows program and waits for it. Output goes through files,
+        never pipes, so a process left behind cannot hang the harness. On the
+        time limit the whole prefix is ended and exit_code is None."""
+        n = self.next_serial()
+        out_path = self.path / f"e2e-run-{n}.out"
+        err_path = self.path / f"e2e-run-{n}.err"
+        start = time.monotonic()
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            process = self.popen(args, bits=bits, cwd=cwd, stdout=out, stderr=err)
+            try:
+                exit_code = process.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                exit_code = None
+                self.close()
+                try:
+                    os.killpg(process.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+                process.wait()
+        duration = time.monotonic() - start
+        stdout, stderr = out_path.read_bytes(), err_path.read_bytes()
+        out_path.unlink()
+        err_path.unlink()
+        return Completed(list(args), exit_code, stdout, stderr, duration)
+
+    def install(self, source: Path, win_dir: str = BIN_DIR) -> str:
+        """Copies a program into the prefix (again when it changed) and
+        returns its Windows path."""
+        source = Path(source)
+        if not source.is_file():
+            raise HarnessError(f"{source} does not exist; build it first (see tests/e2e/README)")
+        target = self.unix_path(f"{win_dir}\\{source.name}")
+        if not target.exists() or target.read_bytes() != source.read_bytes():
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(source, target)
+        return f"{win_dir}\\{source.name}"
+
+    # -- registry -----------------------------------------------------------
+
+    def scratch(self, name: str) -> tuple:
+        """(Windows path, Linux path) of a file in the harness's scratch folder."""
+        win = f"{SCRATCH_DIR}\\{name}"
+        unix = self.unix_path(win)
+        unix.parent.mkdir(parents=True, exist_ok=True)
+        return win, unix
+
+    def import_reg(self, text: str) -> None:
+        """Imports .reg text with regedit /s, retried once when it answers 1
+        (it sometimes does as the first program of a fresh prefix)."""
+        win, unix = self.scratch(f"plant_{self.next_serial()}.reg")
+        unix.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
+        for attempt in (1, 2):
+            result = self.run(["regedit", "/s", win], timeout=120)
+            if result.exit_code == 0:
+                return
+            if result.exit_code != 1 or attempt == 2:
+                break
+        raise HarnessError(f"regedit /s failed with {result.exit_code}:\n{text}\n"
+                           + result.stderr.decode(errors="replace"))
+
+    def plant_registry(self, keys: KeySpec, view: int = 64) -> None:
+        """Creates keys with their values, e.g.
+        plant_registry({r"HKLM\\Software\\Vexars\\ZENQO\\Misc": {"AppPath": r"C:\\x\\"}}).
+        Values: str REG_SZ, int REG_DWORD, bytes REG_BINARY, list REG_MULTI_SZ,
+        ExpandSz, Qword, RawValue; None deletes the value. A key mapped to None
+        is deleted with its subkeys. view=32 puts HKLM\\Software keys below
+        Wow6432Node, where the 32-bit view lives."""
+        self.import_reg(reg_file_text(keys, view))
+
+    def delete_registry_key(self, path: str, view: int = 64) -> None:
+        self.plant_registry({path: None}, view)
+
+    def export_registry(self, path: str, view: int = 64) -> RegistrySnapshot:
+        """The key and everything below it; an empty snapshot when the key
+        does not exist."""
+        key = view_key(path, view)
+        win, unix = self.scratch(f"export_{self.next_serial()}.reg")
+        self.run(["regedit", "/e", win, key], timeout=120)
+        if not unix.exists():
+            return RegistrySnapshot({})
+        raw = unix.read_bytes()
+        text = raw.decode("utf-16") if raw.startswith((b"\xff\xfe", b"\xfe\xff")) else \
+            raw.decode("utf-8", errors="replace")
+        unix.unlink()
+        return RegistrySnapshot(parse_reg_file(text))
+
+    def key_exists(self, path: str, view: int = 64) -> bool:
+        return self.export_registry(path, view).has_key(path, view)
+
+    def read_key(self, path: str, view: int = 64) -> dict:
+        """{name: value} of the key; None when the key does not exist."""
+        snapshot = self.export_registry(path, view)
+        return snapshot.values(path, view) if snapshot.has_key(path, view) else None
+
+    def set_windows_version(self, exe_name: str, version: str) -> None:
+        """Makes Wine report another Windows version to one program (by file
+        name); None returns to the prefix's default (Windows 7 workstation)."""
+        key = f"HKCU\\Software\\Wine\\AppDefaults\\{exe_name}"
+        if version is None:
+            self.plant_registry({key: {"Version": DELETE}})
+            return
+        if version not in WINDOWS_VERSIONS:
+            raise HarnessError(f"unknown Wine version name {version!r}")
+        self.plant_registry({key: {"Version": version}})
+
+    # -- files ----------------------------------------------------------------
+
+    def plant_file(self, win_path: str, content: Union[bytes, str] = b"") -> Path:
+        """Creates a file (and its folders); str content is written as UTF-8."""
+        target = self.unix_path(win_path)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(content.encode("utf-8") if isinstance(content, str) else content)
+        return target
+
+    def plant_folder(self, win_path: str) -> Path:
+        target = self.unix_path(win_path)
+        target.mkdir(parents=True, exist_ok=True)
+        return target
+
+    def plant_link(self, win_path: str, target_win_path: str) -> Path:
+        """A link inside the drive, as Windows programs under Wine see links
+        (Windows code cannot create them under Wine 8)."""
+        link = self.unix_path(win_path)
+        link.parent.mkdir(parents=True, exist_ok=True)
+        os.symlink(self.unix_path(target_win_path), link)
+        return link
+
+    def exists(self, win_path: str) -> bool:
+        return os.path.lexists(self.unix_path(win_path))
+
+    def is_dir(self, win_path: str) -> bool:
+        return self.unix_path(win_path).is_dir()
+
+    def read_bytes(self, win_path: str) -> bytes:
+        """The file's bytes; None when it does not exist or is no file."""
+        p = self.unix_path(win_path)
+        return p.read_bytes() if p.is_file() else None
+
+    def listdir(self, win_path: str) -> list:
+        p = self.unix_path(win_path)
+        return sorted(os.listdir(p)) if p.is_dir() else []
+
+    # -- the program under test --------------------------------------------
+
+    def run_remover(self, bits: int = 64, cwd: str = DEFAULT_RUN_DIR,
+                    answers: Mapping[str, str] = None, default_answer: str = "IDOK",
+                    timeout: float = None, create_cwd: bool = True) -> "RemoverRun":
+        """Runs the program once from `cwd` with a box answerer beside it and
+        collects exit code, console output, both log files and the boxes.
+        `answers` maps box captions to answers; the submission question is
+        answered IDNO unless `answers` names it."""
+        program = self.install(self.config.program(bits))
+        if create_cwd:
+            self.plant_folder(cwd)
+        rules = {SUBMISSION_QUESTION_CAPTION: "IDNO"}
+        rules.update(answers or {})
+        cwd_log = f"{cwd.rstrip(chr(92))}\\{LOG_NAME}"
+        temp_log = f"{TEMP_DIR}\\{LOG_NAME}"
+        before = {cwd_log: self.read_bytes(cwd_log), temp_log: self.read_bytes(temp_log)}
+        answerer = BoxAnswerer(self, rules, default_answer)
+        try:
+            completed = self.run([program], bits=bits, cwd=cwd,
+                                 timeout=timeout or self.config.timeout(bits))
+        finally:
+            boxes = answerer.stop()
+        run = RemoverRun(
+            bits=bits, program=program, cwd=cwd, completed=completed, boxes=boxes,
+            console=Log.from_console_bytes("console", completed.stdout),
+            cwd_log=_read_log(self, cwd_log, "current-directory log"),
+            temp_log=_read_log(self, temp_log, "temporary-directory log"),
+            cwd_log_before=before[cwd_log], temp_log_before=before[temp_log])
+        self.runs.append(run)
+        return run
+
+
+def safe_name(text: str) -> str:
+    return re.sub(r"[^A-Za-z0-9_.-]+", "_", text).strip("_")[:120]
+
+
+@contextlib.contextmanager
+def scenario_prefix(template: Template, config: Config, name: str):
+    """A fresh clone of the template for one scenario (or a module of them).
+    On the way out the wineserver is ended, the outputs of every run are
+    saved under <work dir>/artifacts/<name>/run-N/ and the clone is removed
+    (unless ZENQO_E2E_KEEP=1)."""
+    name = safe_name(name)
+    path = config.work_dir / "prefixes" / name
+    artifacts = config.work_dir / "artifacts" / name
+    shutil.rmtree(artifacts, ignore_errors=True)
+    prefix = template.clone(path, config)
+    try:
+        yield prefix
+    finally:
+        try:
+            prefix.close()
+        finally:
+            for n, run in enumerate(prefix.runs, start=1):
+                run.save(artifacts / f"run-{n}")
+            if not config.keep_prefixes:
+                shutil.rmtree(path, ignore_errors=True)
+
+
+def _read_log(prefix: Prefix, win_path: str, label: str):
+    raw = prefix.read_bytes(win_path)
+    return None if raw is None else Log.from_file_bytes(f"{label} {win_path}", raw)
+
+
+@dataclass
+class RemoverRun:
+    bits: int
+    program: str
+    cwd: str
+    completed: Completed
+    boxes: list
+    console: Log
+    cwd_log: Log  # None when the file does not exist
+    temp_log: Log
+    cwd_log_before: bytes = None
+    temp_log_before: bytes = None
+
+    @property
+    def exit_code(self) -> int:
+        return self.completed.exit_code
+
+    def __repr__(self) -> str:
+        return (f"<RemoverRun {self.program} ({self.bits}-bit) in {self.cwd}: "
+                f"exit {self.exit_code}, {len(self.boxes)} boxes>")
+
+    @property
+    def duration(self) -> float:
+        return self.completed.duration
+
+    def describe(self) -> str:
+        """Everything about the run, for failure messages and artifacts."""
+        parts = [f"program {self.program} ({self.bits}-bit), cwd {self.cwd}",
+                 "exit code " + ("<time limit reached>" if self.completed.timed_out
+                                 else str(self.exit_code)) + f", {self.duration:.1f} s",
+                 f"boxes: {self.boxes!r}"]
+        err = self.completed.stderr.decode(errors="replace").strip()
+        if err:
+            parts.append("stderr:\n" + err)
+        parts.append("console:\n" + self.console.excerpt())
+        return "\n".join(parts)
+
+    def save(self, directory: Path) -> None:
+        directory.mkdir(parents=True, exist_ok=True)
+        (directory / "console.txt").write_bytes(self.completed.stdout)
+        (directory / "stderr.txt").write_bytes(self.completed.stderr)
+        (directory / "boxes.json").write_text(
+            json.dumps([b.__dict__ for b in self.boxes], indent=1, ensure_ascii=False))
+        for log, name in ((self.cwd_log, "cwd.log.txt"), (self.temp_log, "temp.log.txt")):
+            if log is not None:
+                (directory / name).write_bytes(log.raw)
+        (directory / "summary.txt").write_text(self.describe())
+
+
+# --------------------------------------------------------------------------
+# Assertions
+
+
+@dataclass(frozen=True)
+class Re:
+    """An expected text given as a regular expression (whole-text match)."""
+
+    pattern: str
+
+    def matches(self, text: str) -> bool:
+        return re.fullmatch(self.pattern, text, re.DOTALL) is not None
+
+    def __repr__(self) -> str:
+        return f"Re({self.pattern!r})"
+
+
+Expected = Union[str, Re, tuple]
+
+
+def _matches(expected: Union[str, Re], text: str) -> bool:
+    return expected.matches(text) if isinstance(expected, Re) else expected == text
+
+
+def _find_block(texts: list, block: tuple, start: int) -> int:
+    for i in range(start, len(texts) - len(block) + 1):
+        if all(_matches(e, texts[i + k]) for k, e in enumerate(block)):
+            return i
+    return -1
+
+
+def find_in_order(log: Log, expected: Sequence[Expected], start: int = 0) -> list:
+    """Indices where each expected item starts, in order; raises AssertionError
+    with a readable message when one is missing. An item is an exact text,
+    an Re, or a tuple of them that must stand on consecutive lines."""
+    __tracebackhide__ = True
+    if log is None:
+        raise AssertionError("expected texts in a log that does not exist")
+    texts = log.texts
+    found = []
+    pos = start
+    for n, item in enumerate(expected):
+        block = item if isinstance(item, tuple) else (item,)
+        i = _find_block(texts, block, pos)
+        if i < 0:
+            done = "\n".join(f"  #{k} at [{idx}]: {expected[k]!r}" for k, idx in enumerate(found))
+            anywhere = _find_block(texts, block, 0)
+            hint = (f" (it occurs earlier, at [{anywhere}]: out of order)" if 0 <= anywhere < pos
+                    else "")
+            raise AssertionError(
+                f"{log.name}: expected item #{n} {item!r} not found at or after entry "
+                f"[{pos}]{hint}\nmatched before it:\n{done or '  (nothing)'}\n"
+                f"entries:\n{log.excerpt(around=pos)}")
+        found.append(i)
+        pos = i + len(block)
+    return found
+
+
+def assert_in_order(log: Log, expected: Sequence[Expected], start: int = 0) -> list:
+    __tracebackhide__ = True
+    return find_in_order(log, expected, start)
+
+
+def assert_starts_with(log: Log, expected: Sequence[Union[str, Re]]) -> None:
+    """The log's first entries are exactly these."""
+    __tracebackhide__ = True
+    texts = log.texts[:len(expected)]
+    if len(texts) < len(expected) or not all(_matches(e, t) for e, t in zip(expected, texts)):
+        raise AssertionError(f"{log.name}: expected to start with\n"
+                             + "\n".join(f"  [{i:3}] {e!r}" for i, e in enumerate(expected))
+                             + f"\nentries:\n{log.excerpt()}")
+
+
+def assert_ends_with(log: Log, expected: Sequence[Union[str, Re]]) -> None:
+    """The log's last entries are exactly these."""
+    __tracebackhide__ = True
+    texts = log.texts[-len(expected):] if expected else []
+    if len(texts) < len(expected) or not all(_matches(e, t) for e, t in zip(expected, texts)):
+        raise AssertionError(f"{log.name}: expected to end with\n"
+                             + "\n".join(f"  {e!r}" for e in expected)
+                             + f"\nentries:\n{log.excerpt(around=len(log.entries))}")
+
+
+def assert_absent(log: Log, unexpected: Iterable[Union[str, Re]]) -> None:
+    """None of these texts occurs in the log."""
+    __tracebackhide__ = True
+    hits = [(i, e, t) for e in unexpected for i, t in enumerate(log.texts) if _matches(e, t)]
+    if hits:
+        raise AssertionError(f"{log.name}: unexpected entries:\n"
+                             + "\n".join(f"  [{i}] {t!r} (matches {e!r})" for i, e, t in hits)
+                             + f"\nentries:\n{log.excerpt()}")
+
+
+def assert_log_file_format(log: Log) -> None:
+    """A log file as the program writes it: one byte order mark at the start,
+    and every record (CR LF terminated) with the 23-character prefix."""
+    __tracebackhide__ = True
+    problems = []
+    if log is None:
+        raise AssertionError("log file does not exist")
+    if not log.has_bom:
+        problems.append(f"does not start with EF BB BF (starts with {log.raw[:8]!r})")
+    if log.raw.count(UTF8_BOM) != 1:
+        problems.append(f"holds {log.raw.count(UTF8_BOM)} byte order marks")
+    if not log.ends_with_newline:
+        problems.append("does not end with CR LF")
+    if log.bad_lines:
+        problems.append("records without the prefix: "
+                        + ", ".join(f"line {n}: {t!r}" for n, t in log.bad_lines[:10]))
+    if not log.entries:
+        problems.append("holds no entries")
+    if problems:
+        raise AssertionError(f"{log.name}: " + "; ".join(problems))
+
+
+def assert_boxes(run: RemoverRun, expected: Sequence[Mapping]) -> None:
+    """The run showed exactly these boxes, in order; each expectation names
+    the fields it checks (caption, text, buttons, icon, answer)."""
+    __tracebackhide__ = True
+    actual = run.boxes
+    ok = len(actual) == len(expected) and all(
+        getattr(box, k) == (tuple(v) if k == "buttons" else v)
+        for box, exp in zip(actual, expected) for k, v in exp.items())
+    if not ok:
+        raise AssertionError("message boxes differ\nexpected:\n"
+                             + "\n".join(f"  {dict(e)!r}" for e in expected)
+                             + "\nactual:\n" + ("\n".join(f"  {b!r}" for b in actual) or "  none")
+                             + "\n" + run.describe())
+
+
+def assert_key_exists(prefix: Prefix, path: str, view: int = 64) -> None:
+    __tracebackhide__ = True
+    if not prefix.key_exists(path, view):
+        raise AssertionError(f"registry key {view_key(path, view)} is missing")
+
+
+def assert_key_absent(prefix: Prefix, path: str, view: int = 64) -> None:
+    __tracebackhide__ = True
+    snapshot = prefix.export_registry(path, view)
+    if snapshot.has_key(path, view):
+        raise AssertionError(f"registry key {view_key(path, view)} still exists:\n"
+                             + "\n".join(snapshot.key_paths()))
+
+
+def assert_value(prefix: Prefix, path: str, name: str, expected: RegValue, view: int = 64) -> None:
+    __tracebackhide__ = True
+    values = prefix.read_key(path, view)
+    if values is None:
+        raise AssertionError(f"registry key {view_key(path, view)} is missing")
+    found = {k.lower(): v for k, v in values.items()}
+    if name.lower() not in found:
+        raise AssertionError(f"value {name!r} missing in {view_key(path, view)}: {values!r}")
+    if found[name.lower()] != expected or type(found[name.lower()]) is not type(expected):
+        raise AssertionError(f"value {name!r} in {view_key(path, view)} is "
+                             f"{found[name.lower()]!r}, expected {expected!r}")
+
+
+def assert_path_exists(prefix: Prefix, win_path: str) -> None:
+    __tracebackhide__ = True
+    if not prefix.exists(win_path):
+        parent = str(PureWindowsPath(win_path).parent)
+        raise AssertionError(f"{win_path} is missing; {parent} holds {prefix.listdir(parent)}")
+
+
+def assert_path_absent(prefix: Prefix, win_path: str) -> None:
+    __tracebackhide__ = True
+    if prefix.exists(win_path):
+        raise AssertionError(f"{win_path} still exists")
+
+
+# --------------------------------------------------------------------------
+# Texts of the start-up and the removal sequence
+
+
+def banner(display: str = "Zentrivo") -> str:
+    return f"{display} force remover version 1.2.3.0"
+
+
+def completed_ok(display: str = "Zentrivo") -> str:
+    return f"{display} force remover version 1.2.3.0 completed OK."
+
+
+def completed_abnormally(display: str = "Zentrivo") -> str:
+    return f"{display} force remover version 1.2.3.0 completed abnormally."
+
+
+def admin_check_lines(display: str = "Zentrivo") -> tuple:
+    """IsRunAsAdministrator's lines for an administrator."""
+    return (f"**** Check if {display} force remover runs as Administrator ****", "",
+            SEPARATOR, "")
+
+
+def step_headers(bits: int = 64, folder: str = "Vexars", display: str = "Zentrivo",
+                 skip_tray: bool = False) -> list:
+    """(header, closing line) of the steps that write both, in order. The
+    Installer-database and SharedDlls steps have none of the driver's own."""
+    steps = [
+        ("**** Close running application ****", SEPARATOR),
+        ("**** Removing Scheduled Task  ****", SHORT_SEPARATOR),
+        ("**** Deal with Toolkit 3.1.x ****", SEPARATOR),
+        (f"**** Remove {folder}Tray ****", SEPARATOR),
+        (f"**** Removing {display} Specific AppData folders ****", SHORT_SEPARATOR),
+        ("**** Cleaning SOFTWARE registry ****", SEPARATOR),
+        (f"**** Removing {display} shortcuts ****", SEPARATOR),
+        ("**** Cleaning Win8 Shortcuts ****", SEPARATOR),
+        ("**** Cleaning Program Files folder ****", SEPARATOR),
+        ("**** Removing files from Virtual Store ****", SEPARATOR),
+    ]
+    if skip_tray:
+        steps = [s for s in steps if "Tray ****" not in s[0]]
+    return steps
+
+
+def step_sequence(bits: int = 64, **kwargs) -> list:
+    """Expected items for assert_in_order: each header with its empty line,
+    then later its closing line with its empty line."""
+    items = []
+    for header, closing in step_headers(bits, **kwargs):
+        items += [(header, ""), (closing, "")]
+    return items
+
+
+OLD_WINDOWS_TEXT = "This program can be launched on Windows 2000 or higher. Exiting ..."
+OLD_WINDOWS_CAPTION = " force remover version 1.2.3.0"
+LOG_FILE_FAILURE_TEXT = ("Unable to create log file. If you need log file make sure that you have "
+                         "permission to write to directory where remove.exe is located")
+LOG_FILE_FAILURE_CAPTION = "ZENQORemover.exe"
