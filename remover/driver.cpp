@@ -6,11 +6,14 @@
 #include <cstdlib>
 #include <memory>
 
+#include "remover/discovery.hpp"
 #include "remover/identity.hpp"
 #include "remover/paths.hpp"
 #include "remover/processes.hpp"
+#include "remover/registry_cleanup.hpp"
 #include "remover/startup_checks.hpp"
 #include "replay/format.hpp"
+#include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 
 namespace remover {
@@ -25,6 +28,9 @@ constexpr DWORD os_version_info_size = 148;
 static_assert(sizeof(OSVERSIONINFOA) == os_version_info_size);
 constexpr DWORD log_wait_ms = 3000;
 constexpr DWORD temp_path_chars = 260;
+// Read, set-value and create-subkey rights in the 32-bit registry view.
+constexpr REGSAM modify_32bit_view = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY;
+static_assert(modify_32bit_view == 0x2021F);
 
 constexpr char log_file_failure[] =
     "Unable to create log file. If you need log file make sure that you have permission to write to "
@@ -110,6 +116,39 @@ void remove_scheduled_task(product_remover& remover) {
     short_separator();
 }
 
+#if defined(ZENQO_X64)
+// The product's own files are also counted in the 32-bit view's SharedDlls.
+void remove_32bit_shared_dlls_values(product_remover& remover) {
+    replay::unique_hkey shared_dlls;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", 0, modify_32bit_view,
+                  shared_dlls.put());
+    if (shared_dlls) {
+        const std::string msgsys = remover.install_dir + "MsgSys.exe";
+        if (RegDeleteValueA(shared_dlls.get(), msgsys.c_str()) == ERROR_SUCCESS) {
+            log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sMsgSys.exe'",
+                         remover.install_dir.c_str());
+        }
+        const std::string bvhtml = remover.install_dir + "bvhtml.dll";
+        if (RegDeleteValueA(shared_dlls.get(), bvhtml.c_str()) == ERROR_SUCCESS) {
+            log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sbvhtml.dll'",
+                         remover.install_dir.c_str());
+        }
+    }
+    log::message("");
+}
+
+// The maker's key in the 32-bit view, once nothing is left below it.
+void remove_32bit_folder_key() {
+    replay::unique_hkey software;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, modify_32bit_view, software.put());
+    if (!software) return;
+    const std::string folder = narrow(identity().folder_name);
+    if (RegDeleteKeyExA(software.get(), folder.c_str(), KEY_WOW64_32KEY, 0) == ERROR_SUCCESS) {
+        log::message("  Removed regkey 'HKLM\\SOFTWARE\\Wow6432Node\\%s'", folder.c_str());
+    }
+}
+#endif
+
 void deal_with_toolkit(product_remover& remover) {
     header("**** Deal with Toolkit 3.1.x ****");
     separator();
@@ -129,6 +168,10 @@ void remove_application_data(product_remover& remover) {
 void clean_registry(product_remover& remover) {
     header("**** Cleaning SOFTWARE registry ****");
     clean_software_registry(remover);
+#if defined(ZENQO_X64)
+    remove_32bit_folder_key();
+#endif
+    remover.remove_uninstall_keys();
     separator();
 }
 
@@ -167,8 +210,14 @@ int run_removal() {
     check_windows_version();
     check_administrator();
 
+    remover->search_product_info();
+    resolve_install_folder(*remover);
+
     close_running_applications(*remover);
     remove_scheduled_task(*remover);
+#if defined(ZENQO_X64)
+    remove_32bit_shared_dlls_values(*remover);
+#endif
     deal_with_toolkit(*remover);
     remove_common_tray(*remover);
     remove_application_data(*remover);
@@ -211,7 +260,22 @@ void close_running_applications(product_remover& remover) {
     separator();
 }
 
-void clean_software_registry(product_remover& remover) {}
+void clean_software_registry(product_remover& remover) {
+    try {
+        const std::wstring& folder = identity().folder_name;
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            remove_registry_key(root, L"Software\\" + folder, L"ZENQO", /*recursive=*/true);
+            remove_registry_key(root, L"Software", folder, /*recursive=*/false);
+            remove_registry_key(root, L"Software\\Corvantis\\ZENQO", L"5", /*recursive=*/true);
+            remove_registry_key(root, L"Software\\Corvantis", L"ZENQO", /*recursive=*/false);
+            remove_registry_key(root, L"Software", L"Corvantis", /*recursive=*/false);
+        }
+        remove_registry_key(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+                            identity().display_name + L".exe", /*recursive=*/true);
+    } catch (...) {
+        // Ends the clean-up of these keys; the step goes on.
+    }
+}
 
 void submit_log_or_wait(product_remover& remover, const std::string& program) {
     if (!remover.submit_log) {

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "remover/product_remover.hpp"
+#include "remover/text.hpp"
 #include "replay/log/log.hpp"
 
 namespace remover {
@@ -18,21 +19,9 @@ static_assert(adjust_and_query == 0x28);
 constexpr DWORD shell_execute_mask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
 static_assert(shell_execute_mask == 0x440);
 
-std::string ascii_lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 // The comparison covers the final characters only, so a name given with a
 // path, or one that merely ends with the wanted name, matches too.
-bool matches(const char* exe_file, const std::string& lowered_name) {
-    if (lowered_name.empty()) return false;
-    const std::string exe = ascii_lower(exe_file);
-    return exe.size() >= lowered_name.size() &&
-           exe.compare(exe.size() - lowered_name.size(), lowered_name.size(), lowered_name) == 0;
-}
+bool matches(const char* exe_file, const std::string& name) { return ends_with_ascii_nocase(exe_file, name); }
 
 // Calls visit for each process entry until it returns false.
 template <typename Visit>
@@ -56,17 +45,15 @@ bool terminate_process(DWORD id) {
 }  // namespace
 
 bool is_process_running(const std::string& name) {
-    const std::string lowered = ascii_lower(name);
     bool found = false;
     walk_processes([&](const PROCESSENTRY32& entry) {
-        found = matches(entry.szExeFile, lowered);
+        found = matches(entry.szExeFile, name);
         return !found;
     });
     return found;
 }
 
 void terminate_processes_by_name(const std::string& name) {
-    const std::string lowered = ascii_lower(name);
     const DWORD self = GetCurrentProcessId();
     DWORD parent = 0;
     bool parent_known = false;
@@ -76,7 +63,7 @@ void terminate_processes_by_name(const std::string& name) {
             // The product may have started the remover: its parent survives.
             parent = entry.th32ParentProcessID;
             parent_known = true;
-        } else if (matches(entry.szExeFile, lowered)) {
+        } else if (matches(entry.szExeFile, name)) {
             targets.insert(entry.th32ProcessID);
         }
         return true;

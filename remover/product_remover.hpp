@@ -12,6 +12,13 @@ struct product_remover {
     // Logs and terminates every process whose executable name ends with name.
     void close_process_by_name(const std::string& name);
 
+    // Finds the product's Uninstall entries by display name and reads its
+    // version and installation folder from them. True when both were found.
+    bool search_product_info();
+
+    // Deletes every Uninstall entry found; false when none was found.
+    bool remove_uninstall_keys();
+
     std::string install_dir;     // ends with a backslash once resolved
     std::string version_string;  // DisplayVersion as found
     int version = -1;            // version code

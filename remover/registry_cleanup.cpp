@@ -1,0 +1,107 @@
+#include "remover/registry_cleanup.hpp"
+
+#include <memory>
+#include <set>
+
+#include "remover/text.hpp"
+#include "replay/exception.hpp"
+#include "replay/handle.hpp"
+#include "replay/log/log.hpp"
+#include "replay/registry2/key.hpp"
+
+namespace remover {
+
+namespace {
+
+namespace log = replay::log;
+namespace registry2 = replay::registry2;
+
+constexpr char shared_dlls_path[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+// The counters of the shared files live in the 32-bit view in both programs.
+constexpr REGSAM read_32bit_view = KEY_READ | KEY_WOW64_32KEY;
+static_assert(read_32bit_view == 0x20219);
+constexpr DWORD counter_size = sizeof(DWORD);
+
+// The counter's value, when it is a 4-byte REG_DWORD; raises otherwise.
+DWORD read_counter(const registry2::key& counters, const std::wstring& name) {
+    DWORD type = 0;
+    DWORD size = 0;
+    counters.value_type(name, type, size);
+    registry2::key::check_type(name, REG_DWORD, type);
+    DWORD count = 0;
+    counters.read(name, &count, counter_size);
+    return count;
+}
+
+}  // namespace
+
+std::wstring root_key_name(HKEY root) {
+    if (root == HKEY_CLASSES_ROOT) return L"HKEY_CLASSES_ROOT";
+    if (root == HKEY_CURRENT_USER) return L"HKEY_CURRENT_USER";
+    if (root == HKEY_LOCAL_MACHINE) return L"HKEY_LOCAL_MACHINE";
+    if (root == HKEY_USERS) return L"HKEY_USERS";
+    if (root == HKEY_CURRENT_CONFIG) return L"HKEY_CURRENT_CONFIG";
+    return L"HKEY_!unidentified!";
+}
+
+bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive) {
+    const std::wstring root_name = root_key_name(root);
+    std::unique_ptr<registry2::key> parent_key;
+    try {
+        const registry2::key root_key(root);
+        parent_key = std::make_unique<registry2::key>(root_key, parent, /*create=*/false);
+    } catch (const replay::exception&) {
+        log::message(L"!  Subkey %s NOT removed as %s\\%s not FOUND !", name.c_str(), root_name.c_str(),
+                     parent.c_str());
+        return true;
+    }
+    try {
+        registry2::delete_key(*parent_key, name, recursive);
+    } catch (const replay::exception&) {
+        log::message(L"!  Failed to remove regkey '%s\\%s\\%s' !", root_name.c_str(), parent.c_str(), name.c_str());
+        return false;
+    }
+    log::message(L"  Removed regkey '%s\\%s\\%s'", root_name.c_str(), parent.c_str(), name.c_str());
+    return true;
+}
+
+void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
+    replay::unique_hkey raw;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, shared_dlls_path, 0, read_32bit_view, raw.put()) != ERROR_SUCCESS) return;
+    try {
+        const registry2::key counters(raw.get());
+        raw.reset();
+        const std::wstring lowered_pattern = ascii_lower(pattern);
+        std::set<std::wstring> matching;
+        for (const std::wstring& name : counters.value_names()) {
+            if (ascii_lower(name).find(lowered_pattern) != std::wstring::npos) matching.insert(name);
+        }
+
+        log::message(L"Counters for %s pattern in SharedDLLs key:", pattern.c_str());
+        for (const std::wstring& name : matching) {
+            try {
+                log::message(L"   %s - %d", name.c_str(), static_cast<int>(read_counter(counters, name)));
+            } catch (const replay::exception&) {
+                // Not a counter: passed over.
+            }
+        }
+        for (const std::wstring& name : matching) {
+            try {
+                const DWORD count = read_counter(counters, name);
+                if (users == 0) {
+                    counters.delete_value(name);
+                    log::message(L"Removed registry value %s", name.c_str());
+                } else if (count != users) {
+                    counters.set_value(name, REG_DWORD, &users, counter_size);
+                    log::message(L"%s is set to %d", name.c_str(), static_cast<int>(users));
+                }
+            } catch (const replay::exception&) {
+                // Gone or not a counter since the listing: passed over.
+            }
+        }
+    } catch (const replay::exception&) {
+        // The key cannot be reopened or listed: nothing to repair.
+    }
+}
+
+}  // namespace remover

@@ -1,0 +1,25 @@
+#pragma once
+// Removing the product's registry keys and repairing the SharedDLLs
+// reference counters of shared files.
+#include <windows.h>
+
+#include <string>
+
+namespace remover {
+
+// "HKEY_LOCAL_MACHINE" and so on; "HKEY_!unidentified!" for other handles.
+std::wstring root_key_name(HKEY root);
+
+// Deletes the subkey `name` of root\parent, with everything below it when
+// recursive is set, and logs the outcome. Returns false only when the parent
+// was opened and the deletion failed; a missing parent returns true. Works
+// in the program's own registry view. Never raises.
+bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive);
+
+// Sets every SharedDLLs counter whose value name contains pattern (ASCII case
+// ignored) to users, or deletes it when users is 0, in the 32-bit registry
+// view. Lists the counters first. Values that are not 4-byte REG_DWORD
+// counters are left alone. Never raises.
+void fix_shareddlls_counters(const std::wstring& pattern, DWORD users);
+
+}  // namespace remover

@@ -1,0 +1,14 @@
+#pragma once
+// Names of files, processes, services and registry values are compared with
+// ASCII letters folded only, as Windows' own tools do for these names.
+#include <string>
+
+namespace remover {
+
+std::wstring ascii_lower(std::wstring text);
+std::string ascii_lower(std::string text);
+
+// True when text ends with tail, ASCII case ignored; an empty tail never matches.
+bool ends_with_ascii_nocase(const std::string& text, const std::string& tail);
+
+}  // namespace remover

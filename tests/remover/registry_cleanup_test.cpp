@@ -1,0 +1,156 @@
+#include "remover/registry_cleanup.hpp"
+
+#include <gtest/gtest.h>
+
+#include "replay/format.hpp"
+#include "replay/unicode/unicode.hpp"
+#include "support/log_capture.hpp"
+#include "support/machine_override.hpp"
+#include "support/scratch_key.hpp"
+
+namespace {
+
+using test_support::key_absent;
+using test_support::key_exists;
+using test_support::raw_value;
+using test_support::raw_value_set;
+using test_support::value_absent;
+
+std::string narrow(const std::wstring& text) {
+    return replay::unicode::to_narrow(text, replay::unicode::ansi, false);
+}
+
+TEST(RootKeyName, PredefinedRootsAndOthers) {
+    EXPECT_EQ(remover::root_key_name(HKEY_USERS), L"HKEY_USERS");
+    EXPECT_EQ(remover::root_key_name(HKEY_CURRENT_CONFIG), L"HKEY_CURRENT_CONFIG");
+    EXPECT_EQ(remover::root_key_name(HKEY_CLASSES_ROOT), L"HKEY_CLASSES_ROOT");
+    EXPECT_EQ(remover::root_key_name(HKEY_PERFORMANCE_DATA), L"HKEY_!unidentified!");
+}
+
+class RemoveRegistryKey : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(scratch.status(), ERROR_SUCCESS);
+        replay::unique_hkey child;
+        ASSERT_EQ(RegCreateKeyExW(scratch.get(), L"Product\\Child\\Grandchild", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, child.put(), nullptr),
+                  ERROR_SUCCESS);
+        path = narrow(scratch.path());
+    }
+    test_support::scratch_key scratch;
+    test_support::log_capture log;
+    std::string path;
+};
+
+TEST_F(RemoveRegistryKey, MissingParentIsNotAFailure) {
+    EXPECT_TRUE(remover::remove_registry_key(HKEY_CURRENT_USER, scratch.path() + L"\\Missing", L"Product", true));
+    EXPECT_EQ(log.texts(), std::vector<std::string>{replay::format(
+                               "!  Subkey Product NOT removed as HKEY_CURRENT_USER\\%s\\Missing not FOUND !",
+                               path.c_str())});
+}
+
+TEST_F(RemoveRegistryKey, MissingSubkeyFails) {
+    EXPECT_FALSE(remover::remove_registry_key(HKEY_CURRENT_USER, scratch.path(), L"Other", true));
+    EXPECT_EQ(log.texts(), std::vector<std::string>{replay::format(
+                               "!  Failed to remove regkey 'HKEY_CURRENT_USER\\%s\\Other' !", path.c_str())});
+}
+
+TEST_F(RemoveRegistryKey, KeyWithChildrenNeedsTheRecursiveFlag) {
+    EXPECT_FALSE(remover::remove_registry_key(HKEY_CURRENT_USER, scratch.path(), L"Product", false));
+    EXPECT_TRUE(key_exists(scratch.get(), L"Product\\Child\\Grandchild"));
+
+    EXPECT_TRUE(remover::remove_registry_key(HKEY_CURRENT_USER, scratch.path(), L"Product", true));
+    EXPECT_TRUE(key_absent(scratch.get(), L"Product"));
+    const auto lines = log.texts();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], replay::format("!  Failed to remove regkey 'HKEY_CURRENT_USER\\%s\\Product' !", path.c_str()));
+    EXPECT_EQ(lines[1], replay::format("  Removed regkey 'HKEY_CURRENT_USER\\%s\\Product'", path.c_str()));
+}
+
+TEST_F(RemoveRegistryKey, EmptyKeyWithoutTheFlag) {
+    EXPECT_TRUE(remover::remove_registry_key(HKEY_CURRENT_USER, scratch.path() + L"\\Product\\Child", L"Grandchild",
+                                             false));
+    EXPECT_TRUE(key_absent(scratch.get(), L"Product\\Child\\Grandchild"));
+    EXPECT_TRUE(key_exists(scratch.get(), L"Product\\Child"));
+}
+
+class FixSharedDllsCounters : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(machine.status(), ERROR_SUCCESS);
+        counters = machine.create(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs");
+        ASSERT_TRUE(counters);
+        set_count(launcher_exe, 2);
+        set_count(launcher_dll, 5);
+        set_count(other, 7);
+        const std::wstring text = L"1";
+        ASSERT_TRUE(raw_value_set(counters.get(), launcher_cfg, REG_SZ, text.c_str(), 4));
+        const ULONGLONG wide_count = 3;
+        ASSERT_TRUE(raw_value_set(counters.get(), launcher_bin, REG_DWORD, &wide_count, 8));
+    }
+    void set_count(const std::wstring& name, DWORD count) {
+        ASSERT_TRUE(raw_value_set(counters.get(), name, REG_DWORD, &count, sizeof(count)));
+    }
+    DWORD count(const std::wstring& name) {
+        DWORD type = 0;
+        const auto data = raw_value(counters.get(), name, &type);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+        EXPECT_GE(data.size(), 4u);
+        return data.size() >= 4 ? *reinterpret_cast<const DWORD*>(data.data()) : 0xFFFFFFFF;
+    }
+
+    const std::wstring launcher_exe = L"C:\\Program Files\\Vexars\\Suite\\VexarLauncher.exe";
+    const std::wstring launcher_dll = L"C:\\PROGRAM FILES\\VEXARS\\SUITE\\VEXARLAUNCHER.DLL";
+    const std::wstring launcher_cfg = L"C:\\Program Files\\Vexars\\Suite\\VexarLauncher.cfg";
+    const std::wstring launcher_bin = L"C:\\Program Files\\Vexars\\Suite\\VexarLauncher.bin";
+    const std::wstring other = L"C:\\Program Files\\Common Files\\other.dll";
+    const std::wstring pattern = L"c:\\program files\\vexars\\suite\\vexarlauncher";
+    test_support::machine_override machine;
+    replay::unique_hkey counters;
+    test_support::log_capture log;
+};
+
+TEST_F(FixSharedDllsCounters, SetsCountersThatDifferAndListsAllMatches) {
+    remover::fix_shareddlls_counters(pattern, 2);
+    EXPECT_EQ(count(launcher_exe), 2u);
+    EXPECT_EQ(count(launcher_dll), 2u);
+    EXPECT_EQ(count(other), 7u);
+    EXPECT_EQ(log.texts(),
+              (std::vector<std::string>{
+                  "Counters for c:\\program files\\vexars\\suite\\vexarlauncher pattern in SharedDLLs key:",
+                  "   C:\\PROGRAM FILES\\VEXARS\\SUITE\\VEXARLAUNCHER.DLL - 5",
+                  "   C:\\Program Files\\Vexars\\Suite\\VexarLauncher.exe - 2",
+                  "C:\\PROGRAM FILES\\VEXARS\\SUITE\\VEXARLAUNCHER.DLL is set to 2",
+              }));
+    // Values that are not 4-byte counters stay as they were.
+    EXPECT_EQ(raw_value(counters.get(), launcher_cfg).size(), 4u);
+    EXPECT_EQ(raw_value(counters.get(), launcher_bin).size(), 8u);
+}
+
+TEST_F(FixSharedDllsCounters, NoUsersLeftDeletesTheCounters) {
+    remover::fix_shareddlls_counters(pattern, 0);
+    EXPECT_TRUE(value_absent(counters.get(), launcher_exe));
+    EXPECT_TRUE(value_absent(counters.get(), launcher_dll));
+    EXPECT_EQ(count(other), 7u);
+    EXPECT_FALSE(raw_value(counters.get(), launcher_cfg).empty());
+    const auto lines = log.texts();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[3], "Removed registry value C:\\PROGRAM FILES\\VEXARS\\SUITE\\VEXARLAUNCHER.DLL");
+    EXPECT_EQ(lines[4], "Removed registry value C:\\Program Files\\Vexars\\Suite\\VexarLauncher.exe");
+}
+
+TEST_F(FixSharedDllsCounters, NoMatchOnlyLogsTheHeading) {
+    remover::fix_shareddlls_counters(L"\\NoSuchComponent", 1);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Counters for \\NoSuchComponent pattern in SharedDLLs key:"});
+    EXPECT_EQ(count(launcher_dll), 5u);
+}
+
+TEST(FixSharedDllsCountersWithoutKey, DoesNothing) {
+    test_support::machine_override machine;
+    ASSERT_EQ(machine.status(), ERROR_SUCCESS);
+    test_support::log_capture log;
+    remover::fix_shareddlls_counters(L"x", 0);
+    EXPECT_TRUE(log.texts().empty());
+}
+
+}  // namespace
