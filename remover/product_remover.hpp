@@ -19,6 +19,10 @@ struct product_remover {
     // Deletes every Uninstall entry found; false when none was found.
     bool remove_uninstall_keys();
 
+    // Stops and deletes a service; when that fails, terminates its executable
+    // and deletes its registry entry. The service may be found by image.
+    void remove_service(const std::string& name, const std::string& image);
+
     std::string install_dir;     // ends with a backslash once resolved
     std::string version_string;  // DisplayVersion as found
     int version = -1;            // version code
