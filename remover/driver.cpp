@@ -2,11 +2,13 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <cstdlib>
 #include <memory>
 
 #include "remover/discovery.hpp"
+#include "remover/files.hpp"
 #include "remover/identity.hpp"
 #include "remover/paths.hpp"
 #include "remover/processes.hpp"
@@ -162,6 +164,19 @@ void remove_common_tray(product_remover& remover) {
 
 void remove_application_data(product_remover& remover) {
     header(replay::wformat(L"**** Removing %s Specific AppData folders ****", identity().display_name.c_str()));
+    try {
+        const std::string product = narrow(identity().folder_name) + "\\" + display();
+        const std::string appdata = get_folder_path(CSIDL_APPDATA);
+        const std::string common_appdata = get_folder_path(CSIDL_COMMON_APPDATA);
+        remove_folder_tree(appdata + product);
+        remove_folder_tree(common_appdata + product);
+        remove_folder_tree(common_appdata + product + "64");
+        remove_empty_folder(common_appdata + narrow(identity().folder_name));
+        remove_empty_folder(appdata + narrow(identity().folder_name));
+        remove_common_appdata_folders(display() + ".*");
+    } catch (...) {
+        // The rest of the step is skipped.
+    }
     short_separator();
 }
 
@@ -177,21 +192,41 @@ void clean_registry(product_remover& remover) {
 
 void remove_product_shortcuts(product_remover& remover) {
     header(replay::wformat(L"**** Removing %s shortcuts ****", identity().display_name.c_str()));
+    remove_shortcuts(narrow(identity().folder_name), display());
+    remove_desktop_shortcuts(display());
+    remove_file(get_folder_path(CSIDL_APPDATA) + "Microsoft\\Internet Explorer\\Quick Launch\\" + display() + ".lnk");
     separator();
 }
 
 void clean_win8_shortcuts(product_remover& remover) {
     header("**** Cleaning Win8 Shortcuts ****");
+    const std::string tools =
+        get_folder_path(CSIDL_PROGRAM_FILESX86) + narrow(identity().folder_name) + "\\" + narrow(identity().tools_name) + "\\";
+    remove_folder_tree(tools + display() + "\\");
+    remove_empty_folder(tools);
     separator();
 }
 
 void clean_program_files(product_remover& remover) {
     header("**** Cleaning Program Files folder ****");
+    const std::string& dir = remover.install_dir;
+    remove_folder_tree(dir);
+    // The maker's folder that holds the installation folder.
+    std::string parent = dir.empty() ? std::string() : dir.substr(0, dir.size() - 1);
+    const size_t last = parent.rfind('\\');
+    if (last != std::string::npos) parent.erase(last);
+    remove_install_folder(parent);
+    const std::string maker = narrow(identity().folder_name) + "\\";
+    remove_empty_folder(get_folder_path(CSIDL_PROGRAM_FILES) + maker);
+    remove_empty_folder(get_folder_path(CSIDL_PROGRAM_FILESX86) + maker);
+    remover.remove_installshield_folders();
     separator();
 }
 
 void clean_virtual_store(product_remover& remover) {
     header("**** Removing files from Virtual Store ****");
+    log::message("Number of removed files: %d", rmove_virtual_store());
+    log::message("");
     separator();
 }
 

@@ -1,12 +1,91 @@
 #pragma once
-// The file-system side of the removal.
+// The file-system side of the removal: single files, folder trees, folders
+// that go only when empty, the installation folder with its registered
+// parents, shortcuts, InstallShield and cache folders, VirtualStore copies.
+//
+// Every tree removal goes through remove_tree, which never follows a link
+// and refuses folders that cannot be the product's (system and user folders
+// and their parents, drive roots, relative paths).
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "replay/exception.hpp"
 
 namespace remover {
+
+REPLAY_DECLARE_EXCEPTION(filesystem_error, replay::exception, "filesystem");
 
 // The special folder of a CSIDL value, ending with one backslash. Raises
 // replay::exception "Error in ::SHGetFolderPath( 0, CSIDL=%d ...." when the
 // system cannot resolve it.
 std::string get_folder_path(int csidl);
+
+// True when a tree removal must not take the folder: an empty or relative
+// path, a device or namespace path, a drive or share root, a system or user
+// folder, or a parent of one.
+bool is_protected_folder(const std::string& path);
+
+// Removes a folder and everything below it and returns the number of entries
+// removed (each file and folder counts one; a missing path gives 0). Links
+// are never followed: a link inside the tree is removed alone where the
+// system can do that without touching its target, and is otherwise left in
+// place; a root that is a link, or is reached through one, is not removed
+// through. Read-only files are removed too. Raises filesystem_error when an
+// entry cannot be removed (what was removed before stays removed). Does not
+// check is_protected_folder; callers do.
+std::uintmax_t remove_tree(const std::string& path);
+
+// Deletes one file and logs the outcome; true when deleted.
+bool remove_file(const std::string& path);
+
+// Removes a folder tree and logs the outcome; true when the folder existed
+// and something was removed. A protected folder is refused with a log line.
+bool remove_folder_tree(const std::string& path);
+
+// Removes a folder only when it is empty, and logs the outcome.
+void remove_empty_folder(const std::string& path);
+
+// Removes a folder registered under Installer\Folders when it is empty, and
+// unregisters it; true when all of that was done. Logs nothing.
+bool remove_registered_install_folder(const std::string& path);
+
+// Removes the folder and then each registered empty parent, stopping at the
+// Program Files folder, at a parent that is not empty or at the first folder
+// that cannot be removed. Raises filesystem_error when the emptiness test
+// fails and replay::exception when Program Files cannot be resolved.
+void remove_install_folder(const std::string& path);
+
+// Removes the product's program group, its shortcut, and the tools shortcut
+// when it is the last one left, in the common and the user's Start menu.
+void remove_shortcuts(const std::string& group, const std::string& name);
+
+// Removes name.lnk from the common and the user's desktop.
+void remove_desktop_shortcuts(const std::string& name);
+
+// Removes each GUID-named ProgramData folder that holds a file matching the
+// wildcard; logs the others.
+void remove_common_appdata_folders(const std::string& wildcard);
+
+// Removes every profile's VirtualStore copy of the maker's ProgramData
+// folder; returns the number of entries removed, or -1 when the profiles
+// cannot be found. Raises filesystem_error when the profiles root cannot be
+// listed.
+int rmove_virtual_store();
+
+// Removes the folder at the relative path in every user profile.
+void remove_dir_in_userappdata_for_allprofiles(const std::string& relative);
+
+// The part of full below base (ASCII case ignored), without a leading
+// backslash; empty when full does not lie below base.
+std::string relative_path(const std::string& full, const std::string& base);
+
+// Names of the files (not folders) in folder (ending with a backslash) that
+// match the wildcard, in the order of the search.
+std::vector<std::string> list_files(const std::string& folder, const std::string& wildcard);
+
+// Names of the sub-folders of folder (ending with a backslash), without "."
+// and ".." or other names beginning with a dot.
+std::vector<std::string> list_subfolders(const std::string& folder);
 
 }  // namespace remover

@@ -19,6 +19,9 @@ struct product_remover {
     // Deletes every Uninstall entry found; false when none was found.
     bool remove_uninstall_keys();
 
+    // Removes the InstallShield information folder of each Uninstall entry.
+    void remove_installshield_folders();
+
     // Stops and deletes a service; when that fails, terminates its executable
     // and deletes its registry entry. The service may be found by image.
     void remove_service(const std::string& name, const std::string& image);
