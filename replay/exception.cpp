@@ -102,6 +102,8 @@ std::wstring exception_w::kind_w() const { return kind_text_w; }
 
 std::wstring describe_current_exception(std::wstring prefix) {
     if (!prefix.empty() && prefix.back() != L' ') prefix += L' ';
+    // Rethrowing outside a handler would end the program.
+    if (!std::current_exception()) return wformat(L"%s unknown exception", prefix.c_str());
     try {
         throw;
     } catch (const _com_error& e) {
@@ -117,6 +119,10 @@ std::wstring describe_current_exception(std::wstring prefix) {
 
 void log_current_exception(const std::wstring& context, log::dispatcher& target) {
     constexpr int error_level = 3;
+    if (!std::current_exception()) {
+        target.printf(error_level, L"%s unknown exception caught", context.c_str());
+        return;
+    }
     try {
         throw;
     } catch (const _com_error& e) {

@@ -88,6 +88,10 @@ TEST(DescribeCurrentException, EachKindWithItsBlanks) {
     EXPECT_EQ(describe([] { throw 42; }, L"p"), L"p  unknown exception");
 }
 
+TEST(DescribeCurrentException, OutsideAHandlerDoesNotEndTheProgram) {
+    EXPECT_EQ(replay::describe_current_exception(L"p"), L"p  unknown exception");
+}
+
 TEST(DescribeCurrentException, ComError) {
     const _com_error sample_error(E_OUTOFMEMORY);
     const std::string text = sample_error.ErrorMessage();
