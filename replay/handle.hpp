@@ -2,6 +2,7 @@
 // Move-only owners for Win32 handles, one alias per kind. Each kind's traits
 // name its "no handle" value and how it is closed; closing keeps LastError.
 #include <windows.h>
+#include <winsvc.h>
 
 #include <utility>
 
@@ -88,6 +89,13 @@ struct global_memory {
     static void close(pointer h) noexcept { GlobalFree(h); }
 };
 
+// OpenSCManager, OpenService, CreateService: NULL.
+struct service {
+    using pointer = SC_HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { CloseServiceHandle(h); }
+};
+
 struct sid {
     using pointer = PSID;
     static pointer invalid() noexcept { return nullptr; }
@@ -106,5 +114,6 @@ using unique_hkey = unique_handle<handle_traits::registry_key>;
 using module_handle = unique_handle<handle_traits::module>;
 using global_memory_handle = unique_handle<handle_traits::global_memory>;
 using sid_handle = unique_handle<handle_traits::sid>;
+using service_handle = unique_handle<handle_traits::service>;
 
 }  // namespace replay
