@@ -5,21 +5,14 @@
 #include <vector>
 
 #include "replay/log/log.hpp"
+#include "support/own_program.hpp"
 #include "support/recording_listener.hpp"
 #include "support/temp_folder.hpp"
 
 namespace {
 
-std::string own_path() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return path;
-}
-
-std::string own_name() {
-    const std::string path = own_path();
-    return path.substr(path.rfind('\\') + 1);
-}
+using test_support::own_name;
+using test_support::own_path;
 
 // A copy of this program under another name, sleeping until terminated.
 class sleeper {

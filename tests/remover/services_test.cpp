@@ -12,6 +12,7 @@
 
 #include "remover/product_remover.hpp"
 #include "replay/handle.hpp"
+#include "support/own_program.hpp"
 #include "support/log_capture.hpp"
 #include "support/machine_override.hpp"
 #include "support/scratch_key.hpp"
@@ -38,16 +39,8 @@ constexpr DWORD settle_ms = 10000;
 
 std::string ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-std::string own_path() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return path;
-}
-
-std::string own_folder() {
-    const std::string path = own_path();
-    return path.substr(0, path.rfind('\\') + 1);
-}
+using test_support::own_folder;
+using test_support::own_path;
 
 // "<process id>-<process start time>-<counter>": unique to this run.
 std::string unique_tag() {
