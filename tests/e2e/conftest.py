@@ -24,7 +24,7 @@ def e2e_config() -> h.Config:
     config = h.Config.from_env()
     if not Path(h.WINE64).exists():
         pytest.skip(f"{h.WINE64} is missing: run tools/setup.sh")
-    for helper in ("box_answerer.exe", "show_box.exe"):
+    for helper in h.HELPERS:
         if not config.helper(helper).is_file():
             pytest.fail(f"{config.helper(helper)} is missing: build the x64 tree with "
                         "ZENQO_BUILD_TESTS=ON (cmake --build build/x64) or set "

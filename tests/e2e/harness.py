@@ -65,6 +65,12 @@ HARNESS_DIR = r"C:\e2e"
 BIN_DIR = HARNESS_DIR + r"\bin"
 SCRATCH_DIR = HARNESS_DIR + r"\tmp"
 DEFAULT_RUN_DIR = r"C:\run"
+# The helper programs (tests/e2e/helpers/), built into the helper folder.
+HELPERS = ("box_answerer.exe", "show_box.exe", "sleeper.exe", "record_call.exe",
+           "start_and_wait.exe", "process_list.exe")
+# record_call.exe appends here how it was started (the same path is built
+# into the helper); outside every folder that the remover deletes.
+CALLS_FILE = HARNESS_DIR + r"\calls.jsonl"
 
 # The end-of-run question of the log submission. Every run
 # answers it "No" unless the scenario says otherwise, so that no test ever
@@ -586,6 +592,100 @@ class BoxAnswerer:
 
 
 # --------------------------------------------------------------------------
+# Processes and started programs
+
+
+@dataclass(frozen=True)
+class ProcessInfo:
+    """One entry of process_list.exe: as Toolhelp shows it, with the image
+    path ("" when the process could not be queried)."""
+
+    pid: int
+    ppid: int
+    exe: str
+    image: str
+
+    @classmethod
+    def from_json(cls, line: str) -> "ProcessInfo":
+        d = json.loads(line)
+        return cls(d["pid"], d["ppid"], d["exe"], d["image"])
+
+
+@dataclass(frozen=True)
+class Call:
+    """One start of record_call.exe: its own path, its arguments as the
+    program parsed them, the raw command line and its current directory."""
+
+    exe: str
+    args: tuple
+    cmdline: str
+    cwd: str
+    pid: int
+    created: int  # creation time of the process, 100 ns units
+
+    @classmethod
+    def from_json(cls, line: str) -> "Call":
+        d = json.loads(line)
+        return cls(d["exe"], tuple(d["args"]), d["cmdline"], d["cwd"], d["pid"], d["created"])
+
+    @property
+    def name(self) -> str:
+        return PureWindowsPath(self.exe).name
+
+
+class ProcessWatcher:
+    """process_list.exe --watch for some processes of a prefix: it holds a
+    handle to each and records its exit code when it ends (Unix exit
+    statuses say nothing under Wine)."""
+
+    def __init__(self, prefix: "Prefix", pids: Iterable[int], timeout: float = 600.0):
+        self.prefix = prefix
+        self.pids = sorted(set(pids))
+        n = prefix.next_serial()
+        self.out_win = f"{SCRATCH_DIR}\\watch_{n}.txt"
+        self.stop_win = f"{SCRATCH_DIR}\\watch_stop_{n}"
+        prefix.scratch(f"watch_{n}.txt")
+        exe = prefix.install(prefix.config.helper("process_list.exe"))
+        self._process = prefix.start_program(
+            [exe, "--watch", self.out_win, "--stop-file", self.stop_win,
+             "--timeout", str(timeout), *map(str, self.pids)])
+        deadline = time.monotonic() + 60
+        while not self._lines() or self._lines()[0] != "watching":
+            if self._process.poll() is not None or time.monotonic() > deadline:
+                raise HarnessError("process_list.exe --watch did not start")
+            time.sleep(0.05)
+
+    def _lines(self) -> list:
+        raw = self.prefix.read_bytes(self.out_win)
+        return [] if raw is None else raw.decode().split("\n")[:-1]
+
+    def ended(self) -> dict:
+        """{pid: exit code} of the watched processes that have ended so far
+        (None for one that was gone before the watch began)."""
+        result = {}
+        for line in self._lines()[1:]:
+            pid, _, code = line.partition(" ")
+            result[int(pid)] = None if code == "gone" else int(code)
+        return result
+
+    def wait(self, pids: Iterable[int], timeout: float = 10) -> dict:
+        """ended(), once all of `pids` have ended or the time is up."""
+        pids = set(pids)
+        deadline = time.monotonic() + timeout
+        ended = self.ended()
+        while not pids <= ended.keys() and time.monotonic() < deadline:
+            time.sleep(0.1)
+            ended = self.ended()
+        return ended
+
+    def stop(self) -> dict:
+        self.prefix.unix_path(self.stop_win).touch()
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            self._process.wait(timeout=10)
+        return self.ended()
+
+
+# --------------------------------------------------------------------------
 # Prefixes
 
 
@@ -656,6 +756,7 @@ class Prefix:
         self._serial = 0
         self._server_started = False
         self.runs: list = []  # every RemoverRun, for the artifacts
+        self._background: list = []  # Popen objects of start_program, reaped by close()
 
     # -- paths ------------------------------------------------------------
 
@@ -693,6 +794,21 @@ class Prefix:
         """Ends the wineserver and every process of the prefix."""
         kill_server(self.path)
         self._server_started = False
+        for process in self._background:
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                with contextlib.suppress(ProcessLookupError):
+                    os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+        self._background.clear()
+
+    def release_server(self) -> None:
+        """Leaves the wineserver and the programs started in the background
+        running when this Python process ends: whoever called us ends them
+        (prefix.sh kill). For scripts that prepare a prefix for a later run."""
+        _live_servers.discard(str(self.path))
+        self._background.clear()
 
     def _loader(self, bits: int) -> str:
         if bits not in (32, 64):
@@ -743,6 +859,88 @@ class Prefix:
             target.parent.mkdir(parents=True, exist_ok=True)
             shutil.copy2(source, target)
         return f"{win_dir}\\{source.name}"
+
+    def plant_helper(self, helper: str, win_path: str) -> str:
+        """Copies a helper program (e.g. "sleeper.exe") to win_path, under
+        whatever name that gives it, and returns win_path."""
+        source = self.config.helper(helper)
+        if not source.is_file():
+            raise HarnessError(f"{source} does not exist; build it first (see tests/e2e/README)")
+        self.plant_file(win_path, source.read_bytes())
+        return win_path
+
+    def start_program(self, args: Sequence[str], bits: int = 64, cwd: str = None):
+        """Starts a Windows program in the background and returns its Popen;
+        close() ends it with the prefix. Its output is discarded: a program
+        left running must not hold a pipe of ours."""
+        process = self.popen(args, bits=bits, cwd=cwd, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+        self._background.append(process)
+        return process
+
+    # -- processes of the prefix -------------------------------------------
+
+    def processes(self) -> list:
+        """Every process of the prefix, from a Toolhelp snapshot as the
+        remover takes one (process_list.exe itself included)."""
+        lister = self.install(self.config.helper("process_list.exe"))
+        result = self.run([lister], timeout=60)
+        if result.exit_code != 0:
+            raise HarnessError(f"process_list.exe failed ({result.exit_code}): "
+                               + result.stderr.decode(errors="replace"))
+        return [ProcessInfo.from_json(line)
+                for line in result.stdout.decode("utf-8").splitlines() if line.strip()]
+
+    def start_sleepers(self, win_paths: Sequence[str], timeout: float = 60) -> list:
+        """Plants sleeper.exe at each path (a path given twice runs twice)
+        and starts them all; returns their ProcessInfo, ordered by pid, once
+        the process list shows every one of them."""
+        wanted: dict = {}
+        for path in win_paths:
+            wanted[path.lower()] = wanted.get(path.lower(), 0) + 1
+            if not self.exists(path):
+                self.plant_helper("sleeper.exe", path)
+        for path in win_paths:
+            self.start_program([path])
+        deadline = time.monotonic() + timeout
+        while True:
+            mine = [p for p in self.processes() if p.image.lower() in wanted]
+            counts = {path: sum(1 for p in mine if p.image.lower() == path) for path in wanted}
+            if counts == wanted:
+                return sorted(mine, key=lambda p: p.pid)
+            if time.monotonic() > deadline:
+                raise HarnessError(f"sleepers did not all start: expected {wanted}, running {counts}")
+            time.sleep(0.2)
+
+    def watch_processes(self, pids: Iterable[int]) -> "ProcessWatcher":
+        """Records the exit code of each process as it ends (see ProcessWatcher)."""
+        return ProcessWatcher(self, pids)
+
+    # -- programs that the remover starts -------------------------------------
+
+    def calls(self) -> list:
+        """What every record_call.exe of the prefix has recorded, in the order
+        in which the programs were started."""
+        raw = self.read_bytes(CALLS_FILE)
+        if raw is None:
+            return []
+        # A line is written whole; a line still without its end is skipped.
+        calls = [Call.from_json(line) for line in raw.decode("utf-8").split("\n")[:-1]
+                 if line.strip()]
+        return sorted(calls, key=lambda c: c.created)
+
+    def wait_for_calls(self, count: int, timeout: float = 30) -> list:
+        """The recorded calls once there are at least `count` of them, or
+        what there is when the time is up (the programs start without the
+        remover waiting for them). Waits a moment longer for late extra calls
+        so that a test also sees calls that should not have been made."""
+        deadline = time.monotonic() + timeout
+        calls = self.calls()
+        while len(calls) < count and time.monotonic() < deadline:
+            time.sleep(0.1)
+            calls = self.calls()
+        time.sleep(0.5)
+        return self.calls()
 
     # -- registry -----------------------------------------------------------
 
@@ -853,12 +1051,23 @@ class Prefix:
 
     def run_remover(self, bits: int = 64, cwd: str = DEFAULT_RUN_DIR,
                     answers: Mapping[str, str] = None, default_answer: str = "IDOK",
-                    timeout: float = None, create_cwd: bool = True) -> "RemoverRun":
+                    timeout: float = None, create_cwd: bool = True,
+                    started_by: str = None) -> "RemoverRun":
         """Runs the program once from `cwd` with a box answerer beside it and
         collects exit code, console output, both log files and the boxes.
         `answers` maps box captions to answers; the submission question is
-        answered IDNO unless `answers` names it."""
+        answered IDNO unless `answers` names it. With `started_by` (a Windows
+        path such as C:\\x\\Zentrivo.exe) the program is started by
+        start_and_wait.exe planted there; its report is in the run's
+        `starter_report`."""
         program = self.install(self.config.program(bits))
+        args = [program]
+        report = None
+        if started_by:
+            self.plant_helper("start_and_wait.exe", started_by)
+            report = f"{SCRATCH_DIR}\\starter_{self.next_serial()}.txt"
+            self.scratch(PureWindowsPath(report).name)
+            args = [started_by, "--report", report, program]
         if create_cwd:
             self.plant_folder(cwd)
         rules = {SUBMISSION_QUESTION_CAPTION: "IDNO"}
@@ -868,7 +1077,7 @@ class Prefix:
         before = {cwd_log: self.read_bytes(cwd_log), temp_log: self.read_bytes(temp_log)}
         answerer = BoxAnswerer(self, rules, default_answer)
         try:
-            completed = self.run([program], bits=bits, cwd=cwd,
+            completed = self.run(args, bits=bits, cwd=cwd,
                                  timeout=timeout or self.config.timeout(bits))
         finally:
             boxes = answerer.stop()
@@ -877,7 +1086,9 @@ class Prefix:
             console=Log.from_console_bytes("console", completed.stdout),
             cwd_log=_read_log(self, cwd_log, "current-directory log"),
             temp_log=_read_log(self, temp_log, "temporary-directory log"),
-            cwd_log_before=before[cwd_log], temp_log_before=before[temp_log])
+            cwd_log_before=before[cwd_log], temp_log_before=before[temp_log],
+            starter_report=None if report is None else
+            (self.read_bytes(report) or b"").decode("utf-8", errors="replace"))
         self.runs.append(run)
         return run
 
@@ -926,6 +1137,7 @@ class RemoverRun:
     temp_log: Log
     cwd_log_before: bytes = None
     temp_log_before: bytes = None
+    starter_report: str = None  # start_and_wait.exe's report when it started the run
 
     @property
     def exit_code(self) -> int:
@@ -948,6 +1160,8 @@ class RemoverRun:
         err = self.completed.stderr.decode(errors="replace").strip()
         if err:
             parts.append("stderr:\n" + err)
+        if self.starter_report is not None:
+            parts.append("started by start_and_wait.exe, its report: " + repr(self.starter_report))
         parts.append("console:\n" + self.console.excerpt())
         return "\n".join(parts)
 
@@ -1190,3 +1404,53 @@ OLD_WINDOWS_CAPTION = " force remover version 1.2.3.0"
 LOG_FILE_FAILURE_TEXT = ("Unable to create log file. If you need log file make sure that you have "
                          "permission to write to directory where remove.exe is located")
 LOG_FILE_FAILURE_CAPTION = "ZENQORemover.exe"
+
+
+# -- the installed product: its keys, programs and the lines about them -------
+
+UNINSTALL_PATH = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+APP_PATHS_PATH = r"Software\Microsoft\Windows\CurrentVersion\App Paths"
+SHARED_DLLS_PATH = r"SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDlls"
+DEFAULT_INSTALL_DIR = PROGRAM_FILES_DIR + "\\Vexars\\Zentrivo\\"
+# The programs that the close step ends by name, in its order.
+CLOSED_PROGRAMS = ("Zentrivo.exe", "Zentrivo64.exe", "MsgSys.exe", "UpDates.exe",
+                   "VexarLauncher.exe")
+ROOT_NAMES = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}
+
+
+def removed_regkey(root: str, parent: str, name: str) -> str:
+    return f"  Removed regkey '{ROOT_NAMES.get(root, root)}\\{parent}\\{name}'"
+
+
+def failed_regkey(root: str, parent: str, name: str) -> str:
+    return f"!  Failed to remove regkey '{ROOT_NAMES.get(root, root)}\\{parent}\\{name}' !"
+
+
+def parent_not_found(root: str, parent: str, name: str) -> str:
+    return f"!  Subkey {name} NOT removed as {ROOT_NAMES.get(root, root)}\\{parent} not FOUND !"
+
+
+def removed_32bit_folder_key(folder: str = "Vexars") -> str:
+    return f"  Removed regkey 'HKLM\\SOFTWARE\\Wow6432Node\\{folder}'"
+
+
+def removed_32bit_shared_dll(install_dir: str, file_name: str) -> str:
+    return ("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion"
+            f"\\SharedDlls\\{install_dir}{file_name}'")
+
+
+def found_uninstall_entry(name: str) -> str:
+    return f". Product information is found in the key HKLM\\{UNINSTALL_PATH}\\{name}"
+
+
+def close_step_lines(install_dir: str, running: Iterable[str] = ()) -> tuple:
+    """The close step from its header to its separator, given the programs
+    of CLOSED_PROGRAMS that run."""
+    running = {name.lower() for name in running}
+    lines = ["**** Close running application ****", "", install_dir + "UI.exe"]
+    for name in CLOSED_PROGRAMS:
+        lines.append(f"Dealing with '{name}' process ....")
+        lines.append(f"Process with name '{name}' is running, let us close it"
+                     if name.lower() in running else
+                     f"Process with name '{name}' is NOT running ...")
+    return tuple(lines + [SEPARATOR, ""])
