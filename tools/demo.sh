@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
 # Builds the programs and runs ZENQORemover_x64.exe once in a fresh Wine
-# prefix, then shows the log it wrote.
+# prefix that looks like a machine with the product installed and running
+# (tests/e2e/simulated_machine.py plants it), then shows the log it wrote and
+# what of the product's traces is gone and what was kept.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
 "$root/tools/build.sh"
 
 prefix="$root/build/demo/prefix"
+# Ends the prefix's wineserver and with it every program started in it
+# (the planted programs and the box answerer included).
 trap '"$root/tests/wine/prefix.sh" kill "$prefix"' EXIT
 echo "demo: booting a fresh Wine prefix in $prefix"
 "$root/tests/wine/prefix.sh" create "$prefix"
+
+echo "demo: planting Zentrivo 2.1.5 with its keys, files and two running programs,"
+echo "      and another product of the maker beside it"
+/usr/bin/python3 "$root/tests/e2e/simulated_machine.py" plant "$prefix"
 
 run_dir="$prefix/drive_c/demo"
 mkdir -p "$run_dir"
@@ -24,4 +32,7 @@ set -e
 echo "demo: exit code $rc; the log C:\\demo\\ZENQORemover.log.txt follows"
 echo
 cat "$run_dir/ZENQORemover.log.txt"
+echo
+echo "demo: what the run removed and what it kept"
+/usr/bin/python3 "$root/tests/e2e/simulated_machine.py" report "$prefix"
 exit $rc

@@ -535,3 +535,16 @@ def test_x86_installed_registry_step_works_in_its_own_view(installed_x86):
     h.assert_value(prefix, "HKLM\\Software\\Vexars\\ZENQO\\Misc", "AppPath", INSTALL_DIR_X86)
     h.assert_value(prefix, "HKLM\\Software\\Corvantis\\ZENQO\\5", "Licence", "trial")
 
+
+# -- the demonstration machine (tools/demo.sh) ---------------------------------------
+
+def test_simulated_machine_is_cleaned_as_the_demo_says(prefix):
+    """What tests/e2e/simulated_machine.py plants for the demonstration: a
+    run removes every trace of the product, ends its programs and keeps the
+    other product."""
+    import simulated_machine
+
+    simulated_machine.plant(prefix)
+    run = prefix.run_remover()
+    assert_completed(run)
+    assert simulated_machine.survey(prefix).problems() == [], run.describe()
