@@ -59,6 +59,9 @@ DESKTOP_DIR = r"C:\users\root\Desktop"
 COMMON_DESKTOP_DIR = r"C:\users\Public\Desktop"
 PROGRAMS_DIR = APPDATA_DIR + r"\Microsoft\Windows\Start Menu\Programs"
 COMMON_PROGRAMS_DIR = COMMON_APPDATA_DIR + r"\Microsoft\Windows\Start Menu\Programs"
+QUICK_LAUNCH_DIR = APPDATA_DIR + r"\Microsoft\Internet Explorer\Quick Launch"
+# The folder that holds every user profile (the parent of PROFILE_DIR).
+PROFILES_DIR = r"C:\users"
 
 # Where the harness keeps its own files inside a prefix.
 HARNESS_DIR = r"C:\e2e"
@@ -227,6 +230,14 @@ class RawValue:
 
 
 DELETE = None  # as a value: delete that value
+
+
+class _Folder:
+    def __repr__(self) -> str:
+        return "FOLDER"
+
+
+FOLDER = _Folder()  # in Prefix.plant_paths and Prefix.tree: a folder
 
 RegValue = Union[str, int, bytes, list, RawValue, None]
 
@@ -1047,6 +1058,57 @@ class Prefix:
         p = self.unix_path(win_path)
         return sorted(os.listdir(p)) if p.is_dir() else []
 
+    def is_link(self, win_path: str) -> bool:
+        return self.unix_path(win_path).is_symlink()
+
+    def plant_paths(self, paths: Mapping[str, object]) -> None:
+        """Plants files, {Windows path: content}; a path mapped to FOLDER
+        becomes an empty folder."""
+        for win_path, content in paths.items():
+            if content is FOLDER:
+                self.plant_folder(win_path)
+            else:
+                self.plant_file(win_path, content)
+
+    def tree(self, win_path: str) -> dict:
+        """Everything below a folder, without following links:
+        {path relative to it: file bytes, FOLDER, or ("link", target)}.
+        Empty when the folder does not exist."""
+        base = self.unix_path(win_path)
+        result: dict = {}
+        if not base.is_dir() or base.is_symlink():
+            return result
+        for folder, dirs, files in os.walk(base):
+            for name in dirs + files:
+                path = Path(folder) / name
+                relative = "\\".join(path.relative_to(base).parts)
+                if path.is_symlink():
+                    result[relative] = ("link", os.readlink(path))
+                elif path.is_dir():
+                    result[relative] = FOLDER
+                else:
+                    result[relative] = path.read_bytes()
+        return result
+
+    def snapshot(self, win_path: str = "C:\\", skip: Iterable[str] = ()) -> set:
+        """The Windows paths of everything below a folder (links not
+        followed), leaving out the folders named in `skip` and what they hold."""
+        base = self.unix_path(win_path)
+        skipped = {str(self.unix_path(s)).lower() for s in skip}
+        found = set()
+        for folder, dirs, files in os.walk(base):
+            dirs[:] = [d for d in dirs if str(Path(folder) / d).lower() not in skipped]
+            for name in dirs + files:
+                path = Path(folder) / name
+                if str(path).lower() not in skipped:
+                    found.add(self.win_path_of(path))
+        return found
+
+    def win_path_of(self, unix_path: Path) -> str:
+        """The C: path of a Linux path inside the drive, without resolving links."""
+        rel = Path(unix_path).relative_to(self.drive_c)
+        return "C:\\" + "\\".join(rel.parts)
+
     # -- the program under test --------------------------------------------
 
     def run_remover(self, bits: int = 64, cwd: str = DEFAULT_RUN_DIR,
@@ -1454,3 +1516,94 @@ def close_step_lines(install_dir: str, running: Iterable[str] = ()) -> tuple:
                      if name.lower() in running else
                      f"Process with name '{name}' is NOT running ...")
     return tuple(lines + [SEPARATOR, ""])
+
+
+# -- files, folders and shortcuts: the lines about them ----------------------
+
+INSTALLER_FOLDERS_PATH = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\Folders"
+INSTALLSHIELD_DIR = PROGRAM_FILES_DIR + r"\InstallShield Installation Information"
+# Below each profile: the VirtualStore copy of the maker's ProgramData folder.
+VIRTUAL_STORE_COPY = r"AppData\Local\VirtualStore\ProgramData\Vexars"
+
+
+def folder_removed(path: str) -> str:
+    return f". Folder '{path}' was removed"
+
+
+def folder_missing(path: str) -> str:
+    return f"Folder to remove '{path}' does NOT EXIST !"
+
+
+def folder_not_removed(path: str) -> str:
+    return f"! Failed to remove folder '{path}' !"
+
+
+def empty_folder_removed(path: str) -> str:
+    return f"Removed empty folder '{path}' !"
+
+
+def folder_not_empty(path: str) -> str:
+    return f"Do NOT removing folder '{path}', as it is not empty !"
+
+
+def file_removed(path: str) -> str:
+    return f"   {path} removed"
+
+
+def file_not_removed(path: str, error: int) -> str:
+    return f"FAILED TO remove '{path}'; error {error} !"
+
+
+def install_folder_removed(path: str) -> str:
+    return f"Install Folder '{path}' was removed also."
+
+
+def install_folder_kept(path: str) -> str:
+    return f"Can't remove Install Folder '{path}' (not found, nonempty, or locked)."
+
+
+def would_not_dare(path: str) -> str:
+    return f"Would not dare to remove '{path}' !"
+
+
+def cache_folder_ignored(name: str, common_appdata: str = COMMON_APPDATA_DIR + "\\") -> str:
+    """The line for a GUID-named ProgramData folder without the product's
+    files: the folder ends with a backslash and the format adds one more."""
+    return f"{common_appdata}\\{name} - ignore folder"
+
+
+def virtual_store_count(n: int) -> str:
+    return f"Number of removed files: {n}"
+
+
+def link_left_in_place(link: str) -> str:
+    """The error line of a tree removal that met a link it may not follow
+    and could not remove alone (a link's removal under Wine always reaches
+    its target, so the link stays)."""
+    message = f'remove_all: a link is not followed and stays: "{link}"'
+    return f"{message} exception: filesystem[{message}]"
+
+
+def step_lines(log: Log, header: str) -> list:
+    """The texts of one step: from its header to its closing separator, both
+    included (the first separator after the header)."""
+    __tracebackhide__ = True
+    texts = log.texts
+    if header not in texts:
+        raise AssertionError(f"{log.name}: no step {header!r}\nentries:\n{log.excerpt()}")
+    start = texts.index(header)
+    for end in range(start + 1, len(texts)):
+        if texts[end] in (SEPARATOR, SHORT_SEPARATOR):
+            return texts[start:end + 1]
+    raise AssertionError(f"{log.name}: step {header!r} is not closed\n"
+                         + log.excerpt(around=start))
+
+
+def assert_completed(run: RemoverRun) -> None:
+    """The run went through every step and ended normally, with no box but
+    the log submission question."""
+    __tracebackhide__ = True
+    assert run.exit_code == 0, run.describe()
+    assert [b for b in run.boxes if b.caption != SUBMISSION_QUESTION_CAPTION] == [], run.describe()
+    assert_in_order(run.cwd_log, step_sequence(run.bits))
+    assert_ends_with(run.cwd_log, [completed_ok(), "", "", ""])
