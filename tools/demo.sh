@@ -10,13 +10,20 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 prefix="$root/build/demo/prefix"
 # Ends the prefix's wineserver and with it every program started in it
-# (the planted programs and the box answerer included).
-trap '"$root/tests/wine/prefix.sh" kill "$prefix"' EXIT
+# (the planted programs, the service and the box answerer included), and
+# waits until it has gone.
+end_prefix() {
+    "$root/tests/wine/prefix.sh" kill "$prefix"
+    WINEPREFIX=$prefix timeout 60 /usr/lib/wine/wineserver -w 2>/dev/null || true
+}
+trap end_prefix EXIT
 echo "demo: booting a fresh Wine prefix in $prefix"
 "$root/tests/wine/prefix.sh" create "$prefix"
 
-echo "demo: planting Zentrivo 2.1.5 with its keys, files and two running programs,"
-echo "      and another product of the maker beside it"
+echo "demo: planting Zentrivo 2.1.5 with its keys, folders, shortcuts and VirtualStore copies,"
+echo "      two of its programs running and the maker's suite service; beside it what is not"
+echo "      the product's: another product of the maker, another program's cache folder and"
+echo "      shortcut, and a user's files behind a link"
 /usr/bin/python3 "$root/tests/e2e/simulated_machine.py" plant "$prefix"
 
 run_dir="$prefix/drive_c/demo"

@@ -12,6 +12,8 @@ Environment variables (paths relative to the repository root):
   ZENQO_E2E_PROGRAM_X64   64-bit program   (build/x64/ZENQORemover_x64.exe)
   ZENQO_E2E_PROGRAM_X86   32-bit program   (build/x86/ZENQORemover.exe)
   ZENQO_E2E_HELPER_DIR    helper programs  (build/x64/tests/e2e/helpers)
+  ZENQO_E2E_TEST_SERVICE  a small Windows service, for the demonstration machine
+                          (build/x64/tests/test_service_x86_64.exe)
   ZENQO_E2E_WORK_DIR      prefixes and artifacts (build/e2e)
   ZENQO_E2E_TIMEOUT       time limit of one 64-bit run, seconds (120)
   ZENQO_E2E_TIMEOUT_X86   time limit of one 32-bit run, seconds (600)
@@ -123,6 +125,7 @@ class Config:
     program_x64: Path
     program_x86: Path
     helper_dir: Path
+    test_service: Path
     work_dir: Path
     timeout_x64: float
     timeout_x86: float
@@ -135,6 +138,7 @@ class Config:
             program_x64=_env_path("ZENQO_E2E_PROGRAM_X64", "build/x64/ZENQORemover_x64.exe"),
             program_x86=_env_path("ZENQO_E2E_PROGRAM_X86", "build/x86/ZENQORemover.exe"),
             helper_dir=_env_path("ZENQO_E2E_HELPER_DIR", "build/x64/tests/e2e/helpers"),
+            test_service=_env_path("ZENQO_E2E_TEST_SERVICE", "build/x64/tests/test_service_x86_64.exe"),
             work_dir=_env_path("ZENQO_E2E_WORK_DIR", "build/e2e"),
             timeout_x64=_env_float("ZENQO_E2E_TIMEOUT", 120.0),
             timeout_x86=_env_float("ZENQO_E2E_TIMEOUT_X86", 600.0),

@@ -6,17 +6,33 @@ demonstration run of tools/demo.sh.
 
 `plant` puts the product's traces into a booted prefix (tests/wine/prefix.sh
 create): Zentrivo 2.1.5 with its Uninstall entry and its folder
-C:\\Program Files\\Vexars\\Zentrivo\\, its keys in both hives, its App Paths entry,
-the copies in the 32-bit registry view that the 64-bit program removes, and
-two of its programs running (Zentrivo64.exe and MsgSys.exe). It adds one
-thing that is not the product's: another product of the maker, with its key
-under Software\\Vexars and its own folder.
+C:\\Program Files\\Vexars\\Zentrivo\\ (registered under Installer\\Folders
+together with the maker's folder), its keys in both hives, its App Paths
+entry, the copies in the 32-bit registry view that the 64-bit program
+removes, its application data under AppData and ProgramData, a GUID-named
+cache folder holding a Zentrivo.* file, its Start-menu group, desktop, Quick
+Launch and Win8 shortcuts, its InstallShield folder, VirtualStore copies in
+two profiles, and two of its programs running (Zentrivo64.exe and
+MsgSys.exe). The maker's suite service ("Suite Service", VexarSuiteService.exe
+in the suite's folder C:\\Program Files (x86)\\Vexars\\) is registered and
+running; the remover's suite step, which removes it, is not built yet, so it
+stays.
+
+It adds what is not the product's and must stay: another product of the
+maker (Vexars Backup) with its key under Software\\Vexars and its folder in
+C:\\Program Files\\Vexars\\ (which therefore stays, registered), another
+program's shortcut in the product's Start-menu group of the user, a
+GUID-named ProgramData folder without the product's files, and a folder of
+a user's own files behind a link that sits where the product's VirtualStore
+copy would be in a third profile. The link itself stays too: the remover
+never follows a link, and under Wine a link cannot be removed without
+reaching its target.
 
 The installation folder holds data files only. The remover starts the
-product's interface and executable from it without waiting for them; stand-ins
-placed there would now and then still be running from the folder when the
-remover deletes it, and the demonstration would fail by chance. The tests
-check those starts (test_installed_product.py).
+product's interface and executable from it without waiting for them;
+stand-ins placed there would now and then still be running from the folder
+when the remover deletes it, and the demonstration would fail by chance.
+The tests check those starts (test_installed_product.py).
 
 `plant` leaves the prefix's wineserver and the started programs running for
 the run that follows; whoever called it ends them (prefix.sh kill PREFIX).
@@ -28,12 +44,15 @@ an answer and never sends mail.
 which are still there, and how the running programs ended.
 
 The helper programs come from the same folder as for the tests
-(build/x64/tests/e2e/helpers/, or ZENQO_E2E_HELPER_DIR).
+(build/x64/tests/e2e/helpers/, or ZENQO_E2E_HELPER_DIR); the service is
+the unit tests' test service (build/x64/tests/test_service_x86_64.exe, or
+ZENQO_E2E_TEST_SERVICE).
 """
 
 from __future__ import annotations
 
 import json
+import re
 import sys
 from dataclasses import dataclass
 from pathlib import Path
@@ -53,20 +72,48 @@ OTHER_DIR = MAKER_DIR + "Vexars Backup\\"
 UNINSTALL = "HKLM\\" + h.UNINSTALL_PATH
 SHARED_DLLS = "HKLM\\" + h.SHARED_DLLS_PATH
 APP_PATH_KEY = "HKLM\\" + h.APP_PATHS_PATH + "\\Zentrivo.exe"
+INSTALLER_FOLDERS = "HKLM\\" + h.INSTALLER_FOLDERS_PATH
 # Where plant leaves what report needs (process ids, the watcher's file).
 STATE_FILE = h.HARNESS_DIR + "\\simulated_machine.json"
+
+USER_DATA = h.APPDATA_DIR + "\\Vexars\\Zentrivo\\"
+COMMON_DATA_64 = h.COMMON_APPDATA_DIR + "\\Vexars\\Zentrivo64\\"
+CACHE = h.COMMON_APPDATA_DIR + "\\{8E1F0A3C-6D2B-4C97-B1E5-0F4A7D3C92B6}\\"
+OTHER_CACHE = h.COMMON_APPDATA_DIR + "\\{2D7C9B41-E05A-4F83-A6D2-19B8E4C07F5A}\\"
+COMMON_GROUP = h.COMMON_PROGRAMS_DIR + "\\Vexars\\"
+USER_GROUP = h.PROGRAMS_DIR + "\\Vexars\\"
+QUICK_LAUNCH = h.QUICK_LAUNCH_DIR + "\\"
+TOOLS_DIR = h.PROGRAM_FILES_X86_DIR + "\\Vexars\\VEXARtools\\"
+WIN8_DIR = TOOLS_DIR + "Zentrivo\\"
+INSTALLSHIELD = h.INSTALLSHIELD_DIR + "\\" + ENTRY + "\\"
+STORES = {user: f"{h.PROFILES_DIR}\\{user}\\{h.VIRTUAL_STORE_COPY}\\" for user in ("root", "alice", "bob")}
+# A user's own files, reached through a link where bob's copy would be.
+VICTIM_DIR = "C:\\Backup\\Vexars export\\"
+# The maker's suite and its service, which the suite step handles.
+SUITE_DIR = h.PROGRAM_FILES_X86_DIR + "\\Vexars\\"
+SERVICE_NAME = "Suite Service"
+SERVICE_EXE = SUITE_DIR + "VexarSuiteService.exe"
+SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\" + SERVICE_NAME
+LNK = b"L\0\0\0" + b"\0" * 72  # the first bytes of a shell link
 
 
 @dataclass(frozen=True)
 class Trace:
-    """Something planted: a registry key or value, or a folder."""
+    """Something planted: a registry key or value, a file or folder, or a
+    service."""
 
-    kind: str  # "key", "value" or "folder"
-    path: str  # key path (HKLM\\Software\\... as the given view shows it) or folder
+    kind: str  # "key", "value", "path" or "service"
+    path: str  # key path (HKLM\\Software\\... as the given view shows it), file, folder, service name
     view: int = 64
     value: str = None  # the value's name, for kind "value"
     product: bool = True  # False: not the product's; the remover must keep it
     note: str = ""
+    stays: str = ""  # for a product's trace that this run keeps: why
+
+    @property
+    def expected(self) -> bool:
+        """Whether it should still be there after the run."""
+        return not self.product or bool(self.stays)
 
     def label(self) -> str:
         if self.kind == "key":
@@ -75,6 +122,8 @@ class Trace:
         if self.kind == "value":
             key = h.view_key(self.path, self.view).replace("HKEY_LOCAL_MACHINE", "HKLM")
             return f"{key} : {self.value}"
+        if self.kind == "service":
+            return f"service '{self.path}'"
         return self.path
 
     def present(self, prefix: h.Prefix) -> bool:
@@ -83,6 +132,8 @@ class Trace:
         if self.kind == "value":
             values = prefix.read_key(self.path, self.view) or {}
             return self.value.lower() in {name.lower() for name in values}
+        if self.kind == "service":
+            return prefix.key_exists(SERVICE_KEY)
         return prefix.exists(self.path)
 
 
@@ -101,6 +152,9 @@ KEYS_64 = {
     **product_keys("HKLM"),
     APP_PATH_KEY: {"": INSTALL_DIR + "Zentrivo.exe", "Path": INSTALL_DIR},
     "HKLM\\Software\\Vexars\\Vexars Backup": {"Version": "1.4.2", "AppPath": OTHER_DIR},
+    # What Windows Installer registered: the installation folder and the
+    # maker's folder above it.
+    INSTALLER_FOLDERS: {INSTALL_DIR: "", MAKER_DIR: ""},
 }
 KEYS_32 = {
     "HKLM\\Software\\Vexars": {"Installed": 1},
@@ -111,7 +165,26 @@ FILES = {
     INSTALL_DIR + "bvhtml.dll": b"MZ",
     INSTALL_DIR + "Signatures\\main.db": b"\0" * 64,
     OTHER_DIR + "Backup.cfg": "[backup]\r\ntarget=D:\\\r\n",
+    USER_DATA + "settings.xml": "<settings/>",
+    RUNNING_DIR + "Zentrivo.db": b"\0" * 32,
+    COMMON_DATA_64 + "update.dat": b"u",
+    CACHE + "Zentrivo.cache": b"cache",
+    OTHER_CACHE + "other.dat": b"not the product's",
+    COMMON_GROUP + "Zentrivo.lnk": LNK,
+    COMMON_GROUP + "VEXARtools.lnk": LNK,
+    USER_GROUP + "Zentrivo.lnk": LNK,
+    USER_GROUP + "Vexars Backup.lnk": LNK,
+    h.COMMON_DESKTOP_DIR + "\\Zentrivo.lnk": LNK,
+    h.DESKTOP_DIR + "\\Zentrivo.lnk": LNK,
+    QUICK_LAUNCH + "Zentrivo.lnk": LNK,
+    WIN8_DIR + "Zentrivo.lnk": LNK,
+    INSTALLSHIELD + "setup.ini": "[Startup]\r\n",
+    STORES["root"] + "Zentrivo\\settings.ini": "[ui]\r\n",
+    STORES["alice"] + "Zentrivo\\cache.dat": b"c",
+    VICTIM_DIR + "accounts.xlsx": b"PK",
+    VICTIM_DIR + "Letters\\2024.docx": b"PK",
 }
+KEPT_LINK = "a link: never followed, and under Wine not removable without its target"
 
 TRACES = [
     Trace("key", f"{UNINSTALL}\\{ENTRY}", note="Uninstall entry, Zentrivo 2.1.5"),
@@ -123,10 +196,38 @@ TRACES = [
     Trace("key", "HKLM\\Software\\Vexars", view=32, note="32-bit view"),
     Trace("value", SHARED_DLLS, view=32, value=INSTALL_DIR + "MsgSys.exe", note="32-bit view"),
     Trace("value", SHARED_DLLS, view=32, value=INSTALL_DIR + "bvhtml.dll", note="32-bit view"),
-    Trace("folder", INSTALL_DIR, note="installation folder"),
-    Trace("folder", RUNNING_DIR, note="data folder, its running programs' home"),
-    Trace("key", "HKLM\\Software\\Vexars\\Vexars Backup", product=False, note="settings"),
-    Trace("folder", OTHER_DIR, product=False, note="installation folder"),
+    Trace("path", INSTALL_DIR, note="installation folder"),
+    Trace("path", INSTALLSHIELD, note="InstallShield folder"),
+    Trace("path", USER_DATA, note="user's application data"),
+    Trace("path", h.APPDATA_DIR + "\\Vexars\\", note="maker's folder, empty once the product's is gone"),
+    Trace("path", RUNNING_DIR, note="common application data, its running programs' home"),
+    Trace("path", COMMON_DATA_64, note="common application data"),
+    Trace("path", h.COMMON_APPDATA_DIR + "\\Vexars\\", note="maker's folder, empty once the product's are gone"),
+    Trace("path", CACHE, note="cache folder with a Zentrivo.* file"),
+    Trace("path", COMMON_GROUP, note="Start-menu group, the tools shortcut last in it"),
+    Trace("path", USER_GROUP + "Zentrivo.lnk", note="Start-menu shortcut of the user"),
+    Trace("path", h.COMMON_DESKTOP_DIR + "\\Zentrivo.lnk", note="desktop shortcut, all users"),
+    Trace("path", h.DESKTOP_DIR + "\\Zentrivo.lnk", note="desktop shortcut, the user"),
+    Trace("path", QUICK_LAUNCH + "Zentrivo.lnk", note="Quick Launch shortcut"),
+    Trace("path", TOOLS_DIR, note="Win8 tools folder with the product's shortcuts"),
+    Trace("path", STORES["root"], note="VirtualStore copy, profile root"),
+    Trace("path", STORES["alice"], note="VirtualStore copy, profile alice"),
+    Trace("value", INSTALLER_FOLDERS, value=INSTALL_DIR, note="registration of the installation folder",
+          stays="the Program Files step removes this folder as a tree and unregisters only the "
+                "parents it walks up through"),
+    Trace("path", STORES["bob"].rstrip("\\"), note=f"profile bob, a link to {VICTIM_DIR}", stays=KEPT_LINK),
+    Trace("service", SERVICE_NAME, note="the maker's suite service, " + SERVICE_EXE,
+          stays="handled by the suite step, not yet built"),
+    Trace("key", "HKLM\\Software\\Vexars\\Vexars Backup", product=False, note="Vexars Backup's settings"),
+    Trace("path", OTHER_DIR, product=False, note="Vexars Backup's installation folder"),
+    Trace("path", MAKER_DIR, product=False, note="the maker's folder, holds Vexars Backup"),
+    Trace("value", INSTALLER_FOLDERS, value=MAKER_DIR, product=False,
+          note="registration of the maker's folder, which is not empty"),
+    Trace("path", USER_GROUP + "Vexars Backup.lnk", product=False,
+          note="Vexars Backup's shortcut in the group"),
+    Trace("path", OTHER_CACHE + "other.dat", product=False, note="cache folder without Zentrivo.* files"),
+    Trace("path", VICTIM_DIR + "accounts.xlsx", product=False, note="a user's file behind bob's link"),
+    Trace("path", VICTIM_DIR + "Letters\\2024.docx", product=False, note="a user's file behind bob's link"),
 ]
 
 
@@ -137,12 +238,39 @@ def open_prefix(path: str) -> h.Prefix:
     return prefix
 
 
+def sc(prefix: h.Prefix, *args: str) -> h.Completed:
+    result = prefix.run(["sc", *args], timeout=120)
+    if result.exit_code != 0:
+        raise h.HarnessError(f"sc {' '.join(args)} failed ({result.exit_code}): "
+                             + result.stdout.decode(errors="replace"))
+    return result
+
+
+def service_state(prefix: h.Prefix) -> str:
+    """The suite service's state as sc reports it (RUNNING, STOPPED...), or ""."""
+    result = prefix.run(["sc", "query", SERVICE_NAME], timeout=120)
+    found = re.search(r"STATE\s*:\s*\d+\s+(\w+)", result.stdout.decode(errors="replace"))
+    return found.group(1) if found else ""
+
+
+def install_service(prefix: h.Prefix) -> None:
+    source = prefix.config.test_service
+    if not source.is_file():
+        raise h.HarnessError(f"{source} does not exist; build the x64 tree (tools/build.sh)")
+    prefix.plant_file(SERVICE_EXE, source.read_bytes())
+    sc(prefix, "create", SERVICE_NAME, "binPath=", f'"{SERVICE_EXE}"',
+       "DisplayName=", "Vexars Suite Service", "start=", "demand")
+    sc(prefix, "start", SERVICE_NAME)
+
+
 def plant(prefix: h.Prefix) -> None:
-    """Plants the traces and starts the programs (and the box answerer)."""
+    """Plants the traces and starts the programs, the service and the box
+    answerer."""
     prefix.plant_registry(KEYS_64)
     prefix.plant_registry(KEYS_32, view=32)
-    for path, content in FILES.items():
-        prefix.plant_file(path, content)
+    prefix.plant_paths(FILES)
+    prefix.plant_link(STORES["bob"].rstrip("\\"), VICTIM_DIR.rstrip("\\"))
+    install_service(prefix)
     running = prefix.start_sleepers([RUNNING_DIR + name for name in RUNNING])
     watcher = prefix.watch_processes(p.pid for p in running)
     answerer = h.BoxAnswerer(prefix, {h.SUBMISSION_QUESTION_CAPTION: "IDNO"}, timeout=600)
@@ -160,11 +288,16 @@ class Survey:
     traces: list  # (Trace, still present)
     programs: list  # (ProcessInfo, still running, exit code or None)
     boxes: list  # Box
+    service: str  # the suite service's state
 
     def problems(self) -> list:
         """What the run should have done and did not."""
-        found = [f"{'still there' if present else 'lost'}: {trace.label()}"
-                 for trace, present in self.traces if present == trace.product]
+        found = []
+        for trace, present in self.traces:
+            if present and not trace.expected:
+                found.append(f"still there: {trace.label()}")
+            elif not present and trace.expected:
+                found.append(f"lost: {trace.label()}")
         found += [f"not ended with 255: {process.image} (exit code {code})"
                   for process, running, code in self.programs
                   if running or code != TERMINATED_EXIT_CODE]
@@ -186,24 +319,37 @@ def survey(prefix: h.Prefix) -> Survey:
                          int(code) if code and code != "gone" else None))
     boxes = [h.Box.from_json(line) for line in
              (prefix.read_bytes(state["boxes_file"]) or b"").decode("utf-8").splitlines() if line]
-    return Survey([(trace, trace.present(prefix)) for trace in TRACES], programs, boxes)
+    return Survey([(trace, trace.present(prefix)) for trace in TRACES], programs, boxes,
+                  service_state(prefix))
 
 
 def report(prefix: h.Prefix) -> None:
     result = survey(prefix)
+
+    def status(trace: Trace, present: bool) -> str:
+        if trace.expected:
+            return "kept" if present else "LOST"
+        return "STILL THERE" if present else "removed"
+
     print("The product's traces:")
     for trace, present in result.traces:
-        if trace.product:
-            print(f"  {'STILL THERE' if present else 'removed':11}  {trace.label()}  ({trace.note})")
-    print("Not the product's (Vexars Backup, another product of the maker):")
+        if trace.product and not trace.stays:
+            print(f"  {status(trace, present):11}  {trace.label()}  ({trace.note})")
+    print("The product's traces that this run keeps:")
+    for trace, present in result.traces:
+        if trace.product and trace.stays:
+            note = trace.note + (f", {result.service.lower()}" if trace.kind == "service"
+                                 and result.service else "")
+            print(f"  {status(trace, present):11}  {trace.label()}  ({note}; {trace.stays})")
+    print("Not the product's:")
     for trace, present in result.traces:
         if not trace.product:
-            print(f"  {'kept' if present else 'LOST':11}  {trace.label()}  ({trace.note})")
+            print(f"  {status(trace, present):11}  {trace.label()}  ({trace.note})")
     print("The product's running programs:")
     for process, running, code in result.programs:
-        status = "STILL RUNS" if running else "ended"
+        state = "STILL RUNS" if running else "ended"
         ending = "" if running else f", exit code {'unknown' if code is None else code}"
-        print(f"  {status:11}  {process.image} (pid {process.pid}){ending}")
+        print(f"  {state:11}  {process.image} (pid {process.pid}){ending}")
     for box in result.boxes:
         print(f"Message box {box.caption!r}: {box.text!r}, answered {box.answer}")
     problems = result.problems()

@@ -540,8 +540,9 @@ def test_x86_installed_registry_step_works_in_its_own_view(installed_x86):
 
 def test_simulated_machine_is_cleaned_as_the_demo_says(prefix):
     """What tests/e2e/simulated_machine.py plants for the demonstration: a
-    run removes every trace of the product, ends its programs and keeps the
-    other product."""
+    run removes the product's traces that its report lists as removed, keeps
+    those it lists as kept and everything that is not the product's, and
+    ends the product's programs."""
     import simulated_machine
 
     simulated_machine.plant(prefix)
