@@ -23,6 +23,8 @@
 // seconds) has passed; it exits with 0, or 2 on a command-line error.
 #include <windows.h>
 
+#include "helper_output.hpp"
+
 #include <cstdio>
 #include <cwchar>
 #include <iterator>
@@ -95,33 +97,8 @@ struct options {
     std::vector<rule> rules;
 };
 
-std::string to_utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size,
-                        nullptr, nullptr);
-    return result;
-}
-
-std::string json_string(const std::wstring& text) {
-    std::string out = "\"";
-    for (const char c : to_utf8(text)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", u);
-            out += buffer;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
+using helper::json_string;
+using helper::to_utf8;
 
 // The text of a window of another process. WM_GETTEXT is marshalled across
 // processes; GetWindowTextW alone would only give the stored window name.
