@@ -7,47 +7,18 @@
 #include "replay/log/log.hpp"
 #include "support/own_program.hpp"
 #include "support/recording_listener.hpp"
+#include "support/sleeper.hpp"
 #include "support/temp_folder.hpp"
 
 namespace {
 
 using test_support::own_name;
-using test_support::own_path;
 
-// A copy of this program under another name, sleeping until terminated.
-class sleeper {
+// A copy of this program in the folder, under another name.
+class sleeper : public test_support::sleeper {
 public:
-    sleeper(const test_support::temp_folder& folder, const std::string& exe_name) {
-        const std::string path = folder / exe_name;
-        CopyFileA(own_path().c_str(), path.c_str(), /*fail_if_exists=*/FALSE);
-        std::string command = "\"" + path + "\" --sleep 60000";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        if (CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &info_)) {
-            CloseHandle(info_.hThread);
-        }
-    }
-    sleeper(const sleeper&) = delete;
-    sleeper& operator=(const sleeper&) = delete;
-    ~sleeper() {
-        if (info_.hProcess == nullptr) return;
-        TerminateProcess(info_.hProcess, 0);
-        WaitForSingleObject(info_.hProcess, 5000);
-        CloseHandle(info_.hProcess);
-    }
-    bool started() const { return info_.hProcess != nullptr; }
-    // The exit code once it ended within the wait, else STILL_ACTIVE.
-    DWORD exit_code(DWORD wait_ms = 5000) const {
-        WaitForSingleObject(info_.hProcess, wait_ms);
-        DWORD code = 0;
-        GetExitCodeProcess(info_.hProcess, &code);
-        return code;
-    }
-    DWORD id() const { return info_.dwProcessId; }
-
-private:
-    PROCESS_INFORMATION info_ = {};
+    sleeper(const test_support::temp_folder& folder, const std::string& exe_name)
+        : test_support::sleeper(folder / exe_name) {}
 };
 
 TEST(IsProcessRunning, MatchesTheEndOfTheNameIgnoringCase) {

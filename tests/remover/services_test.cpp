@@ -13,6 +13,7 @@
 #include "remover/product_remover.hpp"
 #include "replay/handle.hpp"
 #include "support/own_program.hpp"
+#include "support/sleeper.hpp"
 #include "support/log_capture.hpp"
 #include "support/machine_override.hpp"
 #include "support/scratch_key.hpp"
@@ -152,39 +153,7 @@ void sweep_stale_services() {
     for (const std::wstring& name : stale) remove_test_service(name);
 }
 
-// A copy of this program under another name, sleeping until it is ended.
-class sleeper {
-public:
-    explicit sleeper(const std::string& path) {
-        CopyFileA(own_path().c_str(), path.c_str(), /*fail_if_exists=*/FALSE);
-        std::string command = "\"" + path + "\" --sleep 60000";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        if (CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, /*inherit=*/FALSE, 0, nullptr, nullptr,
-                           &startup, &info_)) {
-            CloseHandle(info_.hThread);
-        }
-    }
-    sleeper(const sleeper&) = delete;
-    sleeper& operator=(const sleeper&) = delete;
-    ~sleeper() {
-        if (info_.hProcess == nullptr) return;
-        TerminateProcess(info_.hProcess, 0);
-        WaitForSingleObject(info_.hProcess, settle_ms);
-        CloseHandle(info_.hProcess);
-    }
-    bool started() const { return info_.hProcess != nullptr; }
-    // The exit code once it ended within the wait, else STILL_ACTIVE.
-    DWORD exit_code() const {
-        WaitForSingleObject(info_.hProcess, settle_ms);
-        DWORD code = 0;
-        GetExitCodeProcess(info_.hProcess, &code);
-        return code;
-    }
-
-private:
-    PROCESS_INFORMATION info_ = {};
-};
+using test_support::sleeper;
 
 // The test service installed under a name of its own, from a copy of its
 // program with a name of its own (so that a search by image finds only it).

@@ -60,22 +60,7 @@ constexpr answer_name answers[] = {
 constexpr int button_ids[] = {IDOK,     IDCANCEL, IDABORT,    IDRETRY,   IDIGNORE,
                               IDYES,    IDNO,     IDTRYAGAIN, IDCONTINUE, IDHELP};
 
-// Owner of a kernel handle whose "no handle" value is INVALID_HANDLE_VALUE
-// (CreateFileW).
-class file_handle {
-public:
-    explicit file_handle(HANDLE h) noexcept : h_(h) {}
-    file_handle(const file_handle&) = delete;
-    file_handle& operator=(const file_handle&) = delete;
-    ~file_handle() noexcept {
-        if (valid()) CloseHandle(h_);
-    }
-    bool valid() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const noexcept { return h_; }
-
-private:
-    HANDLE h_;
-};
+using helper::file_handle;
 
 const answer_name* find_answer(const std::wstring& name) {
     for (const auto& a : answers)
