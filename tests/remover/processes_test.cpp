@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "replay/log/log.hpp"
+#include "support/emulation.hpp"
 #include "support/own_program.hpp"
 #include "support/recording_listener.hpp"
 #include "support/sleeper.hpp"
@@ -33,6 +34,7 @@ TEST(IsProcessRunning, MatchesTheEndOfTheNameIgnoringCase) {
 }
 
 TEST(TerminateProcessesByName, TerminatesEveryMatchWithCode255) {
+    SKIP_PROCESSES_WHERE_EMULATED();
     test_support::temp_folder folder;
     sleeper first(folder, "ZqMsgSys.exe");
     sleeper second(folder, "OldZqMsgSys.EXE");
@@ -46,6 +48,7 @@ TEST(TerminateProcessesByName, TerminatesEveryMatchWithCode255) {
 }
 
 TEST(TerminateProcessesByName, NeverTheRemoverItself) {
+    SKIP_PROCESSES_WHERE_EMULATED();
     test_support::temp_folder folder;
     sleeper twin(folder, own_name());
     ASSERT_TRUE(twin.started());
@@ -72,6 +75,7 @@ protected:
 };
 
 TEST_F(LaunchAndWait, ReturnsTheExitCode) {
+    SKIP_PROCESSES_WHERE_EMULATED();
     EXPECT_EQ(remover::launch_and_wait_for_exit_code(L"cmd.exe", L"/c exit 3", L""), 3);
     EXPECT_EQ(texts(), (std::vector<std::string>{"launch_and_wait_for_exit_code: \"cmd.exe\" /c exit 3", "exit_code: 3"}));
 }

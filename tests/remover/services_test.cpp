@@ -12,6 +12,7 @@
 
 #include "remover/product_remover.hpp"
 #include "replay/handle.hpp"
+#include "support/emulation.hpp"
 #include "support/own_program.hpp"
 #include "support/sleeper.hpp"
 #include "support/log_capture.hpp"
@@ -292,9 +293,12 @@ private:
 // Tests against the real service control manager of the prefix.
 class ServiceTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { sweep_stale_services(); }
+    static void SetUpTestSuite() {
+        if (!test_support::loader_is_emulated()) sweep_stale_services();
+    }
 
     void SetUp() override {
+        SKIP_SERVICES_WHERE_EMULATED();
         const std::string helper = own_folder() + service_program;
         ASSERT_NE(GetFileAttributesA(helper.c_str()), INVALID_FILE_ATTRIBUTES)
             << helper << " is missing: give it to run_unit.sh with --with";
@@ -625,6 +629,7 @@ TEST_F(ServiceEntries, DeletionTakesTheFirstMatchWithItsSubkeys) {
 }
 
 TEST(ServiceHandle, ClosesKeepingTheLastError) {
+    SKIP_SERVICES_WHERE_EMULATED();
     replay::service_handle none;
     EXPECT_FALSE(none);
     EXPECT_EQ(none.get(), nullptr);

@@ -7,6 +7,7 @@
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
 #include "replay/log/log.hpp"
+#include "support/emulation.hpp"
 
 namespace {
 
@@ -65,6 +66,7 @@ TEST(RealMutex, LivesInTheGlobalNamespace) {
 }
 
 TEST(RealMutex, ExcludesOtherThreadsAndTakesOverAbandonedOwnership) {
+    SKIP_THREADS_WHERE_EMULATED();
     const std::string name = "zenqo-test-x-" + std::to_string(GetCurrentProcessId());
     replay::real_mutex mutex(name);
     mutex.lock();

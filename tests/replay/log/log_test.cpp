@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "replay/format.hpp"
+#include "support/emulation.hpp"
 #include "support/recording_listener.hpp"
 #include "support/temp_folder.hpp"
 
@@ -272,6 +273,7 @@ TEST_F(LogFile, RotationThatCannotCopyGivesUpAndKeepsTheLog) {
 }
 
 TEST_F(LogFile, WritersOfTheSameFileNeverInterleaveInsideALine) {
+    SKIP_THREADS_WHERE_EMULATED();
     constexpr int lines_per_writer = 150;
     auto writer = [&](const char* tag) {
         replay::log::dispatcher d;
