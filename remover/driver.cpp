@@ -71,9 +71,12 @@ void attach_log_files(product_remover& remover) {
         MessageBoxA(nullptr, log_file_failure, "ZENQORemover.exe", MB_OK);
         remover.submit_log = false;
     }
-    // The copy in the temporary folder has no handling of its own.
+    // The copy in the temporary folder has no handling of its own. Without a
+    // temporary folder that fits, the name would be the current directory's
+    // log, and every line would be written to it twice.
     char temp[temp_path_chars] = {};
-    GetTempPathA(temp_path_chars, temp);
+    const DWORD length = GetTempPathA(temp_path_chars, temp);
+    if (length == 0 || length >= temp_path_chars) return;
     log::attach(new log::file(std::string(temp) + program_name));
 }
 
@@ -151,18 +154,18 @@ void remove_32bit_folder_key() {
 }
 #endif
 
-void deal_with_toolkit(product_remover& remover) {
+void deal_with_toolkit(product_remover& /*remover: for the suite step*/) {
     header("**** Deal with Toolkit 3.1.x ****");
     separator();
 }
 
-void remove_common_tray(product_remover& remover) {
+void remove_common_tray(product_remover& /*remover: for the tray step*/) {
     if (identity().skip_tray == L"1") return;
     header(replay::wformat(L"**** Remove %sTray ****", identity().folder_name.c_str()));
     separator();
 }
 
-void remove_application_data(product_remover& remover) {
+void remove_application_data() {
     header(replay::wformat(L"**** Removing %s Specific AppData folders ****", identity().display_name.c_str()));
     try {
         const std::string product = narrow(identity().folder_name) + "\\" + display();
@@ -190,7 +193,7 @@ void clean_registry(product_remover& remover) {
     separator();
 }
 
-void remove_product_shortcuts(product_remover& remover) {
+void remove_product_shortcuts() {
     header(replay::wformat(L"**** Removing %s shortcuts ****", identity().display_name.c_str()));
     remove_shortcuts(narrow(identity().folder_name), display());
     remove_desktop_shortcuts(display());
@@ -198,7 +201,7 @@ void remove_product_shortcuts(product_remover& remover) {
     separator();
 }
 
-void clean_win8_shortcuts(product_remover& remover) {
+void clean_win8_shortcuts() {
     header("**** Cleaning Win8 Shortcuts ****");
     const std::string tools =
         get_folder_path(CSIDL_PROGRAM_FILESX86) + narrow(identity().folder_name) + "\\" + narrow(identity().tools_name) + "\\";
@@ -223,7 +226,7 @@ void clean_program_files(product_remover& remover) {
     separator();
 }
 
-void clean_virtual_store(product_remover& remover) {
+void clean_virtual_store() {
     header("**** Removing files from Virtual Store ****");
     log::message("Number of removed files: %d", rmove_virtual_store());
     log::message("");
@@ -255,12 +258,12 @@ int run_removal() {
 #endif
     deal_with_toolkit(*remover);
     remove_common_tray(*remover);
-    remove_application_data(*remover);
+    remove_application_data();
     clean_registry(*remover);
-    remove_product_shortcuts(*remover);
-    clean_win8_shortcuts(*remover);
+    remove_product_shortcuts();
+    clean_win8_shortcuts();
     clean_program_files(*remover);
-    clean_virtual_store(*remover);
+    clean_virtual_store();
 
     log::message("%s force remover version 1.2.3.0 completed OK.", display().c_str());
     log::message("");
@@ -295,7 +298,7 @@ void close_running_applications(product_remover& remover) {
     separator();
 }
 
-void clean_software_registry(product_remover& remover) {
+void clean_software_registry(product_remover& /*remover*/) {
     try {
         const std::wstring& folder = identity().folder_name;
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
@@ -312,7 +315,7 @@ void clean_software_registry(product_remover& remover) {
     }
 }
 
-void submit_log_or_wait(product_remover& remover, const std::string& program) {
+void submit_log_or_wait(product_remover& remover, const std::string& /*program: the log to send*/) {
     if (!remover.submit_log) {
         // Without the log file there is nothing to send: keep the console
         // readable for a moment instead.

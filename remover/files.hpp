@@ -3,38 +3,21 @@
 // that go only when empty, the installation folder with its registered
 // parents, shortcuts, InstallShield and cache folders, VirtualStore copies.
 //
-// Every tree removal goes through remove_tree, which never follows a link
-// and refuses folders that cannot be the product's (system and user folders
-// and their parents, drive roots, relative paths).
+// Every deletion goes through the link-safe routines of safe_delete.hpp.
+// Removing files, folder trees and shortcuts never raises: each logs its own
+// outcome.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "replay/exception.hpp"
+#include "remover/safe_delete.hpp"
 
 namespace remover {
-
-REPLAY_DECLARE_EXCEPTION(filesystem_error, replay::exception, "filesystem");
 
 // The special folder of a CSIDL value, ending with one backslash. Raises
 // replay::exception "Error in ::SHGetFolderPath( 0, CSIDL=%d ...." when the
 // system cannot resolve it.
 std::string get_folder_path(int csidl);
-
-// True when a tree removal must not take the folder: an empty or relative
-// path, a device or namespace path, a drive or share root, a system or user
-// folder, or a parent of one.
-bool is_protected_folder(const std::string& path);
-
-// Removes a folder and everything below it and returns the number of entries
-// removed (each file and folder counts one; a missing path gives 0). Links
-// are never followed: a link inside the tree is removed alone where the
-// system can do that without touching its target, and is otherwise left in
-// place; a root that is a link, or is reached through one, is not removed
-// through. Read-only files are removed too. Raises filesystem_error when an
-// entry cannot be removed (what was removed before stays removed). Does not
-// check is_protected_folder; callers do.
-std::uintmax_t remove_tree(const std::string& path);
 
 // Deletes one file and logs the outcome; true when deleted.
 bool remove_file(const std::string& path);

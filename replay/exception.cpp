@@ -27,12 +27,7 @@ std::wstring ansi_to_wide(const std::string& text) {
 
 exception::exception(const std::string& message) : message_text(message) {}
 
-exception::exception(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    message_text = vformat(fmt, args);
-    va_end(args);
-}
+exception::exception(const char* message) : message_text(message != nullptr ? message : "") {}
 
 exception::~exception() = default;
 
@@ -56,12 +51,8 @@ void exception::append_kind(const char* word) {
 
 exception_w::exception_w(const std::wstring& message) : exception(), message_text_w(message) {}
 
-exception_w::exception_w(const wchar_t* fmt, ...) : exception() {
-    va_list args;
-    va_start(args, fmt);
-    message_text_w = vwformat(fmt, args);
-    va_end(args);
-}
+exception_w::exception_w(const wchar_t* message)
+    : exception(), message_text_w(message != nullptr ? message : L"") {}
 
 exception_w::~exception_w() = default;
 

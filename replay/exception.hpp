@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "replay/format.hpp"
+
 namespace replay {
 
 namespace detail {
@@ -22,9 +24,13 @@ class dispatcher;
 
 class exception : public std::exception {
 public:
+    // A message given alone is taken literally, whatever "%" it holds.
     explicit exception(const std::string& message);
-    // The message is formatted with replay::format.
-    explicit exception(const char* fmt, ...);
+    explicit exception(const char* message);
+    // A format followed by arguments is formatted with replay::format.
+    template <typename Arg, typename... Args>
+    exception(const char* fmt, Arg&& arg, Args&&... args)
+        : message_text(format(fmt, std::forward<Arg>(arg), std::forward<Args>(args)...)) {}
     exception(const exception&) = default;
     exception& operator=(const exception&) = default;
     ~exception() override;
@@ -63,9 +69,13 @@ protected:
 // from the wide ones with the ANSI code page, once, on first use.
 class exception_w : public exception {
 public:
+    // A message given alone is taken literally, whatever "%" it holds.
     explicit exception_w(const std::wstring& message);
-    // The message is formatted with replay::wformat.
-    explicit exception_w(const wchar_t* fmt, ...);
+    explicit exception_w(const wchar_t* message);
+    // A format followed by arguments is formatted with replay::wformat.
+    template <typename Arg, typename... Args>
+    exception_w(const wchar_t* fmt, Arg&& arg, Args&&... args)
+        : exception(), message_text_w(wformat(fmt, std::forward<Arg>(arg), std::forward<Args>(args)...)) {}
     exception_w(const exception_w&) = default;
     exception_w& operator=(const exception_w&) = default;
     ~exception_w() override;

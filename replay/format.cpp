@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "replay/exception.hpp"
+
 // The underscore functions are always the Microsoft runtime's own, whatever
 // the C++ library selects for the standard names, so the %s/%S rules hold.
 namespace replay {
@@ -14,7 +16,10 @@ std::string vformat(const char* fmt, va_list args) {
     va_copy(measure, args);
     const int length = _vscprintf(fmt, measure);
     va_end(measure);
-    if (length <= 0) return std::string();
+    // The runtime rejects the format or an argument (a wide string with an
+    // unpaired surrogate for %S, say): say so rather than lose the text.
+    if (length < 0) throw exception(std::string("invalid format or argument: \"") + fmt + "\"");
+    if (length == 0) return std::string();
     std::vector<char> buffer(static_cast<size_t>(length) + 1);
     va_list fill;
     va_copy(fill, args);
@@ -28,7 +33,8 @@ std::wstring vwformat(const wchar_t* fmt, va_list args) {
     va_copy(measure, args);
     const int length = _vscwprintf(fmt, measure);
     va_end(measure);
-    if (length <= 0) return std::wstring();
+    if (length < 0) throw exception_w(std::wstring(L"invalid format or argument: \"") + fmt + L"\"");
+    if (length == 0) return std::wstring();
     std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
     va_list fill;
     va_copy(fill, args);

@@ -3,7 +3,9 @@
 //
 // The Microsoft runtime rules apply: in a narrow format %s takes a narrow
 // string and %S a wide one; in a wide format %s takes a wide string and %S a
-// narrow one.
+// narrow one. A format or argument that the runtime rejects raises
+// replay::exception "invalid format or argument: "<format>"" (exception_w for
+// a wide format), so that no text is silently lost.
 #include <cstdarg>
 #include <string>
 

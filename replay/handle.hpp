@@ -102,13 +102,21 @@ struct sid {
     static void close(pointer h) noexcept { FreeSid(h); }
 };
 
+// Kinds closed alike are still distinct types, so that a handle of one kind
+// cannot be handed where another is expected.
+struct token : kernel_null {};
+struct process : kernel_null {};
+struct mutex : kernel_null {};
+struct file : kernel_invalid {};
+struct snapshot : kernel_invalid {};
+
 }  // namespace handle_traits
 
-using token_handle = unique_handle<handle_traits::kernel_null>;
-using process_handle = unique_handle<handle_traits::kernel_null>;
-using mutex_handle = unique_handle<handle_traits::kernel_null>;
-using file_handle = unique_handle<handle_traits::kernel_invalid>;
-using snapshot_handle = unique_handle<handle_traits::kernel_invalid>;
+using token_handle = unique_handle<handle_traits::token>;
+using process_handle = unique_handle<handle_traits::process>;
+using mutex_handle = unique_handle<handle_traits::mutex>;
+using file_handle = unique_handle<handle_traits::file>;
+using snapshot_handle = unique_handle<handle_traits::snapshot>;
 using find_handle = unique_handle<handle_traits::find>;
 using unique_hkey = unique_handle<handle_traits::registry_key>;
 using module_handle = unique_handle<handle_traits::module>;

@@ -6,7 +6,7 @@ namespace replay {
 
 mutex::mutex() { InitializeCriticalSection(&section_); }
 
-mutex::~mutex() { DeleteCriticalSection(&section_); }
+mutex::~mutex() noexcept { DeleteCriticalSection(&section_); }
 
 void mutex::lock() { EnterCriticalSection(&section_); }
 
@@ -33,7 +33,7 @@ std::string real_mutex::system_name(const std::string& name, DWORD major_version
     return last == std::string::npos ? name : name.substr(last + 1);
 }
 
-real_mutex::real_mutex(const std::string& name) : handle_(nullptr) {
+real_mutex::real_mutex(const std::string& name) {
     // A null DACL lets every account open the mutex, so that writers running
     // under other accounts serialise on the same file.
     SECURITY_DESCRIPTOR descriptor;
@@ -45,42 +45,47 @@ real_mutex::real_mutex(const std::string& name) : handle_(nullptr) {
     attributes.bInheritHandle = FALSE;
 
     const std::string full_name = system_name(name, windows_major_version());
-    handle_ = CreateMutexA(&attributes, /*initial_owner=*/FALSE, full_name.c_str());
-    if (handle_ == nullptr) {
-        handle_ = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, /*inherit=*/FALSE, full_name.c_str());
+    handle_.reset(CreateMutexA(&attributes, /*initial_owner=*/FALSE, full_name.c_str()));
+    if (!handle_) {
+        handle_.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, /*inherit=*/FALSE, full_name.c_str()));
     }
-    if (handle_ == nullptr) {
+    if (!handle_) {
         const DWORD error = GetLastError();
         throw exception("OpenMutex returned 0x%08x", static_cast<unsigned>(error));
     }
 }
 
-real_mutex::~real_mutex() { CloseHandle(handle_); }
+real_mutex::~real_mutex() noexcept = default;
 
 void real_mutex::lock() {
-    if (WaitForSingleObject(handle_, INFINITE) == WAIT_FAILED) {
+    if (WaitForSingleObject(handle_.get(), INFINITE) == WAIT_FAILED) {
         const DWORD error = GetLastError();
         throw exception("WaitForSingleObject returned 0x%08x", static_cast<unsigned>(error));
     }
 }
 
 void real_mutex::unlock() {
-    if (!ReleaseMutex(handle_)) {
+    if (!ReleaseMutex(handle_.get())) {
         const DWORD error = GetLastError();
         throw exception("ReleaseMutex returned 0x%08x", static_cast<unsigned>(error));
     }
 }
 
-scope::scope(scope_semantics* target) : target_(target) {
+scope::scope(scope_semantics* target) : target_(target), exceptions_in_flight_(std::uncaught_exceptions()) {
     if (target_ != nullptr) target_->lock();
 }
 
-scope::~scope() {
-    try {
-        unlock();
-    } catch (...) {
-        // A release that fails while unwinding cannot be reported.
+scope::~scope() noexcept(false) {
+    if (target_ == nullptr) return;
+    if (std::uncaught_exceptions() > exceptions_in_flight_) {
+        try {
+            unlock();
+        } catch (...) {
+            // The exception in flight is the one to report.
+        }
+        return;
     }
+    unlock();
 }
 
 void scope::lock() {

@@ -3,7 +3,10 @@
 // so that an exception releases it.
 #include <windows.h>
 
+#include <exception>
 #include <string>
+
+#include "replay/handle.hpp"
 
 namespace replay {
 
@@ -11,7 +14,8 @@ class scope_semantics {
 public:
     virtual void lock() = 0;
     virtual void unlock() = 0;
-    virtual ~scope_semantics() = default;
+    // A guard's destructor may report a failed release (see scope).
+    virtual ~scope_semantics() noexcept(false) = default;
 };
 
 // In-process lock over a critical section; recursive within one thread.
@@ -20,7 +24,7 @@ public:
     mutex();
     mutex(const mutex&) = delete;
     mutex& operator=(const mutex&) = delete;
-    ~mutex() override;
+    ~mutex() noexcept override;
     void lock() override;
     void unlock() override;
 
@@ -40,7 +44,7 @@ public:
     explicit real_mutex(const std::string& name);
     real_mutex(const real_mutex&) = delete;
     real_mutex& operator=(const real_mutex&) = delete;
-    ~real_mutex() override;
+    ~real_mutex() noexcept override;
     void lock() override;
     void unlock() override;
 
@@ -49,22 +53,25 @@ public:
     static std::string system_name(const std::string& name, DWORD major_version);
 
 private:
-    HANDLE handle_;
+    mutex_handle handle_;
 };
 
 // Locks the held object on construction and unlocks it once, on unlock() or
-// on destruction. A null object is allowed and does nothing.
+// on destruction. A null object is allowed and does nothing. A release that
+// fails raises from unlock(), and from the destructor too unless another
+// exception is already in flight (that one is not hidden).
 class scope : public scope_semantics {
 public:
     explicit scope(scope_semantics* target);
     scope(const scope&) = delete;
     scope& operator=(const scope&) = delete;
-    ~scope() override;
+    ~scope() noexcept(false) override;
     void lock() override;
     void unlock() override;
 
 private:
     scope_semantics* target_;
+    int exceptions_in_flight_;
 };
 
 }  // namespace replay

@@ -73,38 +73,36 @@ file::file(const std::string& base_name)
     : file_mutex(mutex_name(base_name)),
       name(base_name),
       max_size(no_size_limit),
-      backups(0),
-      handle(INVALID_HANDLE_VALUE) {
+      backups(0) {
     const std::string path = name + ".log.txt";
-    handle = CreateFileA(path.c_str(), GENERIC_WRITE, share_all, /*security=*/nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, /*template=*/nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    handle.reset(CreateFileA(path.c_str(), GENERIC_WRITE, share_all, /*security=*/nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, /*template=*/nullptr));
+    if (!handle) {
         // Systems without FILE_SHARE_DELETE support refuse the first request.
-        handle = CreateFileA(path.c_str(), GENERIC_WRITE, share_read_write, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle.reset(CreateFileA(path.c_str(), GENERIC_WRITE, share_read_write, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     }
-    if (handle == INVALID_HANDLE_VALUE) {
+    if (!handle) {
         const DWORD error = GetLastError();
         throw generic(std::string("CreateFile failed: ") + system_error_text(error));
     }
     // Another process may create the same file at the same moment: only one
     // of them must write the mark.
     scope guard(&file_mutex);
-    if (GetFileSize(handle, nullptr) == 0) {
+    if (GetFileSize(handle.get(), nullptr) == 0) {
         DWORD written = 0;
-        WriteFile(handle, byte_order_mark, byte_order_mark_size, &written, nullptr);
+        WriteFile(handle.get(), byte_order_mark, byte_order_mark_size, &written, nullptr);
     }
+    guard.unlock();
 }
 
-file::~file() {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-}
+file::~file() = default;
 
 void file::truncate() {
-    SetFilePointer(handle, 0, nullptr, FILE_BEGIN);
-    SetEndOfFile(handle);
+    SetFilePointer(handle.get(), 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(handle.get());
     DWORD written = 0;
-    WriteFile(handle, byte_order_mark, byte_order_mark_size, &written, nullptr);
+    WriteFile(handle.get(), byte_order_mark, byte_order_mark_size, &written, nullptr);
 }
 
 void file::rotate() {
@@ -130,7 +128,7 @@ void file::rotate() {
 void file::write(int /*level*/, const std::string& prefix, const std::string& text) {
     scope guard(&file_mutex);
     // A failed size query reports 0xFFFFFFFF and so counts as the limit.
-    if (GetFileSize(handle, nullptr) >= max_size) {
+    if (GetFileSize(handle.get(), nullptr) >= max_size) {
         bool saved = true;
         if (backups > 0) {
             try {
@@ -142,9 +140,11 @@ void file::write(int /*level*/, const std::string& prefix, const std::string& te
         if (saved) truncate();
     }
     const std::string line = format("%s%s\r\n", prefix.c_str(), text.c_str());
-    SetFilePointer(handle, 0, nullptr, FILE_END);
+    SetFilePointer(handle.get(), 0, nullptr, FILE_END);
     DWORD written = 0;
-    WriteFile(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteFile(handle.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    // A failed release reaches the caller.
+    guard.unlock();
 }
 
 proxy::proxy(dispatcher* target, const std::string& tag) : target_(target), tag_(tag) {}
@@ -153,7 +153,7 @@ void proxy::write(int level, const std::string& /*prefix*/, const std::string& t
     target_->write(level, unicode::to_wide(tag_ + text, unicode::utf8));
 }
 
-dispatcher::~dispatcher() { clear(); }
+dispatcher::~dispatcher() noexcept { clear(); }
 
 void dispatcher::attach(listener* target, int min_level) {
     std::unique_ptr<listener> owned(target);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "replay/exception.hpp"
+#include "replay/handle.hpp"
 #include "replay/lock.hpp"
 
 namespace replay::log {
@@ -66,7 +67,7 @@ private:
     std::string name;
     std::uint32_t max_size;
     std::uint32_t backups;
-    HANDLE handle;
+    file_handle handle;
 };
 
 class dispatcher;
@@ -85,7 +86,7 @@ private:
 class dispatcher : public replay::mutex {
 public:
     dispatcher() = default;
-    ~dispatcher() override;
+    ~dispatcher() noexcept override;
 
     // Takes ownership.
     void attach(listener* target, int min_level = 0);

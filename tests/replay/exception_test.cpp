@@ -26,9 +26,13 @@ TEST(Exception, PlainExceptionShowsMessageInBrackets) {
     EXPECT_EQ(e.kind(), "");
 }
 
-TEST(Exception, StringMessageIsNotAFormat) {
-    const replay::exception e(std::string("100% %s done"));
-    EXPECT_EQ(e.message(), "100% %s done");
+TEST(Exception, MessageGivenAloneIsNotAFormat) {
+    // Run-time text (a path, a server reply) often holds "%".
+    const char* reply = "550 %s%n%d rejected";
+    EXPECT_EQ(replay::exception(std::string("100% %s done")).message(), "100% %s done");
+    EXPECT_EQ(replay::exception(reply).message(), reply);
+    EXPECT_EQ(sample::key_error(reply).what(), std::string("registry2.key_error[550 %s%n%d rejected]"));
+    EXPECT_EQ(replay::exception_w(L"C:\\100%\\%s%n").message_w(), L"C:\\100%\\%s%n");
 }
 
 TEST(Exception, KindPathJoinsOneWordPerLevel) {

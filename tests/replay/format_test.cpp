@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "replay/exception.hpp"
+
 namespace {
 
 TEST(Format, FollowsMicrosoftStringRules) {
@@ -24,6 +26,21 @@ TEST(Format, HasNoLengthLimit) {
 
     const std::wstring long_wide(70000, L'\u00e9');
     EXPECT_EQ(replay::wformat(L"%s!", long_wide.c_str()), long_wide + L"!");
+}
+
+TEST(Format, RejectedFormatOrArgumentRaisesWithTheFormat) {
+    try {
+        replay::format("path %S", L"a\xD800" L"b");
+        FAIL() << "no exception";
+    } catch (const replay::exception& e) {
+        EXPECT_EQ(e.message(), "invalid format or argument: \"path %S\"");
+    }
+    try {
+        replay::wformat(L"%.2147483647d", 1);
+        FAIL() << "no exception";
+    } catch (const replay::exception_w& e) {
+        EXPECT_EQ(e.message_w(), L"invalid format or argument: \"%.2147483647d\"");
+    }
 }
 
 TEST(Format, EmptyResults) {

@@ -48,6 +48,29 @@ TEST(Scope, ReleasesWhenAnExceptionPasses) {
     EXPECT_EQ(target.unlocks, 1);
 }
 
+// A lock whose release fails, as ReleaseMutex does for a mutex not owned.
+struct failing_release : replay::scope_semantics {
+    void lock() override {}
+    void unlock() override { throw replay::exception(std::string("ReleaseMutex returned 0x00000120")); }
+};
+
+TEST(Scope, FailedReleaseIsReportedUnlessAnotherExceptionIsInFlight) {
+    failing_release target;
+    std::string reported;
+    try {
+        replay::scope guard(&target);
+    } catch (const replay::exception& e) {
+        reported = e.message();
+    }
+    EXPECT_EQ(reported, "ReleaseMutex returned 0x00000120");
+    try {
+        replay::scope guard(&target);
+        throw 7;
+    } catch (int thrown) {
+        EXPECT_EQ(thrown, 7);
+    }
+}
+
 TEST(RealMutex, NamingRules) {
     EXPECT_EQ(replay::real_mutex::system_name("log-ZENQORemover", 5), "Global\\log-ZENQORemover");
     EXPECT_EQ(replay::real_mutex::system_name("Local\\x", 6), "Local\\x");

@@ -16,7 +16,9 @@ while [ "${1:-}" = --with ]; do
     shift 2
 done
 here=$(cd "$(dirname "$0")" && pwd)
-export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
+# Wine takes the ANSI code page from the locale: 1252 under C.UTF-8.
+locale=${ZENQO_UNIT_LOCALE:-C.UTF-8}
+export WINEDEBUG=-all LANG=$locale LC_ALL=$locale
 
 # Where the kernel cannot run 32-bit code, setup.sh hands Wine's 32-bit
 # loader to qemu. Threads that contend on a mutex, waits on other 32-bit

@@ -1,0 +1,432 @@
+#include "remover/safe_delete.hpp"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "replay/format.hpp"
+#include "replay/handle.hpp"
+#include "replay/unicode/unicode.hpp"
+
+namespace remover {
+
+namespace {
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::wstring widen(const std::string& path) { return replay::unicode::to_wide(path, replay::unicode::ansi); }
+
+std::string narrow_path(const std::wstring& path) {
+    return replay::unicode::to_narrow(path, replay::unicode::ansi, /*strict=*/false);
+}
+
+std::wstring upper(std::wstring text) {
+    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+bool same_path(const std::wstring& a, const std::wstring& b) { return upper(a) == upper(b); }
+
+bool is_dot_entry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
+
+[[noreturn]] void raise(const char* operation, DWORD error, const std::wstring& path) {
+    throw filesystem_error(replay::format("%s: %s: \"%s\"", operation, replay::system_error_text(error).c_str(),
+                                          narrow_path(path).c_str()));
+}
+
+// Functions of newer Windows versions, bound at run time so that the program
+// still starts on Windows 2000 and XP, where no symbolic links exist.
+using final_path_function = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+using set_file_information_function = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+template <typename Function>
+Function kernel32_function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
+final_path_function final_path_by_handle() {
+    static const auto function = kernel32_function<final_path_function>("GetFinalPathNameByHandleW");
+    return function;
+}
+
+set_file_information_function set_file_information() {
+    static const auto function = kernel32_function<set_file_information_function>("SetFileInformationByHandle");
+    return function;
+}
+
+// The path an open handle really names, in the "C:\..." or "\\server\..."
+// form, without trailing backslashes.
+std::optional<std::wstring> final_path(HANDLE handle, DWORD& error) {
+    const final_path_function function = final_path_by_handle();
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD size = function(handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+    if (size >= path.size()) {
+        path.resize(size + 1);
+        size = function(handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+    }
+    if (size == 0 || size >= path.size()) {
+        error = size == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+        return std::nullopt;
+    }
+    path.resize(size);
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        path = L"\\" + path.substr(7);
+    } else if (path.compare(0, 4, L"\\\\?\\") == 0) {
+        path = path.substr(4);
+    }
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+// Where the system resolves a path, following whatever links lie on it.
+std::optional<std::wstring> resolved_path(const std::wstring& path, DWORD& error) {
+    replay::file_handle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) {
+        error = GetLastError();
+        return std::nullopt;
+    }
+    return final_path(handle.get(), error);
+}
+
+// Checks one entry of a folder that resolves to parent_resolved. The entry is
+// the folder's own when it is no reparse point and resolves to its name below
+// that folder: a SUBST drive or a share resolves parent and entry alike, a
+// link resolves elsewhere.
+link_state check_entry(const std::wstring& path, const std::wstring& parent_resolved, const wchar_t* name,
+                       DWORD attributes, DWORD& error) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return link_state::link;
+    if (final_path_by_handle() == nullptr) return link_state::own;
+    const auto resolved = resolved_path(path, error);
+    if (!resolved) return link_state::unknown;
+    return same_path(*resolved, parent_resolved + L"\\" + name) ? link_state::own : link_state::link;
+}
+
+// The length of the root of a full path: "X:\" or "\\server\share\"; 0 when
+// the path has neither.
+size_t root_length(const std::wstring& full) {
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return 3;
+    if (full.compare(0, 2, L"\\\\") != 0) return 0;
+    const size_t server_end = full.find(L'\\', 2);
+    if (server_end == std::wstring::npos) return 0;
+    const size_t share_end = full.find(L'\\', server_end + 1);
+    return share_end == std::wstring::npos ? full.size() : share_end + 1;
+}
+
+// Removes a link without touching its target, where the system allows that:
+// the handle must name the link itself below its folder. Under some systems
+// (Wine) every handle reaches the target; the link then stays.
+bool remove_link_alone(const std::wstring& path) {
+    if (final_path_by_handle() == nullptr || set_file_information() == nullptr) {
+        // Windows 2000 and XP know only junctions, which RemoveDirectory
+        // removes without entering.
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) != FALSE
+                                                        : DeleteFileW(path.c_str()) != FALSE;
+    }
+    const size_t last = path.find_last_of(L'\\');
+    if (last == std::wstring::npos) return false;
+    DWORD error = 0;
+    const auto parent = resolved_path(path.substr(0, std::max<size_t>(last, root_length(path))), error);
+    if (!parent) return false;
+    replay::file_handle handle(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+    if (!handle) return false;
+    const auto resolved = final_path(handle.get(), error);
+    if (!resolved || !same_path(*resolved, *parent + path.substr(last))) return false;
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return set_file_information()(handle.get(), FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+class tree_remover {
+public:
+    std::uintmax_t remove(const std::wstring& root) {
+        if (!path_exists(root)) return 0;
+        DWORD error = 0;
+        switch (check_links(root, &error)) {
+            case link_state::unknown: raise("remove_all", error, root);
+            case link_state::link: return remove_link_alone(root) ? 1 : 0;
+            case link_state::own: break;
+        }
+        const DWORD attributes = GetFileAttributesW(root.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) raise("remove_all", GetLastError(), root);
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            remove_file(root, attributes);
+            return removed_;
+        }
+        std::wstring resolved = root;
+        if (final_path_by_handle() != nullptr) {
+            const auto found = resolved_path(root, error);
+            if (!found) raise("remove_all", error, root);
+            resolved = *found;
+        }
+        const std::wstring kept = walk(root, resolved);
+        remove_folder(root, attributes, kept);
+        return removed_;
+    }
+
+private:
+    // Removes everything below a folder; returns the first link that had to
+    // stay in it, if any.
+    std::wstring walk(const std::wstring& folder, const std::wstring& resolved_folder) {
+        std::vector<WIN32_FIND_DATAW> entries;
+        {
+            WIN32_FIND_DATAW entry;
+            replay::find_handle search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+            if (!search) {
+                const DWORD error = GetLastError();
+                if (error == ERROR_FILE_NOT_FOUND) return std::wstring();
+                raise("remove_all", error, folder);
+            }
+            do {
+                if (!is_dot_entry(entry.cFileName)) entries.push_back(entry);
+            } while (FindNextFileW(search.get(), &entry));
+        }
+        std::wstring kept;
+        for (const WIN32_FIND_DATAW& entry : entries) {
+            const std::wstring path = folder + L"\\" + entry.cFileName;
+            DWORD error = 0;
+            switch (check_entry(path, resolved_folder, entry.cFileName, entry.dwFileAttributes, error)) {
+                case link_state::unknown: raise("remove_all", error, path);
+                case link_state::link:
+                    // A link is never entered: its target is not the product's.
+                    if (remove_link_alone(path)) {
+                        ++removed_;
+                    } else if (kept.empty()) {
+                        kept = path;
+                    }
+                    continue;
+                case link_state::own: break;
+            }
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                const std::wstring kept_below = walk(path, resolved_folder + L"\\" + entry.cFileName);
+                remove_folder(path, entry.dwFileAttributes, kept_below);
+            } else {
+                remove_file(path, entry.dwFileAttributes);
+            }
+        }
+        return kept;
+    }
+
+    void remove_file(const std::wstring& path, DWORD attributes) {
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        }
+        if (!DeleteFileW(path.c_str())) raise("remove_all", GetLastError(), path);
+        ++removed_;
+    }
+
+    // kept names a link that stayed inside the folder, if any: the folder is
+    // then not empty because of it.
+    void remove_folder(const std::wstring& path, DWORD attributes, const std::wstring& kept) {
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        }
+        if (RemoveDirectoryW(path.c_str())) {
+            ++removed_;
+            return;
+        }
+        const DWORD error = GetLastError();
+        if (!kept.empty() && error == ERROR_DIR_NOT_EMPTY) {
+            throw filesystem_error(replay::format("remove_all: a link is not followed and stays: \"%s\"",
+                                                  narrow_path(kept).c_str()));
+        }
+        raise("remove_all", error, path);
+    }
+
+    std::uintmax_t removed_ = 0;
+};
+
+// The folders a tree removal never takes, in full upper-case form.
+std::vector<std::wstring> build_protected_folders() {
+    static const int known[] = {
+        CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
+        CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA, CSIDL_PROFILE,
+        CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS, CSIDL_STARTMENU,
+        CSIDL_COMMON_STARTMENU, CSIDL_STARTUP, CSIDL_COMMON_STARTUP, CSIDL_DESKTOPDIRECTORY,
+        CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_COMMON_DOCUMENTS, CSIDL_FONTS,
+    };
+    std::vector<std::wstring> folders;
+    auto add = [&](const std::wstring& path) {
+        if (!path.empty()) folders.push_back(upper(full_path(path)));
+    };
+    for (int csidl : known) {
+        wchar_t path[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) add(path);
+    }
+    wchar_t path[MAX_PATH] = {};
+    if (GetWindowsDirectoryW(path, MAX_PATH)) add(path);
+    if (GetSystemDirectoryW(path, MAX_PATH)) add(path);
+    // The 64-bit Program Files folder, as a 32-bit program sees it.
+    if (GetEnvironmentVariableW(L"ProgramW6432", path, MAX_PATH)) add(path);
+    // Every user profile.
+    wchar_t profile[MAX_PATH] = {};
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile))) {
+        std::wstring root = full_path(profile);
+        root = root.substr(0, root.find_last_of(L'\\'));
+        add(root);
+        WIN32_FIND_DATAW entry;
+        replay::find_handle search(FindFirstFileW((root + L"\\*").c_str(), &entry));
+        if (search) {
+            do {
+                if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.cFileName[0] != L'.') {
+                    add(root + L"\\" + entry.cFileName);
+                }
+            } while (FindNextFileW(search.get(), &entry));
+        }
+    }
+    return folders;
+}
+
+// Built on first use: the system and user folders do not change during a run.
+const std::vector<std::wstring>& protected_folders() {
+    static const std::vector<std::wstring> folders = build_protected_folders();
+    return folders;
+}
+
+}  // namespace
+
+std::wstring full_path(const std::wstring& path) {
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return std::wstring();
+    std::wstring full(size, L'\0');
+    size = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    full.resize(size);
+    const DWORD long_size = GetLongPathNameW(full.c_str(), nullptr, 0);
+    if (long_size > 0) {
+        std::wstring long_form(long_size, L'\0');
+        const DWORD written = GetLongPathNameW(full.c_str(), long_form.data(), long_size);
+        if (written > 0 && written < long_size) full = long_form.substr(0, written);
+    }
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+    return full;
+}
+
+bool is_protected_folder(const std::string& path) {
+    const std::wstring wide = widen(path);
+    // Only fully qualified paths: "X:\..." or "\\server\share\...".
+    const bool drive_path = wide.size() >= 3 && iswalpha(wide[0]) && wide[1] == L':' &&
+                            (wide[2] == L'\\' || wide[2] == L'/');
+    const bool share_path = wide.size() >= 3 && wide[0] == L'\\' && wide[1] == L'\\' && wide[2] != L'?' &&
+                            wide[2] != L'.' && wide[2] != L'\\';
+    if (!drive_path && !share_path) return true;
+    const std::wstring full = upper(full_path(wide));
+    if (full.empty()) return true;
+    if (drive_path && full.size() <= 3) return true;  // a drive root
+    if (share_path && std::count(full.begin() + 2, full.end(), L'\\') < 2) return true;  // a share root
+    for (const std::wstring& folder : protected_folders()) {
+        if (folder == full) return true;
+        if (folder.size() > full.size() && folder.compare(0, full.size(), full) == 0 &&
+            folder[full.size()] == L'\\') {
+            return true;  // a parent of a protected folder
+        }
+    }
+    return false;
+}
+
+bool path_exists(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+        error == ERROR_BAD_NETPATH || error == ERROR_BAD_PATHNAME || error == ERROR_NOT_READY) {
+        return false;
+    }
+    raise("exists", error, path);
+}
+
+bool is_empty_folder(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    replay::find_handle search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!search) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return true;
+        raise("is_empty", error, folder);
+    }
+    do {
+        if (!is_dot_entry(entry.cFileName)) return false;
+    } while (FindNextFileW(search.get(), &entry));
+    return true;
+}
+
+link_state check_links(const std::wstring& path, DWORD* error) {
+    DWORD ignored = 0;
+    DWORD& failure = error != nullptr ? *error : ignored;
+    const std::wstring full = full_path(path);
+    const size_t root = root_length(full);
+    if (root == 0) {
+        failure = ERROR_BAD_PATHNAME;
+        return link_state::unknown;
+    }
+    std::wstring resolved;
+    if (final_path_by_handle() != nullptr) {
+        const auto found = resolved_path(full.substr(0, root), failure);
+        if (!found) return link_state::unknown;
+        resolved = *found;
+    }
+    // Each component in turn, from the root down.
+    size_t start = root;
+    while (start < full.size()) {
+        size_t end = full.find(L'\\', start);
+        if (end == std::wstring::npos) end = full.size();
+        const std::wstring prefix = full.substr(0, end);
+        const std::wstring name = full.substr(start, end - start);
+        const DWORD attributes = GetFileAttributesW(prefix.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            failure = GetLastError();
+            return link_state::unknown;
+        }
+        const link_state state = check_entry(prefix, resolved, name.c_str(), attributes, failure);
+        if (state != link_state::own) return state;
+        resolved += L"\\" + name;
+        start = end + 1;
+    }
+    return link_state::own;
+}
+
+std::uintmax_t remove_tree(const std::string& path) {
+    const std::wstring full = full_path(widen(path));
+    if (full.empty()) return 0;
+    return tree_remover().remove(full);
+}
+
+DWORD delete_file_safely(const std::string& path) {
+    std::wstring wide;
+    try {
+        wide = widen(path);
+    } catch (const replay::exception&) {
+        return ERROR_NO_UNICODE_TRANSLATION;
+    }
+    if (GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        DWORD error = 0;
+        switch (check_links(wide, &error)) {
+            case link_state::unknown: return error;
+            case link_state::link: return remove_link_alone(full_path(wide)) ? 0 : link_not_removed;
+            case link_state::own: break;
+        }
+    }
+    return DeleteFileA(path.c_str()) ? 0 : GetLastError();
+}
+
+DWORD remove_empty_folder_safely(const std::string& path) {
+    std::wstring wide;
+    try {
+        wide = widen(path);
+    } catch (const replay::exception&) {
+        return ERROR_NO_UNICODE_TRANSLATION;
+    }
+    DWORD error = 0;
+    switch (check_links(wide, &error)) {
+        case link_state::unknown: return error;
+        case link_state::link: return link_not_removed;
+        case link_state::own: break;
+    }
+    return RemoveDirectoryA(path.c_str()) ? 0 : GetLastError();
+}
+
+}  // namespace remover

@@ -1,0 +1,74 @@
+#pragma once
+// Link-safe deletion: every file and folder the remover deletes goes through
+// this unit. Its promises:
+//
+// - It never follows a link. An entry is the product's own only when it is no
+//   reparse point and the system resolves it to its own place below its
+//   parent (a symbolic link to a file looks like a plain file under some
+//   systems, so its attributes alone do not tell). A link is removed alone
+//   where the system can do that without touching its target, and is
+//   otherwise left in place; a tree is never entered through a link, and a
+//   root that is a link, or lies behind one, is not removed through.
+//   Paths on SUBST drives, mapped drives and shares resolve consistently and
+//   are no links.
+// - is_protected_folder names what a tree removal must refuse: relative,
+//   drive-relative, device and namespace paths, drive and share roots, and
+//   every system or user folder (Windows, System, Program Files, Common
+//   Files, ProgramData, AppData, Documents, Start menu, desktop, Fonts, the
+//   profiles root and each profile) or a parent of one. The list is built once
+//   per run.
+// - It reports: remove_tree counts what it removed and raises filesystem_error
+//   with the cause of the first failure (a Windows error, or a link that is
+//   not followed and stays); what was removed before stays removed. Read-only
+//   files and folders are removed too.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "replay/exception.hpp"
+
+namespace remover {
+
+REPLAY_DECLARE_EXCEPTION(filesystem_error, replay::exception, "filesystem");
+
+// The absolute form of a path with long names and without trailing
+// backslashes (a drive root keeps its own); empty when it has none.
+std::wstring full_path(const std::wstring& path);
+
+// True when a tree removal must not take the folder. The path is in the ANSI
+// code page; raises unicode errors for a path that code page cannot decode.
+bool is_protected_folder(const std::string& path);
+
+// Whether a path exists; a missing path or folder is no error. Raises
+// filesystem_error "<operation>: <system text>: "<path>"" for other failures.
+bool path_exists(const std::wstring& path);
+
+// Whether a folder has no entries; raises filesystem_error for a folder that
+// cannot be listed.
+bool is_empty_folder(const std::wstring& folder);
+
+// How a path relates to links. own: the path names itself all the way from
+// its drive or share root. link: it is a link or lies behind one. unknown: the
+// check itself failed; error holds the Windows error.
+enum class link_state { own, link, unknown };
+link_state check_links(const std::wstring& path, DWORD* error = nullptr);
+
+// Removes a folder and everything below it and returns the number of entries
+// removed (each file and folder counts one; a missing path gives 0). A root
+// that is a link is removed alone where possible (1), else left (0). Raises
+// filesystem_error as described above. Does not check is_protected_folder;
+// callers do.
+std::uintmax_t remove_tree(const std::string& path);
+
+// Deletes one file in the ANSI code page without following a link. Returns 0
+// on success, link_not_removed for a link the system cannot remove alone, or
+// the Windows error.
+constexpr DWORD link_not_removed = 0xFFFFFFFF;
+DWORD delete_file_safely(const std::string& path);
+
+// Removes an empty folder unless it is a link; 0 on success, link_not_removed
+// for a link, else the Windows error of RemoveDirectory.
+DWORD remove_empty_folder_safely(const std::string& path);
+
+}  // namespace remover
