@@ -15,6 +15,8 @@ namespace remover {
 namespace {
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The longest path Windows allows, with its terminator.
+constexpr DWORD longest_path_chars = 32768;
 
 std::wstring widen(const std::string& path) { return replay::unicode::to_wide(path, replay::unicode::ansi); }
 
@@ -29,6 +31,23 @@ std::wstring upper(std::wstring text) {
 
 bool same_path(const std::wstring& a, const std::wstring& b) { return upper(a) == upper(b); }
 
+// The extended-length form ("\\?\C:\...", "\\?\UNC\server\...") of a full
+// path: every call below uses it, so that no path is too long for the system.
+// Messages keep showing the path as it was given.
+std::wstring ext(const std::wstring& full) {
+    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    if (full.size() >= 2 && full[1] == L':') return L"\\\\?\\" + full;
+    return full;
+}
+
+// The path as given, from its extended-length form.
+std::wstring plain(const std::wstring& path) {
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + path.substr(7);
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+    return path;
+}
+
 bool is_dot_entry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
 [[noreturn]] void raise(const char* operation, DWORD error, const std::wstring& path) {
@@ -38,8 +57,7 @@ bool is_dot_entry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscm
 
 // Functions of newer Windows versions, bound at run time so that the program
 // still starts on Windows 2000 and XP, where no symbolic links exist.
-using final_path_function = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-using set_file_information_function = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+using file_information_function = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 
 template <typename Function>
 Function kernel32_function(const char* name) {
@@ -47,43 +65,50 @@ Function kernel32_function(const char* name) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
 }
 
-final_path_function final_path_by_handle() {
-    static const auto function = kernel32_function<final_path_function>("GetFinalPathNameByHandleW");
+file_information_function get_file_information() {
+    static const auto function = kernel32_function<file_information_function>("GetFileInformationByHandleEx");
     return function;
 }
 
-set_file_information_function set_file_information() {
-    static const auto function = kernel32_function<set_file_information_function>("SetFileInformationByHandle");
+file_information_function set_file_information() {
+    static const auto function = kernel32_function<file_information_function>("SetFileInformationByHandle");
     return function;
 }
 
-// The path an open handle really names, in the "C:\..." or "\\server\..."
-// form, without trailing backslashes.
+// Whether the system can say where a handle leads (Vista and later).
+bool can_resolve() { return get_file_information() != nullptr; }
+
+// Where an open handle really leads: its volume's serial number and its path
+// on that volume ("1A2B3C4D:\users\x"), without trailing backslashes. The
+// path on the volume has no length limit (GetFinalPathNameByHandle has one
+// under Wine), and SUBST drives, mapped drives and shares give parent and
+// entry alike.
 std::optional<std::wstring> final_path(HANDLE handle, DWORD& error) {
-    const final_path_function function = final_path_by_handle();
-    std::wstring path(MAX_PATH, L'\0');
-    DWORD size = function(handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
-    if (size >= path.size()) {
-        path.resize(size + 1);
-        size = function(handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
-    }
-    if (size == 0 || size >= path.size()) {
-        error = size == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+    BY_HANDLE_FILE_INFORMATION identity;
+    if (!GetFileInformationByHandle(handle, &identity)) {
+        error = GetLastError();
         return std::nullopt;
     }
-    path.resize(size);
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
-        path = L"\\" + path.substr(7);
-    } else if (path.compare(0, 4, L"\\\\?\\") == 0) {
-        path = path.substr(4);
+    std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(wchar_t));
+    BOOL done = get_file_information()(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (!done && GetLastError() == ERROR_MORE_DATA) {
+        buffer.resize(sizeof(FILE_NAME_INFO) + longest_path_chars * sizeof(wchar_t));
+        done = get_file_information()(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
     }
+    if (!done) {
+        error = GetLastError();
+        return std::nullopt;
+    }
+    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    std::wstring path = replay::wformat(L"%08lX:", static_cast<unsigned long>(identity.dwVolumeSerialNumber)) +
+                        std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
     while (!path.empty() && path.back() == L'\\') path.pop_back();
     return path;
 }
 
 // Where the system resolves a path, following whatever links lie on it.
 std::optional<std::wstring> resolved_path(const std::wstring& path, DWORD& error) {
-    replay::file_handle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+    replay::file_handle handle(CreateFileW(ext(path).c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) {
         error = GetLastError();
@@ -99,7 +124,7 @@ std::optional<std::wstring> resolved_path(const std::wstring& path, DWORD& error
 link_state check_entry(const std::wstring& path, const std::wstring& parent_resolved, const wchar_t* name,
                        DWORD attributes, DWORD& error) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return link_state::link;
-    if (final_path_by_handle() == nullptr) return link_state::own;
+    if (!can_resolve()) return link_state::own;
     const auto resolved = resolved_path(path, error);
     if (!resolved) return link_state::unknown;
     return same_path(*resolved, parent_resolved + L"\\" + name) ? link_state::own : link_state::link;
@@ -120,20 +145,20 @@ size_t root_length(const std::wstring& full) {
 // the handle must name the link itself below its folder. Under some systems
 // (Wine) every handle reaches the target; the link then stays.
 bool remove_link_alone(const std::wstring& path) {
-    if (final_path_by_handle() == nullptr || set_file_information() == nullptr) {
+    if (!can_resolve() || set_file_information() == nullptr) {
         // Windows 2000 and XP know only junctions, which RemoveDirectory
         // removes without entering.
-        const DWORD attributes = GetFileAttributesW(path.c_str());
+        const DWORD attributes = GetFileAttributesW(ext(path).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) != FALSE
-                                                        : DeleteFileW(path.c_str()) != FALSE;
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(ext(path).c_str()) != FALSE
+                                                        : DeleteFileW(ext(path).c_str()) != FALSE;
     }
     const size_t last = path.find_last_of(L'\\');
     if (last == std::wstring::npos) return false;
     DWORD error = 0;
     const auto parent = resolved_path(path.substr(0, std::max<size_t>(last, root_length(path))), error);
     if (!parent) return false;
-    replay::file_handle handle(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, share_all, nullptr,
+    replay::file_handle handle(CreateFileW(ext(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, share_all, nullptr,
                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                                            nullptr));
     if (!handle) return false;
@@ -154,14 +179,14 @@ public:
             case link_state::link: return remove_link_alone(root) ? 1 : 0;
             case link_state::own: break;
         }
-        const DWORD attributes = GetFileAttributesW(root.c_str());
+        const DWORD attributes = GetFileAttributesW(ext(root).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) raise("remove_all", GetLastError(), root);
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             remove_file(root, attributes);
             return removed_;
         }
         std::wstring resolved = root;
-        if (final_path_by_handle() != nullptr) {
+        if (can_resolve()) {
             const auto found = resolved_path(root, error);
             if (!found) raise("remove_all", error, root);
             resolved = *found;
@@ -178,7 +203,7 @@ private:
         std::vector<WIN32_FIND_DATAW> entries;
         {
             WIN32_FIND_DATAW entry;
-            replay::find_handle search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+            replay::find_handle search(FindFirstFileW((ext(folder) + L"\\*").c_str(), &entry));
             if (!search) {
                 const DWORD error = GetLastError();
                 if (error == ERROR_FILE_NOT_FOUND) return std::wstring();
@@ -216,9 +241,9 @@ private:
 
     void remove_file(const std::wstring& path, DWORD attributes) {
         if (attributes & FILE_ATTRIBUTE_READONLY) {
-            SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+            SetFileAttributesW(ext(path).c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
         }
-        if (!DeleteFileW(path.c_str())) raise("remove_all", GetLastError(), path);
+        if (!DeleteFileW(ext(path).c_str())) raise("remove_all", GetLastError(), path);
         ++removed_;
     }
 
@@ -226,9 +251,9 @@ private:
     // then not empty because of it.
     void remove_folder(const std::wstring& path, DWORD attributes, const std::wstring& kept) {
         if (attributes & FILE_ATTRIBUTE_READONLY) {
-            SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+            SetFileAttributesW(ext(path).c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
         }
-        if (RemoveDirectoryW(path.c_str())) {
+        if (RemoveDirectoryW(ext(path).c_str())) {
             ++removed_;
             return;
         }
@@ -298,11 +323,12 @@ std::wstring full_path(const std::wstring& path) {
     std::wstring full(size, L'\0');
     size = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
     full.resize(size);
-    const DWORD long_size = GetLongPathNameW(full.c_str(), nullptr, 0);
+    const std::wstring extended = ext(full);
+    const DWORD long_size = GetLongPathNameW(extended.c_str(), nullptr, 0);
     if (long_size > 0) {
         std::wstring long_form(long_size, L'\0');
-        const DWORD written = GetLongPathNameW(full.c_str(), long_form.data(), long_size);
-        if (written > 0 && written < long_size) full = long_form.substr(0, written);
+        const DWORD written = GetLongPathNameW(extended.c_str(), long_form.data(), long_size);
+        if (written > 0 && written < long_size) full = plain(long_form.substr(0, written));
     }
     while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
     return full;
@@ -331,7 +357,7 @@ bool is_protected_folder(const std::string& path) {
 }
 
 bool path_exists(const std::wstring& path) {
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    if (GetFileAttributesW(ext(full_path(path)).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
         error == ERROR_BAD_NETPATH || error == ERROR_BAD_PATHNAME || error == ERROR_NOT_READY) {
@@ -342,7 +368,7 @@ bool path_exists(const std::wstring& path) {
 
 bool is_empty_folder(const std::wstring& folder) {
     WIN32_FIND_DATAW entry;
-    replay::find_handle search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    replay::find_handle search(FindFirstFileW((ext(full_path(folder)) + L"\\*").c_str(), &entry));
     if (!search) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) return true;
@@ -364,7 +390,7 @@ link_state check_links(const std::wstring& path, DWORD* error) {
         return link_state::unknown;
     }
     std::wstring resolved;
-    if (final_path_by_handle() != nullptr) {
+    if (can_resolve()) {
         const auto found = resolved_path(full.substr(0, root), failure);
         if (!found) return link_state::unknown;
         resolved = *found;
@@ -376,7 +402,7 @@ link_state check_links(const std::wstring& path, DWORD* error) {
         if (end == std::wstring::npos) end = full.size();
         const std::wstring prefix = full.substr(0, end);
         const std::wstring name = full.substr(start, end - start);
-        const DWORD attributes = GetFileAttributesW(prefix.c_str());
+        const DWORD attributes = GetFileAttributesW(ext(prefix).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             failure = GetLastError();
             return link_state::unknown;
@@ -402,7 +428,7 @@ DWORD delete_file_safely(const std::string& path) {
     } catch (const replay::exception&) {
         return ERROR_NO_UNICODE_TRANSLATION;
     }
-    if (GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(ext(full_path(wide)).c_str()) != INVALID_FILE_ATTRIBUTES) {
         DWORD error = 0;
         switch (check_links(wide, &error)) {
             case link_state::unknown: return error;
@@ -410,7 +436,7 @@ DWORD delete_file_safely(const std::string& path) {
             case link_state::own: break;
         }
     }
-    return DeleteFileA(path.c_str()) ? 0 : GetLastError();
+    return DeleteFileW(ext(full_path(wide)).c_str()) ? 0 : GetLastError();
 }
 
 DWORD remove_empty_folder_safely(const std::string& path) {
@@ -426,7 +452,7 @@ DWORD remove_empty_folder_safely(const std::string& path) {
         case link_state::link: return link_not_removed;
         case link_state::own: break;
     }
-    return RemoveDirectoryA(path.c_str()) ? 0 : GetLastError();
+    return RemoveDirectoryW(ext(full_path(wide)).c_str()) ? 0 : GetLastError();
 }
 
 }  // namespace remover

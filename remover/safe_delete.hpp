@@ -10,7 +10,9 @@
 //   otherwise left in place; a tree is never entered through a link, and a
 //   root that is a link, or lies behind one, is not removed through.
 //   Paths on SUBST drives, mapped drives and shares resolve consistently and
-//   are no links.
+//   are no links. Paths of any length Windows allows are handled: every call
+//   uses the extended-length form, while messages show the path as given. A
+//   check that fails is reported as that failure, never taken for a link.
 // - is_protected_folder names what a tree removal must refuse: relative,
 //   drive-relative, device and namespace paths, drive and share roots, and
 //   every system or user folder (Windows, System, Program Files, Common

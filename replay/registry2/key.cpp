@@ -234,9 +234,56 @@ std::set<std::wstring> key::subkey_names() const {
                            });
 }
 
+namespace {
+
+constexpr wchar_t link_value_name[] = L"SymbolicLinkValue";
+
+bool holds_link_value(HKEY handle) {
+    DWORD type = 0;
+    return RegQueryValueExW(handle, link_value_name, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+// Deletes the key behind a handle opened on the link itself. RegDeleteKey
+// would open the name anew and delete the target; NtDeleteKey takes the
+// handle. Bound at run time: ntdll has no import library entry here.
+LSTATUS delete_by_handle(HKEY handle) {
+    using nt_delete_key = LONG(NTAPI*)(HANDLE);
+    using nt_status_to_error = ULONG(NTAPI*)(LONG);
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto remove = reinterpret_cast<nt_delete_key>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeleteKey")));
+    const auto to_error = reinterpret_cast<nt_status_to_error>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    if (remove == nullptr || to_error == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
+    const LONG status = remove(handle);
+    return status == 0 ? ERROR_SUCCESS : static_cast<LSTATUS>(to_error(status));
+}
+
+}  // namespace
+
+bool is_link(HKEY parent, const std::wstring& name, REGSAM view) {
+    unique_hkey link;
+    if (RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, link.put()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    return holds_link_value(link.get());
+}
+
 void delete_key(const key& parent, const std::wstring& name, bool recursive) {
     // With an empty name Windows deletes the key behind the parent handle.
     if (name.empty()) raise<key_error>(delete_key_failed, name, ERROR_INVALID_PARAMETER);
+    {
+        // A link goes alone, through a handle that names the link itself.
+        unique_hkey link;
+        if (RegOpenKeyExW(parent.handle(), name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE,
+                          link.put()) == ERROR_SUCCESS &&
+            holds_link_value(link.get())) {
+            throw_if_failed<key_error>(delete_by_handle(link.get()), delete_key_failed, name);
+            return;
+        }
+    }
     if (recursive) {
         const key subkey(parent, name, /*create=*/false);
         for (const std::wstring& child : subkey.subkey_names()) delete_key(subkey, child, true);

@@ -125,6 +125,15 @@ std::string key::get_string<std::string>(const std::wstring& name) const;
 // errors of the subkeys on the way down. An empty name raises that key_error
 // with ERROR_INVALID_PARAMETER (87) and deletes nothing: Windows would
 // delete the parent key itself.
+// A registry link is never followed: the key `name` or any key below it
+// that is a link is deleted as the link itself, and its target stays.
 void delete_key(const key& parent, const std::wstring& name, bool recursive);
+
+// True when the subkey `name` of `parent` is a registry link (a key made with
+// REG_OPTION_CREATE_LINK, holding a REG_LINK value "SymbolicLinkValue").
+// Opening such a key by name reaches its target, so whoever walks or deletes
+// the registry must not descend through it. `view` adds KEY_WOW64_* flags.
+// False when the key cannot be opened.
+bool is_link(HKEY parent, const std::wstring& name, REGSAM view = 0);
 
 }  // namespace replay::registry2

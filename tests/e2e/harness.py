@@ -72,7 +72,7 @@ SCRATCH_DIR = HARNESS_DIR + r"\tmp"
 DEFAULT_RUN_DIR = r"C:\run"
 # The helper programs (tests/e2e/helpers/), built into the helper folder.
 HELPERS = ("box_answerer.exe", "show_box.exe", "sleeper.exe", "record_call.exe",
-           "start_and_wait.exe", "process_list.exe")
+           "start_and_wait.exe", "process_list.exe", "reg_link.exe")
 # record_call.exe appends here how it was started (the same path is built
 # into the helper); outside every folder that the remover deletes.
 CALLS_FILE = HARNESS_DIR + r"\calls.jsonl"
@@ -988,6 +988,15 @@ class Prefix:
         is deleted with its subkeys. view=32 puts HKLM\\Software keys below
         Wow6432Node, where the 32-bit view lives."""
         self.import_reg(reg_file_text(keys, view))
+
+    def plant_registry_link(self, link: str, target: str) -> None:
+        """A registry link HKLM\\<link> whose target is the kernel name
+        `target` (e.g. \\Registry\\Machine\\Software\\VictimVendor); regedit
+        cannot make one, so reg_link.exe does."""
+        helper = self.install(self.config.helper("reg_link.exe"))
+        completed = self.run([helper, "HKLM", link, target])
+        if completed.exit_code != 0:
+            raise HarnessError(f"reg_link.exe failed with {completed.exit_code}: {completed.stderr!r}")
 
     def delete_registry_key(self, path: str, view: int = 64) -> None:
         self.plant_registry({path: None}, view)

@@ -14,7 +14,9 @@ by machine and ends each machine's prefix before the next one starts)."""
 
 from __future__ import annotations
 
+import os
 import re
+import subprocess
 from dataclasses import dataclass, field
 from types import SimpleNamespace
 from typing import Optional
@@ -818,3 +820,62 @@ def test_x86_program_files_on_disk_and_registrations(installed_x86):
     assert_kept(prefix, INSTALL_CASE_X86.kept)
     assert (prefix.read_key(INSTALLER_FOLDERS, view=32) or {}) == {}
     assert prefix.read_key(INSTALLER_FOLDERS) == {MAKER_DIR: ""}
+
+
+# ==========================================================================
+# Each failure of a tree removal is reported with its own cause, and a
+# temporary folder too long for the second log leaves one log, not two
+# copies in one file.
+
+LOCKED = COMMON_DATA + "\\locked"
+LONG_TEMP = "C:\\" + "\\".join(["t" * 50] * 6)  # about 310 characters
+MAPPED_TARGET = "C:\\Mapped\\"  # what drive M: shows
+MAPPED_INSTALL = "M:\\Vexars\\Zentrivo\\"
+
+
+@pytest.fixture(scope="module")
+def causes(template, e2e_config):
+    """The product's ProgramData folder holds a link (which stays under Wine)
+    and an empty folder that cannot be removed (immutable on the Unix side);
+    TEMP and TMP name a folder longer than 260 characters; the product is
+    installed on drive M:, a drive letter mapped to a folder of drive C:. One
+    run."""
+    with h.scenario_prefix(template, e2e_config, "test_files_and_folders-causes") as prefix:
+        mapped_files = install_files(MAPPED_TARGET + "Vexars\\Zentrivo\\")
+        prefix.plant_paths({**VICTIM_FILES, **PRODUCT_DATA, **mapped_files})
+        os.symlink("../drive_c/Mapped", prefix.path / "dosdevices" / "m:")
+        prefix.plant_registry(uninstall_entry(location="M:\\Vexars\\"))
+        prefix.plant_link(LINK_IN_DATA, VICTIM + "Data")
+        locked = prefix.plant_folder(LOCKED)
+        prefix.plant_folder(LONG_TEMP)
+        prefix.plant_registry({r"HKCU\Environment": {"TEMP": LONG_TEMP, "TMP": LONG_TEMP}})
+        subprocess.run(["chattr", "+i", str(locked)], check=True)
+        try:
+            run = prefix.run_remover()
+        finally:
+            subprocess.run(["chattr", "-i", str(locked)], check=True)
+        yield SimpleNamespace(prefix=prefix, run=run)
+
+
+def test_causes_a_folder_that_cannot_go_is_not_blamed_on_a_link(causes):
+    h.assert_completed(causes.run)
+    texts = causes.run.cwd_log.texts
+    assert not [t for t in texts if "a link is not followed" in t], causes.run.describe()
+    assert [t for t in texts if t.startswith("remove_all: ") and f'"{LOCKED}"' in t], causes.run.describe()
+    assert h.folder_not_removed(COMMON_DATA) in texts
+    assert causes.prefix.tree(VICTIM) and causes.prefix.is_link(LINK_IN_DATA)
+
+
+def test_causes_each_line_is_written_once_without_a_temporary_log(causes):
+    texts = causes.run.cwd_log.texts
+    assert texts.count(h.completed_ok()) == 1, causes.run.describe()
+    assert texts.count(h.folder_removed(USER_DATA)) == 1
+    assert not causes.prefix.exists(LONG_TEMP + "\\" + h.LOG_NAME)
+
+
+def test_causes_a_mapped_drive_holds_no_link(causes):
+    """Paths on the mapped drive resolve to drive C: but are the product's
+    own: the installation folder goes whole."""
+    h.assert_in_order(causes.run.cwd_log, [f"Zentrivo directory: {MAPPED_INSTALL}"])
+    assert h.folder_removed(MAPPED_INSTALL) in step_section(causes.run, STEP_PROGRAM_FILES)
+    assert not causes.prefix.exists(MAPPED_TARGET + "Vexars\\Zentrivo")

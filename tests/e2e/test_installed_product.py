@@ -549,3 +549,30 @@ def test_simulated_machine_is_cleaned_as_the_demo_says(prefix):
     run = prefix.run_remover()
     assert_completed(run)
     assert simulated_machine.survey(prefix).problems() == [], run.describe()
+
+
+# -- a registry link in the product's key ---------------------------------------
+
+VICTIM_VENDOR = {
+    "HKLM\\Software\\VictimVendor": {"Licence": "paid", "Seats": 25},
+    "HKLM\\Software\\VictimVendor\\Settings": {"Mode": "strict"},
+    "HKLM\\Software\\VictimVendor\\Settings\\Deep": {"Level": 3},
+}
+
+
+@pytest.fixture(scope="module")
+def registry_link(template, e2e_config):
+    """The product's key HKLM\\Software\\Vexars\\ZENQO holds, beside its own
+    subkeys, a registry link to another vendor's key. One run."""
+    with h.scenario_prefix(template, e2e_config, "test_installed_product-registry-link") as prefix:
+        prefix.plant_registry({**uninstall_entry(), **product_keys("HKLM"), **VICTIM_VENDOR})
+        prefix.plant_registry_link("Software\\Vexars\\ZENQO\\Shared", "\\Registry\\Machine\\Software\\VictimVendor")
+        yield SimpleNamespace(prefix=prefix, run=prefix.run_remover())
+
+
+def test_registry_link_is_removed_and_its_target_kept(registry_link):
+    assert_completed(registry_link.run)
+    assert h.removed_regkey("HKLM", "Software\\Vexars", "ZENQO") in registry_link.run.cwd_log.texts
+    h.assert_key_absent(registry_link.prefix, "HKLM\\Software\\Vexars\\ZENQO", 64)
+    for path, values in VICTIM_VENDOR.items():
+        assert registry_link.prefix.read_key(path, 64) == values, path

@@ -162,6 +162,42 @@ TEST_F(Files, ReadOnlyFoldersAreRemovedLikeReadOnlyFiles) {
     EXPECT_FALSE(present(root));
 }
 
+// Paths far beyond 260 characters: created through their extended-length
+// form, removed whole and counted right, read-only entries included.
+TEST_F(Files, TreesDeeperThanMaxPathAreRemovedAndCounted) {
+    const std::wstring root = std::wstring(L"\\\\?\\") + std::wstring(folder.path().begin(), folder.path().end()) +
+                              L"\\deep";
+    std::wstring path = root;
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+    for (int level = 0; level < 12; ++level) {
+        path += L"\\cache-level-" + std::to_wstring(level) + L"-abcdefghijklmnopqrstuvwxyz";
+        ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+    }
+    ASSERT_GT(path.size(), 400u);
+    for (const wchar_t* name : {L"\\a.bin", L"\\b.bin"}) {
+        const HANDLE file = CreateFileW((path + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+    }
+    ASSERT_TRUE(CreateDirectoryW((path + L"\\last").c_str(), nullptr));
+    SetFileAttributesW((path + L"\\a.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((path + L"\\last").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    const std::string shown = folder / "deep";
+    EXPECT_TRUE(remover::remove_folder_tree(shown));
+    EXPECT_EQ(GetFileAttributesW(root.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{". Folder '" + shown + "' was removed"});
+
+    // 1 root + 12 levels + 2 files + 1 folder.
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    std::wstring again = root;
+    for (int level = 0; level < 12; ++level) {
+        again += L"\\level-" + std::to_wstring(level) + L"-abcdefghijklmnopqrstuvwxyz0123456789";
+        ASSERT_TRUE(CreateDirectoryW(again.c_str(), nullptr));
+    }
+    EXPECT_EQ(remover::remove_tree(shown), 13u);
+}
+
 TEST(RelativePath, BelowTheBaseIgnoringCase) {
     EXPECT_EQ(remover::relative_path("C:\\Users\\Ann\\AppData\\Roaming\\Vexars\\Suite", "C:\\Users\\Ann\\"),
               "AppData\\Roaming\\Vexars\\Suite");
