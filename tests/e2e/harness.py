@@ -906,17 +906,18 @@ class Prefix:
         return [ProcessInfo.from_json(line)
                 for line in result.stdout.decode("utf-8").splitlines() if line.strip()]
 
-    def start_sleepers(self, win_paths: Sequence[str], timeout: float = 60) -> list:
+    def start_sleepers(self, win_paths: Sequence[str], timeout: float = 60, cwd: str = None) -> list:
         """Plants sleeper.exe at each path (a path given twice runs twice)
-        and starts them all; returns their ProcessInfo, ordered by pid, once
-        the process list shows every one of them."""
+        and starts them all, in `cwd` if given (a folder that is a process's
+        current directory cannot be removed); returns their ProcessInfo,
+        ordered by pid, once the process list shows every one of them."""
         wanted: dict = {}
         for path in win_paths:
             wanted[path.lower()] = wanted.get(path.lower(), 0) + 1
             if not self.exists(path):
                 self.plant_helper("sleeper.exe", path)
         for path in win_paths:
-            self.start_program([path])
+            self.start_program([path], cwd=cwd)
         deadline = time.monotonic() + timeout
         while True:
             mine = [p for p in self.processes() if p.image.lower() in wanted]

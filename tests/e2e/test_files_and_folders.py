@@ -16,7 +16,6 @@ from __future__ import annotations
 
 import os
 import re
-import subprocess
 from dataclasses import dataclass, field
 from types import SimpleNamespace
 from typing import Optional
@@ -829,6 +828,9 @@ def test_x86_program_files_on_disk_and_registrations(installed_x86):
 
 LOCKED = COMMON_DATA + "\\locked"
 LONG_TEMP = "C:\\" + "\\".join(["t" * 50] * 6)  # about 310 characters
+DEEP_CACHE = USER_DATA + "".join(f"\\cache-level-{n:02}-abcdefghij0123456789" for n in range(12))
+DEEP_LINK = COMMON_DATA_64 + "".join(f"\\nested-{n:02}-abcdefghij0123456789" for n in range(10)) + "\\link"
+BESIDE = APPDATA + "Vexars\\Other product"
 MAPPED_TARGET = "C:\\Mapped\\"  # what drive M: shows
 MAPPED_INSTALL = "M:\\Vexars\\Zentrivo\\"
 
@@ -836,34 +838,38 @@ MAPPED_INSTALL = "M:\\Vexars\\Zentrivo\\"
 @pytest.fixture(scope="module")
 def causes(template, e2e_config):
     """The product's ProgramData folder holds a link (which stays under Wine)
-    and an empty folder that cannot be removed (immutable on the Unix side);
-    TEMP and TMP name a folder longer than 260 characters; the product is
+    and an empty folder that cannot be removed (another program's current
+    directory);
+    TEMP and TMP name a folder longer than 260 characters; the user's data
+    folder holds a cache nested far beyond 260 characters, and the 64-bit
+    data folder a link at such a depth; the product is
     installed on drive M:, a drive letter mapped to a folder of drive C:. One
     run."""
     with h.scenario_prefix(template, e2e_config, "test_files_and_folders-causes") as prefix:
         mapped_files = install_files(MAPPED_TARGET + "Vexars\\Zentrivo\\")
-        prefix.plant_paths({**VICTIM_FILES, **PRODUCT_DATA, **mapped_files})
+        prefix.plant_paths({**VICTIM_FILES, **PRODUCT_DATA, **mapped_files, BESIDE + "\\keep.txt": "k",
+                            DEEP_CACHE + "\\entry.bin": b"e", DEEP_CACHE + "\\more\\": FOLDER})
+        os.chmod(prefix.unix_path(DEEP_CACHE + "\\entry.bin"), 0o444)
+        prefix.plant_link(DEEP_LINK, VICTIM + "Cache")
         os.symlink("../drive_c/Mapped", prefix.path / "dosdevices" / "m:")
         prefix.plant_registry(uninstall_entry(location="M:\\Vexars\\"))
         prefix.plant_link(LINK_IN_DATA, VICTIM + "Data")
-        locked = prefix.plant_folder(LOCKED)
+        prefix.plant_folder(LOCKED)
         prefix.plant_folder(LONG_TEMP)
         prefix.plant_registry({r"HKCU\Environment": {"TEMP": LONG_TEMP, "TMP": LONG_TEMP}})
-        subprocess.run(["chattr", "+i", str(locked)], check=True)
-        try:
-            run = prefix.run_remover()
-        finally:
-            subprocess.run(["chattr", "-i", str(locked)], check=True)
-        yield SimpleNamespace(prefix=prefix, run=run)
+        prefix.start_sleepers([h.HARNESS_DIR + "\\holder.exe"], cwd=LOCKED)
+        before = prefix.tree(VICTIM)
+        run = prefix.run_remover()
+        yield SimpleNamespace(prefix=prefix, run=run, victim_before=before)
 
 
 def test_causes_a_folder_that_cannot_go_is_not_blamed_on_a_link(causes):
     h.assert_completed(causes.run)
     texts = causes.run.cwd_log.texts
-    assert not [t for t in texts if "a link is not followed" in t], causes.run.describe()
+    assert h.link_left_in_place(LINK_IN_DATA) not in texts, causes.run.describe()
     assert [t for t in texts if t.startswith("remove_all: ") and f'"{LOCKED}"' in t], causes.run.describe()
     assert h.folder_not_removed(COMMON_DATA) in texts
-    assert causes.prefix.tree(VICTIM) and causes.prefix.is_link(LINK_IN_DATA)
+    assert causes.prefix.tree(VICTIM) == causes.victim_before and causes.prefix.is_link(LINK_IN_DATA)
 
 
 def test_causes_each_line_is_written_once_without_a_temporary_log(causes):
@@ -879,3 +885,16 @@ def test_causes_a_mapped_drive_holds_no_link(causes):
     h.assert_in_order(causes.run.cwd_log, [f"Zentrivo directory: {MAPPED_INSTALL}"])
     assert h.folder_removed(MAPPED_INSTALL) in step_section(causes.run, STEP_PROGRAM_FILES)
     assert not causes.prefix.exists(MAPPED_TARGET + "Vexars\\Zentrivo")
+
+
+def test_causes_trees_deeper_than_260_characters(causes):
+    """The deep cache goes with its folder and the usual line; the link at
+    that depth is not followed and is named as what stays."""
+    assert len(DEEP_CACHE) > 400
+    texts = step_section(causes.run, STEP_APPDATA)
+    assert h.folder_removed(USER_DATA) in texts
+    assert not causes.prefix.exists(USER_DATA)
+    assert causes.prefix.exists(BESIDE + "\\keep.txt")
+    assert h.link_left_in_place(DEEP_LINK) in texts
+    assert h.folder_not_removed(COMMON_DATA_64) in texts
+    assert causes.prefix.tree(VICTIM) == causes.victim_before
