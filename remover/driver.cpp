@@ -10,6 +10,7 @@
 #include "remover/discovery.hpp"
 #include "remover/files.hpp"
 #include "remover/identity.hpp"
+#include "remover/installer_database.hpp"
 #include "remover/paths.hpp"
 #include "remover/processes.hpp"
 #include "remover/registry_cleanup.hpp"
@@ -253,6 +254,8 @@ int run_removal() {
 
     close_running_applications(*remover);
     remove_scheduled_task(*remover);
+    // Constructing the cleaner does the whole Windows Installer clean-up.
+    { installer_database_cleaner cleaner(identity().product_guid); }
 #if defined(ZENQO_X64)
     remove_32bit_shared_dlls_values(*remover);
 #endif

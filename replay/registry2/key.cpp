@@ -1,6 +1,7 @@
 #include "replay/registry2/key.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cwchar>
 #include <utility>
@@ -11,6 +12,8 @@
 namespace replay::registry2 {
 
 namespace {
+
+std::atomic<std::uint64_t> calls_made{0};
 
 constexpr char open_handle_failed[] = "RegOpenKeyEx() failed: handle %i (%i)";
 constexpr char open_key_failed[] = "RegOpenKeyEx() failed: key \"%s\" (%i)";
@@ -62,10 +65,12 @@ void throw_if_failed(LSTATUS result, const char* format, HKEY handle) {
 }
 
 // Read and write access first; read-only access when that is refused.
-LSTATUS open_key(HKEY parent, const wchar_t* name, unique_hkey& opened) {
-    LSTATUS result = RegOpenKeyExW(parent, name, /*options=*/0, read_write, opened.put());
+LSTATUS open_key(HKEY parent, const wchar_t* name, unique_hkey& opened, REGSAM view = 0, DWORD options = 0) {
+    calls_made.fetch_add(1, std::memory_order_relaxed);
+    LSTATUS result = RegOpenKeyExW(parent, name, options, read_write | view, opened.put());
     if (result == ERROR_ACCESS_DENIED) {
-        result = RegOpenKeyExW(parent, name, /*options=*/0, read_only, opened.put());
+        calls_made.fetch_add(1, std::memory_order_relaxed);
+        result = RegOpenKeyExW(parent, name, options, read_only | view, opened.put());
     }
     return result;
 }
@@ -99,6 +104,7 @@ std::set<std::wstring> enumerate_names(HKEY handle, const char* failure, Enumera
     wchar_t buffer[name_buffer_chars];
     for (DWORD index = 0;; ++index) {
         DWORD length = name_buffer_chars;
+        calls_made.fetch_add(1, std::memory_order_relaxed);
         const LSTATUS result = enumerate(index, buffer, &length);
         if (result == ERROR_NO_MORE_ITEMS) return names;
         throw_if_failed<key_error>(result, failure, handle);
@@ -121,15 +127,16 @@ key::key(const key& other) {
 
 key::key(key&& other) noexcept : handle_(std::move(other.handle_)) {}
 
-key::key(const key& parent, const std::wstring& name, bool create) {
+key::key(const key& parent, const std::wstring& name, bool create, REGSAM view, DWORD options) {
     if (create) {
+        calls_made.fetch_add(1, std::memory_order_relaxed);
         const LSTATUS result = RegCreateKeyExW(
             parent.handle(), name.c_str(), /*reserved=*/0, /*class=*/nullptr,
-            REG_OPTION_NON_VOLATILE, read_write, /*security=*/nullptr, handle_.put(),
+            REG_OPTION_NON_VOLATILE, read_write | view, /*security=*/nullptr, handle_.put(),
             /*disposition=*/nullptr);
         throw_if_failed<key_error>(result, create_key_failed, name);
     } else {
-        throw_if_failed<key_error>(open_key(parent.handle(), name.c_str(), handle_),
+        throw_if_failed<key_error>(open_key(parent.handle(), name.c_str(), handle_, view, options),
                                    open_key_failed, name);
     }
 }
@@ -262,6 +269,8 @@ LSTATUS delete_by_handle(HKEY handle) {
 
 }  // namespace
 
+std::uint64_t registry_calls() { return calls_made.load(std::memory_order_relaxed); }
+
 bool is_link(HKEY parent, const std::wstring& name, REGSAM view) {
     unique_hkey link;
     if (RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, link.put()) !=
@@ -271,13 +280,24 @@ bool is_link(HKEY parent, const std::wstring& name, REGSAM view) {
     return holds_link_value(link.get());
 }
 
-void delete_key(const key& parent, const std::wstring& name, bool recursive) {
+// RegDeleteKeyExW, which takes a view flag; bound at run time, since
+// 32-bit Windows XP lacks it (and has no other view to reach).
+LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view) {
+    if (view == 0) return RegDeleteKeyW(parent, name.c_str());
+    using delete_key_ex = LSTATUS(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+    const auto function = reinterpret_cast<delete_key_ex>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+    if (function == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
+    return function(parent, name.c_str(), view, 0);
+}
+
+void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view) {
     // With an empty name Windows deletes the key behind the parent handle.
     if (name.empty()) raise<key_error>(delete_key_failed, name, ERROR_INVALID_PARAMETER);
     {
         // A link goes alone, through a handle that names the link itself.
         unique_hkey link;
-        if (RegOpenKeyExW(parent.handle(), name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE,
+        if (RegOpenKeyExW(parent.handle(), name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE | view,
                           link.put()) == ERROR_SUCCESS &&
             holds_link_value(link.get())) {
             throw_if_failed<key_error>(delete_by_handle(link.get()), delete_key_failed, name);
@@ -285,11 +305,10 @@ void delete_key(const key& parent, const std::wstring& name, bool recursive) {
         }
     }
     if (recursive) {
-        const key subkey(parent, name, /*create=*/false);
-        for (const std::wstring& child : subkey.subkey_names()) delete_key(subkey, child, true);
+        const key subkey(parent, name, /*create=*/false, view);
+        for (const std::wstring& child : subkey.subkey_names()) delete_key(subkey, child, true, view);
     }  // the subkey is closed before it is deleted
-    throw_if_failed<key_error>(RegDeleteKeyW(parent.handle(), name.c_str()), delete_key_failed,
-                               name);
+    throw_if_failed<key_error>(delete_subkey(parent.handle(), name, view), delete_key_failed, name);
 }
 
 }  // namespace replay::registry2

@@ -15,6 +15,7 @@
 // the registry error. After any exception the key object stays usable.
 #include <windows.h>
 
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -50,7 +51,10 @@ public:
     // the key is created when missing, for read and write access only;
     // raises key_error "RegCreateKeyEx() failed: key \"%s\" (%i)". Otherwise
     // it is opened; raises key_error "RegOpenKeyEx() failed: key \"%s\" (%i)".
-    key(const key& parent, const std::wstring& name, bool create);
+    // `view` adds KEY_WOW64_* flags, for callers that must stay in one view
+    // below a handle (a 32-bit program reaching the 64-bit view); `options`
+    // are RegOpenKeyEx options (REG_OPTION_OPEN_LINK opens a link itself).
+    key(const key& parent, const std::wstring& name, bool create, REGSAM view = 0, DWORD options = 0);
 
     key& operator=(const key&) = delete;
     key& operator=(key&&) = delete;
@@ -127,7 +131,8 @@ std::string key::get_string<std::string>(const std::wstring& name) const;
 // delete the parent key itself.
 // A registry link is never followed: the key `name` or any key below it
 // that is a link is deleted as the link itself, and its target stays.
-void delete_key(const key& parent, const std::wstring& name, bool recursive);
+// `view` adds KEY_WOW64_* flags to every open and deletion below `parent`.
+void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view = 0);
 
 // True when the subkey `name` of `parent` is a registry link (a key made with
 // REG_OPTION_CREATE_LINK, holding a REG_LINK value "SymbolicLinkValue").
@@ -135,5 +140,9 @@ void delete_key(const key& parent, const std::wstring& name, bool recursive);
 // the registry must not descend through it. `view` adds KEY_WOW64_* flags.
 // False when the key cannot be opened.
 bool is_link(HKEY parent, const std::wstring& name, REGSAM view = 0);
+
+// How many registry calls the key objects of this process have made to open,
+// create and enumerate keys and values: what a walk costs, for measurements.
+std::uint64_t registry_calls();
 
 }  // namespace replay::registry2

@@ -95,6 +95,15 @@ SERVICE_NAME = "Suite Service"
 SERVICE_EXE = SUITE_DIR + "VexarSuiteService.exe"
 SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\" + SERVICE_NAME
 LNK = b"L\0\0\0" + b"\0" * 72  # the first bytes of a shell link
+# Windows Installer's registration, with packed codes: the product (upgrade
+# code {6A1F3C2E-9B4D-4E07-A5C8-3D2E71F0B94A}) and Vexars Backup, which shares
+# the maker's common component with it.
+MSI_CLASSES = "HKLM\\Software\\Classes\\Installer"
+MSI_SYSTEM = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18"
+MSI_UPGRADE, MSI_PRODUCT = "E2C3F1A6D4B970E45A8CD3E2170F9BA4", "5C1B2E3D4F5A69788796A5B4C3D2E1F0"
+OTHER_UPGRADE, OTHER_PRODUCT = "0F1E2D3C4B5A69788796A5B4C3D2E1F0", "9A8B7C6D5E4F30211203F4E5D6C7B8A9"
+MSI_OWN_COMPONENT, MSI_SHARED_COMPONENT = "3C4D5E6F7A8B9C0D1E2F3A4B5C6D7E8F", "7E6D5C4B3A2F1E0D9C8B7A6F5E4D3C2B"
+COMMON_FILE = h.PROGRAM_FILES_DIR + "\\Vexars\\Common\\vxcommon.dll"
 
 
 @dataclass(frozen=True)
@@ -155,6 +164,16 @@ KEYS_64 = {
     # What Windows Installer registered: the installation folder and the
     # maker's folder above it.
     INSTALLER_FOLDERS: {INSTALL_DIR: "", MAKER_DIR: ""},
+    f"{MSI_CLASSES}\\UpgradeCodes\\{MSI_UPGRADE}": {MSI_PRODUCT: ""},
+    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\" + MSI_UPGRADE: {MSI_PRODUCT: ""},
+    f"{MSI_CLASSES}\\Products\\{MSI_PRODUCT}\\SourceList": {"PackageName": "Zentrivo.msi"},
+    f"{MSI_SYSTEM}\\Products\\{MSI_PRODUCT}\\InstallProperties": {"DisplayName": "Zentrivo"},
+    f"{MSI_SYSTEM}\\Components\\{MSI_OWN_COMPONENT}": {MSI_PRODUCT: INSTALL_DIR + "Zentrivo.cfg"},
+    f"{MSI_SYSTEM}\\Components\\{MSI_SHARED_COMPONENT}": {MSI_PRODUCT: COMMON_FILE, OTHER_PRODUCT: COMMON_FILE},
+    f"{MSI_CLASSES}\\UpgradeCodes\\{OTHER_UPGRADE}": {OTHER_PRODUCT: ""},
+    f"{MSI_CLASSES}\\Products\\{OTHER_PRODUCT}": {"ProductName": "Vexars Backup"},
+    f"{MSI_SYSTEM}\\Products\\{OTHER_PRODUCT}\\InstallProperties": {"DisplayName": "Vexars Backup"},
+    SHARED_DLLS: {INSTALL_DIR + "Zentrivo.cfg": 1, COMMON_FILE: 2},
 }
 KEYS_32 = {
     "HKLM\\Software\\Vexars": {"Installed": 1},
@@ -218,7 +237,20 @@ TRACES = [
     Trace("path", STORES["bob"].rstrip("\\"), note=f"profile bob, a link to {VICTIM_DIR}", stays=KEPT_LINK),
     Trace("service", SERVICE_NAME, note="the maker's suite service, " + SERVICE_EXE,
           stays="handled by the suite step, not yet built"),
+    Trace("key", f"{MSI_CLASSES}\\UpgradeCodes\\{MSI_UPGRADE}", note="Windows Installer: upgrade code"),
+    Trace("key", f"{MSI_CLASSES}\\Products\\{MSI_PRODUCT}", note="Windows Installer: product"),
+    Trace("key", f"{MSI_SYSTEM}\\Products\\{MSI_PRODUCT}", note="Windows Installer: product of the machine"),
+    Trace("key", f"{MSI_SYSTEM}\\Components\\{MSI_OWN_COMPONENT}", note="Windows Installer: its own component"),
+    Trace("value", f"{MSI_SYSTEM}\\Components\\{MSI_SHARED_COMPONENT}", value=MSI_PRODUCT,
+          note="Windows Installer: its share of the maker's common component"),
+    Trace("value", SHARED_DLLS, value=INSTALL_DIR + "Zentrivo.cfg", note="SharedDlls counter, 1: the last user"),
     Trace("key", "HKLM\\Software\\Vexars\\Vexars Backup", product=False, note="Vexars Backup's settings"),
+    Trace("key", f"{MSI_CLASSES}\\Products\\{OTHER_PRODUCT}", product=False,
+          note="Windows Installer: Vexars Backup"),
+    Trace("value", f"{MSI_SYSTEM}\\Components\\{MSI_SHARED_COMPONENT}", value=OTHER_PRODUCT, product=False,
+          note="Windows Installer: Vexars Backup's share of the common component"),
+    Trace("value", SHARED_DLLS, value=COMMON_FILE, product=False,
+          note="SharedDlls counter of the common file, 2 before the run, 1 after"),
     Trace("path", OTHER_DIR, product=False, note="Vexars Backup's installation folder"),
     Trace("path", MAKER_DIR, product=False, note="the maker's folder, holds Vexars Backup"),
     Trace("value", INSTALLER_FOLDERS, value=MAKER_DIR, product=False,

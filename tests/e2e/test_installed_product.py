@@ -502,12 +502,14 @@ def test_x86_installed_starts_the_32bit_executable(installed_x86):
 
 @pytest.mark.wow64
 def test_x86_installed_has_no_32bit_view_clean_up_of_its_own(installed_x86):
-    """No SharedDlls step and no Wow6432Node key deletion: the scheduled-task
-    step is followed directly by the suite step, no line names Wow6432Node,
-    and the counters stay."""
+    """No SharedDlls step and no Wow6432Node key deletion: the Windows
+    Installer step, which follows the scheduled-task step, is followed
+    directly by the suite step, no line names Wow6432Node, and the counters
+    stay."""
     log = installed_x86.run.cwd_log
     h.assert_in_order(log, [("**** Removing Scheduled Task  ****", "", SHORT_SEPARATOR, "",
-                             "**** Deal with Toolkit 3.1.x ****")])
+                             "**** Cleaning Installation Database (32) ****")])
+    h.assert_in_order(log, [("Key Files Removed", "=" * 49, "", "**** Deal with Toolkit 3.1.x ****")])
     h.assert_absent(log, [Re("(?i).*Wow6432Node.*"), Re(".*regvalue.*")])
     assert value_names(installed_x86.prefix, SHARED_DLLS, 32) == {
         name.lower() for name in shared_dlls_values(INSTALL_DIR_X86)}

@@ -11,6 +11,7 @@
 #include "remover/product_remover.hpp"
 #include "replay/format.hpp"
 #include "replay/unicode/unicode.hpp"
+#include "support/emulation.hpp"
 #include "support/log_capture.hpp"
 #include "support/machine_override.hpp"
 #include "support/temp_folder.hpp"
@@ -33,6 +34,11 @@ std::vector<std::string> lines_containing(const std::vector<std::string>& lines,
 
 class Files : public ::testing::Test {
 protected:
+    void SetUp() override {
+        SKIP_WHERE_EMULATED("its file calls were seen to hang after the registry tests; the 32-bit end-to-end "
+                            "scenarios run the same file code");
+    }
+
     test_support::temp_folder folder;
     test_support::log_capture log;
 };
@@ -223,6 +229,8 @@ TEST_F(Files, ListingsKeepFilesOrFolders) {
 class InstallFolder : public Files {
 protected:
     void SetUp() override {
+        Files::SetUp();
+        if (IsSkipped()) return;
         ASSERT_EQ(machine.status(), ERROR_SUCCESS);
         folders = machine.create(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders");
         ASSERT_TRUE(folders);

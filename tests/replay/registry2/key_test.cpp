@@ -13,6 +13,7 @@
 
 #include "replay/format.hpp"
 #include "replay/unicode/unicode.hpp"
+#include "support/registry_link.hpp"
 #include "support/scratch_key.hpp"
 
 namespace {
@@ -576,33 +577,6 @@ TEST_F(RegistryDeleteKey, FirstFailureStopsTheDeletion) {
     EXPECT_TRUE(key_exists(raw(), L"tree"));
 }
 
-// The kernel's name of an open key ("\REGISTRY\USER\..."), which a
-// registry link's SymbolicLinkValue holds.
-std::wstring kernel_name(HKEY handle) {
-    using nt_query_key = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    const auto query = reinterpret_cast<nt_query_key>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
-    std::vector<unsigned char> buffer(4096);
-    ULONG size = 0;
-    constexpr int key_name_information = 3;
-    if (query == nullptr || query(handle, key_name_information, buffer.data(), buffer.size(), &size) != 0) return L"";
-    const ULONG length = *reinterpret_cast<ULONG*>(buffer.data());
-    return std::wstring(reinterpret_cast<wchar_t*>(buffer.data() + sizeof(ULONG)), length / sizeof(wchar_t));
-}
-
-// Creates `link` below the scratch key, pointing at the key `target`.
-void make_link(HKEY scratch, const std::wstring& link, HKEY target) {
-    replay::unique_hkey made;
-    ASSERT_EQ(RegCreateKeyExW(scratch, link.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                              KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, made.put(), nullptr),
-              ERROR_SUCCESS);
-    const std::wstring name = kernel_name(target);
-    ASSERT_FALSE(name.empty());
-    ASSERT_EQ(RegSetValueExW(made.get(), L"SymbolicLinkValue", 0, REG_LINK,
-                             reinterpret_cast<const BYTE*>(name.data()), static_cast<DWORD>(name.size() * 2)),
-              ERROR_SUCCESS);
-}
-
 TEST_F(RegistryDeleteKey, LinksAreDeletedThemselvesAndNeverFollowed) {
     const key scratch(raw());
     const key victim(scratch, L"victim\\inner", true);
@@ -611,9 +585,9 @@ TEST_F(RegistryDeleteKey, LinksAreDeletedThemselvesAndNeverFollowed) {
     key(scratch, L"tree\\a", true).set_dword(L"n", 1);
     const replay::unique_hkey victim_root = make_raw(L"victim");
     const replay::unique_hkey tree_root = make_raw(L"tree");
-    ASSERT_NO_FATAL_FAILURE(make_link(raw(), L"tree\\a\\to-victim", victim_root.get()));
-    ASSERT_NO_FATAL_FAILURE(make_link(raw(), L"tree\\a\\to-ancestor", tree_root.get()));
-    ASSERT_NO_FATAL_FAILURE(make_link(raw(), L"lone-link", victim_root.get()));
+    ASSERT_NO_FATAL_FAILURE(test_support::make_link(raw(), L"tree\\a\\to-victim", victim_root.get()));
+    ASSERT_NO_FATAL_FAILURE(test_support::make_link(raw(), L"tree\\a\\to-ancestor", tree_root.get()));
+    ASSERT_NO_FATAL_FAILURE(test_support::make_link(raw(), L"lone-link", victim_root.get()));
     EXPECT_TRUE(registry2::is_link(raw(), L"tree\\a\\to-victim"));
     EXPECT_FALSE(registry2::is_link(raw(), L"tree\\a"));
 

@@ -1,0 +1,357 @@
+#include "remover/installer_database.hpp"
+
+#include <algorithm>
+
+#include "remover/text.hpp"
+#include "replay/exception.hpp"
+#include "replay/log/log.hpp"
+
+namespace remover {
+
+namespace {
+
+namespace log = replay::log;
+namespace registry2 = replay::registry2;
+using registry2::key;
+
+constexpr char long_separator[] = "==================================================";
+constexpr char separator[] = "=================================================";
+constexpr wchar_t current_version[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+constexpr wchar_t shared_dlls_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+constexpr wchar_t user_data_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
+constexpr REGSAM read_64bit_view = KEY_READ | KEY_WOW64_64KEY;
+static_assert(read_64bit_view == 0x20119);
+// Names and data that remove_installer_components reads, at most.
+constexpr DWORD component_name_chars = 3000;
+constexpr DWORD component_data_bytes = 3000;
+
+// The view every key of the local machine is reached in: a 32-bit process on
+// 64-bit Windows must name the 64-bit view at every open below the root, or
+// the system redirects it back to the 32-bit view.
+REGSAM machine_view() { return running_under_wow64() ? KEY_WOW64_64KEY : 0; }
+
+void heading(const char* title, const char* line) {
+    log::message("");
+    log::message("%s", title);
+    log::message("%s", line);
+}
+
+std::wstring lowered(std::wstring text) {
+    if (!text.empty()) CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+using delete_key_ex_function = LSTATUS(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+
+delete_key_ex_function delete_key_ex() {
+    return reinterpret_cast<delete_key_ex_function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+}
+
+// Deletes a key without subkeys, in the 64-bit view where asked.
+LSTATUS delete_plain_key(HKEY parent, const std::wstring& name, bool view_64) {
+    if (!view_64) return RegDeleteKeyW(parent, name.c_str());
+    const delete_key_ex_function function = delete_key_ex();
+    if (function == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
+    return function(parent, name.c_str(), KEY_WOW64_64KEY, 0);
+}
+
+}  // namespace
+
+bool running_under_wow64() {
+    using is_wow64_function = BOOL(WINAPI*)(HANDLE, PBOOL);
+    static const bool wow64 = [] {
+        const auto function = reinterpret_cast<is_wow64_function>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+        BOOL result = FALSE;
+        return function != nullptr && function(GetCurrentProcess(), &result) && result;
+    }();
+    return wow64;
+}
+
+std::wstring pack_guid(const std::wstring& guid) {
+    std::wstring digits;
+    for (wchar_t c : guid) {
+        const wchar_t upper = (c >= L'a' && c <= L'f') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+        if ((upper >= L'0' && upper <= L'9') || (upper >= L'A' && upper <= L'F')) digits += upper;
+    }
+    if (digits.size() < 32) throw replay::exception(std::string("not a GUID: too few hexadecimal digits"));
+    // Groups of 8, 4 and 4 digits reversed, then pairs with their digits swapped.
+    std::wstring packed;
+    for (const auto& [start, length] : {std::pair<size_t, size_t>{0, 8}, {8, 4}, {12, 4}}) {
+        const std::wstring group = digits.substr(start, length);
+        packed.append(group.rbegin(), group.rend());
+    }
+    for (size_t i = 16; i < 32; i += 2) {
+        packed += digits[i + 1];
+        packed += digits[i];
+    }
+    return packed;
+}
+
+std::wstring unpack_guid(const std::wstring& packed) {
+    const std::wstring plain = pack_guid(packed);
+    return L"{" + plain.substr(0, 8) + L"-" + plain.substr(8, 4) + L"-" + plain.substr(12, 4) + L"-" +
+           plain.substr(16, 4) + L"-" + plain.substr(20, 12) + L"}";
+}
+
+installer_database_cleaner::installer_database_cleaner(const std::wstring& upgrade_code) {
+    try {
+        log::message("**** Cleaning Installation Database (32) ****");
+        upgrade_codes.insert(pack_guid(upgrade_code));
+        heading("Locating Windows Installer Root Stores", long_separator);
+        try {
+            search_roots();
+        } catch (...) {
+            use_fixed_roots();
+        }
+        find_stores();
+        heading("Upgrade Codes Removed", long_separator);
+        for (const numbered& root : roots) clean_upgrade_codes(root);
+        heading("Product Codes Removed", separator);
+        for (const numbered& store : stores) clean_products(store);
+        heading("Component Codes Removed", separator);
+        for (const numbered& store : stores) clean_components(store);
+        heading("Key Files Removed", separator);
+        try {
+            const key shared_dlls(key(HKEY_LOCAL_MACHINE), shared_dlls_path, /*create=*/false);
+            decrement_key_file_counters(shared_dlls);
+        } catch (const registry2::generic&) {
+        }
+        log::message("");
+    } catch (...) {
+        // The remaining steps end silently; the removal goes on.
+    }
+}
+
+void installer_database_cleaner::search_roots() {
+    find_installer_roots(L"HKCR", key(HKEY_CLASSES_ROOT), 0);
+    find_installer_roots(L"HKCU", key(HKEY_CURRENT_USER), 0);
+    find_installer_roots(L"HKU", key(HKEY_USERS), 0);
+    find_installer_roots(L"HKLM", key(HKEY_LOCAL_MACHINE), machine_view());
+}
+
+void installer_database_cleaner::use_fixed_roots() {
+    roots.clear();
+    roots.push_back({1, std::make_unique<key>(HKEY_CLASSES_ROOT), 0});
+    log::message("Root hc: 1  HKCR");
+    const REGSAM view = machine_view();
+    roots.push_back({2, std::make_unique<key>(key(HKEY_LOCAL_MACHINE), current_version, false, view), view});
+    log::message("Root hc: 2  HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+    counter = 2;
+}
+
+void installer_database_cleaner::find_installer_roots(const std::wstring& path, const key& parent, REGSAM view) {
+    ++visited_;
+    for (const std::wstring& name : parent.subkey_names()) {
+        const std::wstring lower = ascii_lower(name);
+        if (lower == L"virtualstore") continue;  // per-user copies, never searched
+        try {
+            // Opened as links where they are links: a link has no subkeys of
+            // its own, so the walk never follows one (one that points at an
+            // ancestor would never end).
+            const key child(parent, name, /*create=*/false, view, REG_OPTION_OPEN_LINK);
+            if (lower == L"installer") {
+                if (child.subkey_names().count(L"UpgradeCodes") != 0) {
+                    roots.push_back({++counter, std::make_unique<key>(parent), view});
+                    log::message(L"Root: %d  %s", static_cast<int>(counter), path.c_str());
+                }
+                continue;  // the inside of an Installer key is not searched
+            }
+            find_installer_roots(path + L"\\" + name, child, view);
+        } catch (const registry2::generic&) {
+            // Refused or vanished: the walk goes on.
+        }
+    }
+}
+
+void installer_database_cleaner::find_stores() {
+    std::vector<numbered> found;
+    for (const numbered& root : roots) {
+        try {
+            auto installer = std::make_unique<key>(*root.key, L"Installer", false, root.view);
+            const key* installer_key = installer.get();
+            stores.push_back({++counter, std::move(installer), root.view});
+            log::message("UserData: %d  %d  Installer", static_cast<int>(root.number), static_cast<int>(counter));
+            const key user_data(*installer_key, L"UserData", false, root.view);
+            for (const std::wstring& sid : user_data.subkey_names()) {
+                auto user = std::make_unique<key>(user_data, sid, false, root.view);
+                stores.push_back({++counter, std::move(user), root.view});
+                log::message(L"UserData: %d  %d  Installer\\UserData\\%s", static_cast<int>(root.number),
+                             static_cast<int>(counter), sid.c_str());
+            }
+        } catch (const registry2::generic&) {
+            // The rest of this root is skipped; its stores so far stay.
+        }
+    }
+}
+
+void installer_database_cleaner::clean_upgrade_codes(const numbered& root) {
+    std::unique_ptr<key> codes;
+    try {
+        codes = std::make_unique<key>(*root.key, L"Installer\\UpgradeCodes", false, root.view);
+    } catch (const registry2::generic&) {
+        return;
+    }
+    for (const std::wstring& code : upgrade_codes) {
+        try {
+            {
+                const key entry(*codes, code, false, root.view);
+                for (const std::wstring& product : entry.value_names()) product_codes.insert(product);
+            }
+            registry2::delete_key(*codes, code, /*recursive=*/true, root.view);
+            log::message(L"%d  %s", static_cast<int>(root.number), unpack_guid(code).c_str());
+        } catch (const registry2::generic&) {
+        }
+    }
+}
+
+void installer_database_cleaner::clean_products(const numbered& store) {
+    std::unique_ptr<key> products;
+    try {
+        products = std::make_unique<key>(*store.key, L"Products", false, store.view);
+    } catch (const registry2::generic&) {
+        return;
+    }
+    for (const std::wstring& code : product_codes) {
+        try {
+            registry2::delete_key(*products, code, /*recursive=*/true, store.view);
+            log::message(L"%d  %s", static_cast<int>(store.number), unpack_guid(code).c_str());
+        } catch (const registry2::generic&) {
+            // Usually: no such product in this store.
+        }
+    }
+}
+
+void installer_database_cleaner::clean_components(const numbered& store) {
+    std::unique_ptr<key> components;
+    std::set<std::wstring> names;
+    try {
+        components = std::make_unique<key>(*store.key, L"Components", false, store.view);
+        names = components->subkey_names();
+    } catch (const registry2::generic&) {
+        return;
+    }
+    for (const std::wstring& code : names) {
+        try {
+            bool released = false;
+            {
+                const key component(*components, code, /*create=*/true, store.view);
+                released = release_component(component);
+            }
+            if (!released) continue;
+            log::message(L"%d  %s", static_cast<int>(store.number), unpack_guid(code).c_str());
+            registry2::delete_key(*components, code, /*recursive=*/true, store.view);
+        } catch (const registry2::generic&) {
+        }
+    }
+}
+
+bool installer_database_cleaner::release_component(const key& component) {
+    const std::set<std::wstring> names = component.value_names();
+    std::vector<std::wstring> paths;
+    for (const std::wstring& name : names) {
+        if (product_codes.count(name) == 0) continue;
+        std::wstring path = component.get_string(name);
+        // Windows Installer writes some key paths as "C?\...".
+        if (path.size() >= 2 && path[1] == L'?') path[1] = L':';
+        paths.push_back(path);
+        component.delete_value(name);
+    }
+    if (paths.empty()) return false;
+    // Other products may still use the component: its key file is counted
+    // down all the same.
+    key_files.insert(paths.begin(), paths.end());
+    return paths.size() == names.size();
+}
+
+void installer_database_cleaner::decrement_key_file_counters(const key& shared_dlls) {
+    for (const std::wstring& file : key_files) {
+        try {
+            const key counters(shared_dlls);
+            const DWORD count = counters.get_dword(file);
+            if (count <= 1) {
+                // 0 is taken as the last reference too: lowering it would
+                // store 4294967295, and no uninstaller would ever free the file.
+                counters.delete_value(file);
+                log::message(L"  %s", file.c_str());
+            } else {
+                const DWORD lowered_count = count - 1;
+                counters.set_value(file, REG_DWORD, &lowered_count, sizeof(lowered_count));
+                log::message(L"  %s      is decremented to %d", file.c_str(), static_cast<int>(lowered_count));
+            }
+        } catch (const registry2::generic&) {
+        }
+    }
+}
+
+void remove_installer_components(const std::wstring& text) {
+    try {
+        log::message(L"Search Component %s ", text.c_str());
+        const bool wow64 = running_under_wow64();
+        const REGSAM mask = wow64 ? read_64bit_view : KEY_READ;
+        replay::unique_hkey user_data;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, user_data_path, 0, mask, user_data.put()) != ERROR_SUCCESS) return;
+        const std::wstring wanted = lowered(text);
+        std::vector<std::wstring> found;
+        std::vector<wchar_t> sid(component_name_chars + 1);
+        for (DWORD i = 0;; ++i) {
+            DWORD sid_length = component_name_chars;
+            if (RegEnumKeyExW(user_data.get(), i, sid.data(), &sid_length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            const std::wstring sid_name(sid.data(), sid_length);
+            replay::unique_hkey components;
+            if (RegOpenKeyExW(user_data.get(), (sid_name + L"\\Components").c_str(), 0, mask, components.put()) !=
+                ERROR_SUCCESS) {
+                continue;
+            }
+            std::vector<wchar_t> name(component_name_chars + 1);
+            for (DWORD j = 0;; ++j) {
+                DWORD name_length = component_name_chars;
+                if (RegEnumKeyExW(components.get(), j, name.data(), &name_length, nullptr, nullptr, nullptr,
+                                  nullptr) != ERROR_SUCCESS) {
+                    break;
+                }
+                const std::wstring component_name(name.data(), name_length);
+                replay::unique_hkey component;
+                if (RegOpenKeyExW(components.get(), component_name.c_str(), 0, mask, component.put()) !=
+                    ERROR_SUCCESS) {
+                    continue;
+                }
+                std::vector<wchar_t> value_name(component_name_chars + 1);
+                DWORD value_name_length = component_name_chars;
+                std::vector<wchar_t> data(component_data_bytes / sizeof(wchar_t) + 1);
+                DWORD data_size = component_data_bytes;
+                if (RegEnumValueW(component.get(), 0, value_name.data(), &value_name_length, nullptr, nullptr,
+                                  reinterpret_cast<BYTE*>(data.data()), &data_size) != ERROR_SUCCESS) {
+                    continue;
+                }
+                const std::wstring key_path(data.data(), wcsnlen(data.data(), data_size / sizeof(wchar_t)));
+                if (lowered(key_path).find(wanted) == std::wstring::npos) continue;
+                std::vector<wchar_t> child(component_name_chars + 1);
+                DWORD child_length = component_name_chars;
+                if (RegEnumKeyExW(component.get(), 0, child.data(), &child_length, nullptr, nullptr, nullptr,
+                                  nullptr) == ERROR_SUCCESS) {
+                    const LSTATUS result =
+                        delete_plain_key(component.get(), std::wstring(child.data(), child_length), wow64);
+                    if (result != ERROR_SUCCESS) log::message("! ERROR remove subkey failed: %d", static_cast<int>(result));
+                }
+                found.push_back(std::wstring(user_data_path) + L"\\" + sid_name + L"\\Components\\" + component_name);
+            }
+        }
+        for (const std::wstring& path : found) {
+            const LSTATUS result = delete_plain_key(HKEY_LOCAL_MACHINE, path, wow64);
+            if (result == ERROR_SUCCESS) {
+                log::message(L"Removed Component  HKEY_LOCAL_MACHINE\\%s", path.c_str());
+            } else {
+                log::message(L"! ERROR remove component %s failed: %d", path.c_str(), static_cast<int>(result));
+            }
+        }
+    } catch (...) {
+        // Never raises.
+    }
+}
+
+}  // namespace remover

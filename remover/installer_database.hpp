@@ -1,0 +1,83 @@
+#pragma once
+// The product's registrations in the Windows Installer database, removed by
+// editing the registry directly. The product is known only by its upgrade
+// code: the product codes to remove are the value names under its entry, and
+// a component is the product's when it carries a value named by one of them.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "replay/registry2/key.hpp"
+
+namespace remover {
+
+// The 32-character form of a GUID that Windows Installer names its keys
+// with; its own inverse. Raises replay::exception for fewer than 32
+// hexadecimal digits.
+std::wstring pack_guid(const std::wstring& guid);
+// The braced GUID text of a packed code.
+std::wstring unpack_guid(const std::wstring& packed);
+
+// Constructing it does the whole cleaning and logs every step; it never
+// raises. In a 32-bit process on 64-bit Windows every key of the local
+// machine is reached in the 64-bit view, where Windows Installer keeps it.
+class installer_database_cleaner {
+public:
+    explicit installer_database_cleaner(const std::wstring& upgrade_code);
+    installer_database_cleaner(const installer_database_cleaner&) = delete;
+    installer_database_cleaner& operator=(const installer_database_cleaner&) = delete;
+
+    // The walk over one key and everything below it; appends the keys that
+    // hold Installer\UpgradeCodes to the roots. Raises registry2 errors when
+    // the key itself cannot be listed; a subkey that fails is skipped.
+    // Registry links and VirtualStore branches are never entered.
+    void find_installer_roots(const std::wstring& path, const replay::registry2::key& key, REGSAM view);
+
+    // The number of keys the last walks visited, for the benchmark.
+    std::uint64_t keys_visited() const { return visited_; }
+
+    // An empty cleaner for the benchmark: no step runs.
+    struct walk_only_t {};
+    explicit installer_database_cleaner(walk_only_t) {}
+
+private:
+    struct numbered {
+        unsigned number;
+        std::unique_ptr<replay::registry2::key> key;
+        REGSAM view;  // KEY_WOW64_64KEY for the local machine of a 32-bit process
+    };
+
+    void search_roots();
+    void use_fixed_roots();
+    void find_stores();
+    void clean_upgrade_codes(const numbered& root);
+    void clean_products(const numbered& store);
+    void clean_components(const numbered& store);
+    bool release_component(const replay::registry2::key& component);
+    void decrement_key_file_counters(const replay::registry2::key& shared_dlls);
+
+    std::uint32_t counter = 0;
+    std::vector<numbered> roots;
+    std::vector<numbered> stores;
+    std::set<std::wstring> upgrade_codes;
+    std::set<std::wstring> product_codes;
+    std::set<std::wstring> key_files;
+    REGSAM current_view_ = 0;
+    std::uint64_t visited_ = 0;
+};
+
+// Whether this is a 32-bit process on 64-bit Windows (IsWow64Process, looked
+// up at run time; false where it is missing).
+bool running_under_wow64();
+
+// Removes the per-user component registrations of the local machine whose
+// key path contains `text` (case ignored), with the first subkey of each.
+// Logs every removal and failure; never raises.
+void remove_installer_components(const std::wstring& text);
+
+}  // namespace remover
