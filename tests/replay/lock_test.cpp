@@ -3,13 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <type_traits>
 
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
+#include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "support/emulation.hpp"
 
 namespace {
+
+// Handles of kinds that close alike are still distinct types, so that one
+// kind cannot be handed where another is expected.
+static_assert(!std::is_same_v<replay::token_handle, replay::process_handle>);
+static_assert(!std::is_same_v<replay::mutex_handle, replay::process_handle>);
+static_assert(!std::is_same_v<replay::file_handle, replay::snapshot_handle>);
 
 class counting_lock : public replay::scope_semantics {
 public:
