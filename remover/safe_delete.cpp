@@ -421,38 +421,44 @@ std::uintmax_t remove_tree(const std::string& path) {
     return tree_remover().remove(full);
 }
 
-DWORD delete_file_safely(const std::string& path) {
-    std::wstring wide;
+namespace {
+
+// The full wide form of an ANSI path; false when the code page cannot decode it.
+bool full_wide_path(const std::string& path, std::wstring& full) {
     try {
-        wide = widen(path);
+        full = full_path(widen(path));
+        return true;
     } catch (const replay::exception&) {
-        return ERROR_NO_UNICODE_TRANSLATION;
+        return false;
     }
-    if (GetFileAttributesW(ext(full_path(wide)).c_str()) != INVALID_FILE_ATTRIBUTES) {
+}
+
+}  // namespace
+
+DWORD delete_file_safely(const std::string& path) {
+    std::wstring full;
+    if (!full_wide_path(path, full)) return ERROR_NO_UNICODE_TRANSLATION;
+    if (GetFileAttributesW(ext(full).c_str()) != INVALID_FILE_ATTRIBUTES) {
         DWORD error = 0;
-        switch (check_links(wide, &error)) {
+        switch (check_links(full, &error)) {
             case link_state::unknown: return error;
-            case link_state::link: return remove_link_alone(full_path(wide)) ? 0 : link_not_removed;
+            case link_state::link: return remove_link_alone(full) ? 0 : link_not_removed;
             case link_state::own: break;
         }
     }
-    return DeleteFileW(ext(full_path(wide)).c_str()) ? 0 : GetLastError();
+    return DeleteFileW(ext(full).c_str()) ? 0 : GetLastError();
 }
 
 DWORD remove_empty_folder_safely(const std::string& path) {
-    std::wstring wide;
-    try {
-        wide = widen(path);
-    } catch (const replay::exception&) {
-        return ERROR_NO_UNICODE_TRANSLATION;
-    }
+    std::wstring full;
+    if (!full_wide_path(path, full)) return ERROR_NO_UNICODE_TRANSLATION;
     DWORD error = 0;
-    switch (check_links(wide, &error)) {
+    switch (check_links(full, &error)) {
         case link_state::unknown: return error;
         case link_state::link: return link_not_removed;
         case link_state::own: break;
     }
-    return RemoveDirectoryW(ext(full_path(wide)).c_str()) ? 0 : GetLastError();
+    return RemoveDirectoryW(ext(full).c_str()) ? 0 : GetLastError();
 }
 
 }  // namespace remover
