@@ -1,6 +1,7 @@
 #include "remover/installer_database.hpp"
 
 #include <algorithm>
+#include <string_view>
 
 #include "remover/text.hpp"
 #include "replay/exception.hpp"
@@ -142,25 +143,51 @@ void installer_database_cleaner::use_fixed_roots() {
 }
 
 void installer_database_cleaner::find_installer_roots(const std::wstring& path, const key& parent, REGSAM view) {
+    std::wstring buffer = path;
+    walk(buffer, parent, view);
+}
+
+namespace {
+
+// ASCII case-insensitive equality without a lowered copy: the walk compares
+// every name of the registry with two short words.
+bool same_ascii_nocase(const std::wstring& name, std::wstring_view word) {
+    if (name.size() != word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        wchar_t c = name[i];
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// `path` is the key's own path; it is extended for each child and cut back,
+// so the walk builds no string per key.
+void installer_database_cleaner::walk(std::wstring& path, const key& parent, REGSAM view) {
     ++visited_;
+    const std::size_t length = path.size();
     for (const std::wstring& name : parent.subkey_names()) {
-        const std::wstring lower = ascii_lower(name);
-        if (lower == L"virtualstore") continue;  // per-user copies, never searched
+        if (same_ascii_nocase(name, L"virtualstore")) continue;  // per-user copies, never searched
         try {
             // Opened as links where they are links: a link has no subkeys of
             // its own, so the walk never follows one (one that points at an
             // ancestor would never end).
             const key child(parent, name, /*create=*/false, view, REG_OPTION_OPEN_LINK);
-            if (lower == L"installer") {
+            if (same_ascii_nocase(name, L"installer")) {
                 if (child.subkey_names().count(L"UpgradeCodes") != 0) {
                     roots.push_back({++counter, std::make_unique<key>(parent), view});
                     log::message(L"Root: %d  %s", static_cast<int>(counter), path.c_str());
                 }
                 continue;  // the inside of an Installer key is not searched
             }
-            find_installer_roots(path + L"\\" + name, child, view);
+            path.append(L"\\").append(name);
+            walk(path, child, view);
+            path.resize(length);
         } catch (const registry2::generic&) {
             // Refused or vanished: the walk goes on.
+            path.resize(length);
         }
     }
 }

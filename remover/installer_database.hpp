@@ -52,6 +52,7 @@ private:
         REGSAM view;  // KEY_WOW64_64KEY for the local machine of a 32-bit process
     };
 
+    void walk(std::wstring& path, const replay::registry2::key& key, REGSAM view);
     void search_roots();
     void use_fixed_roots();
     void find_stores();
