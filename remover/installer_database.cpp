@@ -246,6 +246,15 @@ void installer_database_cleaner::clean_products(const numbered& store) {
             log::message(L"%d  %s", static_cast<int>(store.number), unpack_guid(code).c_str());
         } catch (const registry2::generic&) {
             // Usually: no such product in this store.
+            continue;
+        }
+        // Its feature registration goes with it, or Windows Installer keeps an
+        // orphan of the product; the product's line covers it.
+        try {
+            const key features(*store.key, L"Features", false, store.view);
+            registry2::delete_key(features, code, /*recursive=*/true, store.view);
+        } catch (const registry2::generic&) {
+            // None registered in this store.
         }
     }
 }

@@ -126,6 +126,8 @@ TEST_F(InstallerDatabase, CleansEveryStoreAndKeepsWhatIsNotTheProducts) {
     }
     registry.plant(hklm, L"SOFTWARE\\Classes\\Installer\\Products\\" + P + L"\\SourceList", {{L"PackageName", L"z.msi"}});
     registry.plant(hklm, L"SOFTWARE\\Classes\\Installer\\Products\\" + OTHER_P, {{L"ProductName", L"Other"}});
+    registry.plant(hklm, L"SOFTWARE\\Classes\\Installer\\Features\\" + P, {{L"Main", L""}});
+    registry.plant(hklm, L"SOFTWARE\\Classes\\Installer\\Features\\" + OTHER_P, {{L"Main", L""}});
     registry.plant(hklm, SYSTEM_STORE + L"\\Products\\" + P + L"\\InstallProperties", {{L"DisplayName", L"Zentrivo"}});
     registry.plant(hklm, SYSTEM_STORE + L"\\Components\\" + K_OWN, {{P, DIR + L"Zentrivo.exe"}});
     registry.plant(hklm, SYSTEM_STORE + L"\\Components\\" + K_SHARED,
@@ -177,6 +179,8 @@ TEST_F(InstallerDatabase, CleansEveryStoreAndKeepsWhatIsNotTheProducts) {
 
     EXPECT_TRUE(key_absent(registry[hklm], L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + U));
     EXPECT_TRUE(key_absent(registry[hklm], L"SOFTWARE\\Classes\\Installer\\Products\\" + P));
+    EXPECT_TRUE(key_absent(registry[hklm], L"SOFTWARE\\Classes\\Installer\\Features\\" + P));
+    EXPECT_TRUE(key_exists(registry[hklm], L"SOFTWARE\\Classes\\Installer\\Features\\" + OTHER_P));
     EXPECT_TRUE(key_absent(registry[hklm], SYSTEM_STORE + L"\\Products\\" + P));
     EXPECT_TRUE(key_absent(registry[hklm], SYSTEM_STORE + L"\\Components\\" + K_OWN));
     EXPECT_TRUE(key_absent(registry[HKEY_CLASSES_ROOT], L"Installer\\Products\\" + P));
