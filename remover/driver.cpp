@@ -15,6 +15,9 @@
 #include "remover/processes.hpp"
 #include "remover/registry_cleanup.hpp"
 #include "remover/startup_checks.hpp"
+#include "remover/suite_library.hpp"
+#include "remover/toolkit_remover.hpp"
+#include "remover/tray_remover.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
@@ -155,14 +158,30 @@ void remove_32bit_folder_key() {
 }
 #endif
 
-void deal_with_toolkit(product_remover& /*remover: for the suite step*/) {
+void deal_with_toolkit(product_remover& remover) {
     header("**** Deal with Toolkit 3.1.x ****");
+    try {
+        const identity_strings& names = identity();
+        {
+            toolkit31x_remover toolkit(names.folder_name, names.suite_name, names.suite_service_name,
+                                       names.suite_service_exe);
+            if (remover.user_email.empty()) remover.user_email = toolkit.read_user_email_from_toolkit_31x(product_code);
+            toolkit.unregister_product_from_toolkit_31x(product_code);
+            toolkit.remove_toolkit_31x();
+        }
+        suite::release_library();
+    } catch (...) {
+        log::message("Unregistering in Toolkit caused problems with the remover...");
+    }
     separator();
 }
 
-void remove_common_tray(product_remover& /*remover: for the tray step*/) {
+void remove_common_tray() {
     if (identity().skip_tray == L"1") return;
-    header(replay::wformat(L"**** Remove %sTray ****", identity().folder_name.c_str()));
+    const std::wstring& folder = identity().folder_name;
+    header(replay::wformat(L"**** Remove %sTray ****", folder.c_str()));
+    tray_remover tray(folder, L"Tray", product_code, replay::wformat(L"%sTray.exe", folder.c_str()));
+    tray.remove_tray();
     separator();
 }
 
@@ -260,7 +279,7 @@ int run_removal() {
     remove_32bit_shared_dlls_values(*remover);
 #endif
     deal_with_toolkit(*remover);
-    remove_common_tray(*remover);
+    remove_common_tray();
     remove_application_data();
     clean_registry(*remover);
     remove_product_shortcuts();

@@ -260,7 +260,12 @@ int rmove_virtual_store() {
     return total;
 }
 
-void remove_dir_in_userappdata_for_allprofiles(const std::string& relative) {
+namespace {
+
+// Calls `remove` on the relative path in every profile where it exists, the
+// All Users profile and protected folders excepted; logs each target.
+template <typename Remove>
+void for_each_profile(const std::string& relative, Remove remove) {
     if (relative.empty()) {
         log::message("empty parameter is not allowed for remove_dir_in_userappdata_for_allprofiles()");
         return;
@@ -283,7 +288,7 @@ void remove_dir_in_userappdata_for_allprofiles(const std::string& relative) {
                     log::message("Would not dare to remove '%s' !", target.c_str());
                     continue;
                 }
-                remove_tree(target);
+                remove(target);
             } catch (...) {
                 const DWORD error = GetLastError();
                 log::error("Error occured in remove_dir_in_userappdata_for_allprofiles(), System Error Code = %d",
@@ -293,6 +298,16 @@ void remove_dir_in_userappdata_for_allprofiles(const std::string& relative) {
     } catch (...) {
         log::error("exeption in remove_dir_in_userappdata_for_allprofiles");
     }
+}
+
+}  // namespace
+
+void remove_dir_in_userappdata_for_allprofiles(const std::string& relative) {
+    for_each_profile(relative, [](const std::string& target) { remove_tree(target); });
+}
+
+void remove_empty_dir_in_userappdata_for_allprofiles(const std::string& relative) {
+    for_each_profile(relative, [](const std::string& target) { remove_empty_folder(target); });
 }
 
 std::string relative_path(const std::string& full, const std::string& base) {

@@ -58,6 +58,8 @@ int rmove_virtual_store();
 
 // Removes the folder at the relative path in every user profile.
 void remove_dir_in_userappdata_for_allprofiles(const std::string& relative);
+// The same for folders that go only when empty in each profile.
+void remove_empty_dir_in_userappdata_for_allprofiles(const std::string& relative);
 
 // The part of full below base (ASCII case ignored), without a leading
 // backslash; empty when full does not lie below base.

@@ -1,3 +1,23 @@
+#include <windows.h>
+
 #include "remover/driver.hpp"
 
-int main() { return remover::run(); }
+namespace {
+
+// Libraries loaded by name come from System32 only, never from the current
+// directory or PATH: the program runs elevated, often from a download
+// folder. Bound at run time: systems before Windows 8 without the update
+// that adds it keep their default search.
+void restrict_library_search() {
+    using set_default_dll_directories = BOOL(WINAPI*)(DWORD);
+    const auto function = reinterpret_cast<set_default_dll_directories>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (function != nullptr) function(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+}  // namespace
+
+int main() {
+    restrict_library_search();
+    return remover::run();
+}

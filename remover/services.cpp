@@ -74,6 +74,17 @@ bool request_stop(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD start
     return true;
 }
 
+// Whether the service's process has ended although the manager still reports
+// the service running, as when it was terminated: it can no longer be asked
+// to stop. (Windows reports such a service stopped; Wine keeps its last
+// state.) A reused process id counts as running.
+bool process_ended(DWORD pid) {
+    if (pid == 0) return false;
+    const replay::process_handle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
+    return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
 // The ImagePath of one service entry; nothing when the entry or its value
 // cannot be read (or the path has characters the ANSI code page cannot hold).
 std::optional<std::string> read_image_path(const registry2::key& services, const std::wstring& name) {
@@ -140,7 +151,7 @@ int stop_and_delete_service(const std::string& name) {
 
     SERVICE_STATUS_PROCESS status = {};
     if (!query_status(service.get(), status)) return 0;
-    if (status.dwCurrentState == SERVICE_STOPPED) {
+    if (status.dwCurrentState == SERVICE_STOPPED || process_ended(status.dwProcessId)) {
         log::message("Service is already stopped.");
     } else {
         stop_outcome outcome = stop_outcome::not_pending;

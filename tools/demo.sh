@@ -21,8 +21,9 @@ echo "demo: booting a fresh Wine prefix in $prefix"
 "$root/tests/wine/prefix.sh" create "$prefix"
 
 echo "demo: planting Zentrivo 2.1.5 with its keys, folders, shortcuts and VirtualStore copies,"
-echo "      two of its programs running and the maker's suite service; beside it what is not"
-echo "      the product's: another product of the maker, another program's cache folder and"
+echo "      two of its programs running, registered in the maker's shared suite (service running)"
+echo "      and common tray (running); beside it what is not the product's: another product of"
+echo "      the maker that still uses the suite and the tray, another program's cache folder and"
 echo "      shortcut, and a user's files behind a link"
 /usr/bin/python3 "$root/tests/e2e/simulated_machine.py" plant "$prefix"
 

@@ -72,7 +72,8 @@ SCRATCH_DIR = HARNESS_DIR + r"\tmp"
 DEFAULT_RUN_DIR = r"C:\run"
 # The helper programs (tests/e2e/helpers/), built into the helper folder.
 HELPERS = ("box_answerer.exe", "show_box.exe", "sleeper.exe", "record_call.exe",
-           "start_and_wait.exe", "process_list.exe", "reg_link.exe")
+           "start_and_wait.exe", "process_list.exe", "reg_link.exe", "tray.exe", "set_string.exe",
+           "msi_query.exe", "Sulcora64.dll")
 # record_call.exe appends here how it was started (the same path is built
 # into the helper); outside every folder that the remover deletes.
 CALLS_FILE = HARNESS_DIR + r"\calls.jsonl"
@@ -1128,15 +1129,16 @@ class Prefix:
     def run_remover(self, bits: int = 64, cwd: str = DEFAULT_RUN_DIR,
                     answers: Mapping[str, str] = None, default_answer: str = "IDOK",
                     timeout: float = None, create_cwd: bool = True,
-                    started_by: str = None) -> "RemoverRun":
+                    started_by: str = None, program: str = None) -> "RemoverRun":
         """Runs the program once from `cwd` with a box answerer beside it and
         collects exit code, console output, both log files and the boxes.
         `answers` maps box captions to answers; the submission question is
         answered IDNO unless `answers` names it. With `started_by` (a Windows
         path such as C:\\x\\Zentrivo.exe) the program is started by
         start_and_wait.exe planted there; its report is in the run's
-        `starter_report`."""
-        program = self.install(self.config.program(bits))
+        `starter_report`. `program` (a Windows path) runs that copy of the
+        program instead of the build's."""
+        program = program or self.install(self.config.program(bits))
         args = [program]
         report = None
         if started_by:

@@ -13,10 +13,15 @@ removes, its application data under AppData and ProgramData, a GUID-named
 cache folder holding a Zentrivo.* file, its Start-menu group, desktop, Quick
 Launch and Win8 shortcuts, its InstallShield folder, VirtualStore copies in
 two profiles, and two of its programs running (Zentrivo64.exe and
-MsgSys.exe). The maker's suite service ("Suite Service", VexarSuiteService.exe
-in the suite's folder C:\\Program Files (x86)\\Vexars\\) is registered and
-running; the remover's suite step, which removes it, is not built yet, so it
-stays.
+MsgSys.exe). The maker's shared suite is installed in
+C:\\Program Files (x86)\\Vexars\\ with its service ("Suite Service",
+VexarSuiteService.exe) running and the stand-in suite client library, which
+has the product, the suite itself (TOOLKIT) and Vexars Backup registered; the
+product's suite configuration holds the user's e-mail address. The common
+tray runs from its folder below the suite's, with the configuration files of
+the product and of Vexars Backup. The remover unregisters the product and
+reads the address; the suite and the tray stay, since Vexars Backup still
+uses them, and their SharedDLLs counters are set to 1.
 
 It adds what is not the product's and must stay: another product of the
 maker (Vexars Backup) with its key under Software\\Vexars and its folder in
@@ -94,6 +99,13 @@ SUITE_DIR = h.PROGRAM_FILES_X86_DIR + "\\Vexars\\"
 SERVICE_NAME = "Suite Service"
 SERVICE_EXE = SUITE_DIR + "VexarSuiteService.exe"
 SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\" + SERVICE_NAME
+SUITE_PRODUCTS = SUITE_DIR + "products.txt"  # the stand-in library's product list
+SUITE_CONFIG = RUNNING_DIR + "suite.cfg"
+TRAY_DIR = SUITE_DIR + "Tray\\"
+TRAY_EXE = TRAY_DIR + "VexarsTray.exe"
+TRAY_CONFIGS = h.COMMON_APPDATA_DIR + "\\Vexars\\Tray\\Configurations\\"
+TRAY_ICON = TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-ZENQO.png"
+SUITE_COUNTED = (SUITE_DIR + "VexarLauncher.exe", SUITE_DIR + "bvhtml.dll", TRAY_DIR + "bvhtml.dll")
 LNK = b"L\0\0\0" + b"\0" * 72  # the first bytes of a shell link
 # Windows Installer's registration, with packed codes: the product (upgrade
 # code {6A1F3C2E-9B4D-4E07-A5C8-3D2E71F0B94A}) and Vexars Backup, which shares
@@ -111,7 +123,7 @@ class Trace:
     """Something planted: a registry key or value, a file or folder, or a
     service."""
 
-    kind: str  # "key", "value", "path" or "service"
+    kind: str  # "key", "value", "path", "service" or "line" (a line of a text file)
     path: str  # key path (HKLM\\Software\\... as the given view shows it), file, folder, service name
     view: int = 64
     value: str = None  # the value's name, for kind "value"
@@ -133,6 +145,8 @@ class Trace:
             return f"{key} : {self.value}"
         if self.kind == "service":
             return f"service '{self.path}'"
+        if self.kind == "line":
+            return f"{self.path} : {self.value}"
         return self.path
 
     def present(self, prefix: h.Prefix) -> bool:
@@ -143,6 +157,8 @@ class Trace:
             return self.value.lower() in {name.lower() for name in values}
         if self.kind == "service":
             return prefix.key_exists(SERVICE_KEY)
+        if self.kind == "line":
+            return self.value in (prefix.read_bytes(self.path) or b"").decode("utf-8").splitlines()
         return prefix.exists(self.path)
 
 
@@ -177,7 +193,8 @@ KEYS_64 = {
 }
 KEYS_32 = {
     "HKLM\\Software\\Vexars": {"Installed": 1},
-    SHARED_DLLS: {INSTALL_DIR + "MsgSys.exe": 1, INSTALL_DIR + "bvhtml.dll": 1},
+    SHARED_DLLS: {INSTALL_DIR + "MsgSys.exe": 1, INSTALL_DIR + "bvhtml.dll": 1,
+                  **{name: h.Dword(3) for name in SUITE_COUNTED}},
 }
 FILES = {
     INSTALL_DIR + "Zentrivo.cfg": "[scan]\r\nlevel=2\r\n",
@@ -202,6 +219,15 @@ FILES = {
     STORES["alice"] + "Zentrivo\\cache.dat": b"c",
     VICTIM_DIR + "accounts.xlsx": b"PK",
     VICTIM_DIR + "Letters\\2024.docx": b"PK",
+    SUITE_DIR + "VexarLauncher.exe": b"MZ",
+    SUITE_DIR + "bvhtml.dll": b"MZ",
+    SUITE_PRODUCTS: "ZENQO=Zentrivo\nTOOLKIT=Toolkit\nBACKUP=Vexars Backup\n",
+    SUITE_CONFIG: "name=alice\nsite=example.org\n",
+    TRAY_DIR + "bvhtml.dll": b"MZ",
+    TRAY_ICON: b"png",
+    TRAY_CONFIGS + "tktray.xml": "<tray/>",
+    TRAY_CONFIGS + "ZENQO.xml": "<tray/>",
+    TRAY_CONFIGS + "BACKUP.xml": "<tray/>",
 }
 KEPT_LINK = "a link: never followed, and under Wine not removable without its target"
 
@@ -221,7 +247,6 @@ TRACES = [
     Trace("path", h.APPDATA_DIR + "\\Vexars\\", note="maker's folder, empty once the product's is gone"),
     Trace("path", RUNNING_DIR, note="common application data, its running programs' home"),
     Trace("path", COMMON_DATA_64, note="common application data"),
-    Trace("path", h.COMMON_APPDATA_DIR + "\\Vexars\\", note="maker's folder, empty once the product's are gone"),
     Trace("path", CACHE, note="cache folder with a Zentrivo.* file"),
     Trace("path", COMMON_GROUP, note="Start-menu group, the tools shortcut last in it"),
     Trace("path", USER_GROUP + "Zentrivo.lnk", note="Start-menu shortcut of the user"),
@@ -235,8 +260,9 @@ TRACES = [
           stays="the Program Files step removes this folder as a tree and unregisters only the "
                 "parents it walks up through"),
     Trace("path", STORES["bob"].rstrip("\\"), note=f"profile bob, a link to {VICTIM_DIR}", stays=KEPT_LINK),
-    Trace("service", SERVICE_NAME, note="the maker's suite service, " + SERVICE_EXE,
-          stays="handled by the suite step, not yet built"),
+    Trace("line", SUITE_PRODUCTS, value="ZENQO=Zentrivo", note="the product's registration in the suite"),
+    Trace("path", TRAY_CONFIGS + "ZENQO.xml", note="the product's tray configuration"),
+    Trace("path", TRAY_ICON, note="the product's tray icon"),
     Trace("key", f"{MSI_CLASSES}\\UpgradeCodes\\{MSI_UPGRADE}", note="Windows Installer: upgrade code"),
     Trace("key", f"{MSI_CLASSES}\\Products\\{MSI_PRODUCT}", note="Windows Installer: product"),
     Trace("key", f"{MSI_SYSTEM}\\Products\\{MSI_PRODUCT}", note="Windows Installer: product of the machine"),
@@ -258,6 +284,16 @@ TRACES = [
     Trace("path", USER_GROUP + "Vexars Backup.lnk", product=False,
           note="Vexars Backup's shortcut in the group"),
     Trace("path", OTHER_CACHE + "other.dat", product=False, note="cache folder without Zentrivo.* files"),
+    Trace("service", SERVICE_NAME, product=False, note="the maker's suite service, " + SERVICE_EXE),
+    Trace("line", SUITE_PRODUCTS, value="BACKUP=Vexars Backup", product=False,
+          note="Vexars Backup's registration in the suite"),
+    Trace("path", SUITE_DIR + "VexarLauncher.exe", product=False, note="the suite, still used by Vexars Backup"),
+    Trace("path", TRAY_EXE, product=False, note="the common tray, still used by Vexars Backup"),
+    Trace("path", TRAY_CONFIGS + "BACKUP.xml", product=False, note="Vexars Backup's tray configuration"),
+    Trace("path", h.COMMON_APPDATA_DIR + "\\Vexars\\", product=False,
+          note="maker's folder, holds the tray's configuration for Vexars Backup"),
+    *[Trace("value", SHARED_DLLS, view=32, value=name, product=False,
+            note="SharedDlls counter of a suite file, 3 before the run, 1 after") for name in SUITE_COUNTED],
     Trace("path", VICTIM_DIR + "accounts.xlsx", product=False, note="a user's file behind bob's link"),
     Trace("path", VICTIM_DIR + "Letters\\2024.docx", product=False, note="a user's file behind bob's link"),
 ]
@@ -302,7 +338,10 @@ def plant(prefix: h.Prefix) -> None:
     prefix.plant_registry(KEYS_32, view=32)
     prefix.plant_paths(FILES)
     prefix.plant_link(STORES["bob"].rstrip("\\"), VICTIM_DIR.rstrip("\\"))
+    prefix.plant_file(SUITE_DIR + "Sulcora64.dll", prefix.config.helper("Sulcora64.dll").read_bytes())
+    prefix.plant_helper("tray.exe", TRAY_EXE)
     install_service(prefix)
+    prefix.start_sleepers([TRAY_EXE], cwd="C:\\")
     running = prefix.start_sleepers([RUNNING_DIR + name for name in RUNNING])
     watcher = prefix.watch_processes(p.pid for p in running)
     answerer = h.BoxAnswerer(prefix, {h.SUBMISSION_QUESTION_CAPTION: "IDNO"}, timeout=600)

@@ -5,9 +5,18 @@
 //                        checkpoint, for N ms and then stops
 //   --ignore-stop        it accepts the request and stays
 //                        SERVICE_STOP_PENDING until it is terminated
+//
+// Planted as the maker's suite service executable, it also answers the
+// remover's requests as a program of its own:
+//   /stop, /uninstall    records "<request>|<working directory>" in
+//                        C:\e2e\suite_service_calls.txt and exits with the
+//                        code that C:\e2e\suite_service_answers.txt gives
+//                        ("/stop 1" lines; 0 when none). Answering 0 it does
+//                        what it says: stops, or deletes, "Suite Service".
 #include <windows.h>
 #include <winsvc.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -70,9 +79,47 @@ void WINAPI service_main(DWORD /*argc*/, char** /*argv*/) {
     report(SERVICE_STOPPED);
 }
 
+constexpr char suite_service_name[] = "Suite Service";
+
+int answer(const char* request) {
+    CreateDirectoryA("C:\\e2e", nullptr);
+    char cwd[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, cwd);
+    if (FILE* calls = std::fopen("C:\\e2e\\suite_service_calls.txt", "a")) {
+        std::fprintf(calls, "%s|%s\n", request, cwd);
+        std::fclose(calls);
+    }
+    int code = 0;
+    if (FILE* answers = std::fopen("C:\\e2e\\suite_service_answers.txt", "r")) {
+        char word[64] = {};
+        int value = 0;
+        while (std::fscanf(answers, "%63s %d", word, &value) == 2) {
+            if (std::strcmp(word, request) == 0) code = value;
+        }
+        std::fclose(answers);
+    }
+    if (code != 0) return code;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr) return 0;
+    if (SC_HANDLE service = OpenServiceA(manager, suite_service_name, SERVICE_STOP | DELETE)) {
+        SERVICE_STATUS status = {};
+        if (std::strcmp(request, "/stop") == 0) {
+            ControlService(service, SERVICE_CONTROL_STOP, &status);
+        } else {
+            DeleteService(service);
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "/stop") == 0 || std::strcmp(argv[1], "/uninstall") == 0)) {
+        return answer(argv[1]);
+    }
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--stop-delay-ms") == 0 && i + 1 < argc) {
             stop_delay_ms = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));

@@ -1,0 +1,309 @@
+"""The shared suite and the common tray: the product unregistered through
+the stand-in suite library, the e-mail address read, and the suite and tray
+removed when nothing else uses them, or kept with their counters repaired.
+Also what the steps do when the library is absent or fails, and that a
+copy of the library in the current directory or on PATH is never loaded."""
+
+from __future__ import annotations
+
+import re
+from dataclasses import dataclass
+from pathlib import Path
+from types import SimpleNamespace
+
+import pytest
+
+import harness as h
+import simulated_machine as sm
+
+SUITE_DIR = h.PROGRAM_FILES_X86_DIR + "\\Vexars\\"
+TRAY_DIR = SUITE_DIR + "Tray\\"
+TRAY_EXE = TRAY_DIR + "VexarsTray.exe"
+CONFIGS = h.COMMON_APPDATA_DIR + "\\Vexars\\Tray\\Configurations\\"
+SUITE_CFG = h.COMMON_APPDATA_DIR + "\\Vexars\\Zentrivo\\suite.cfg"
+SUITE_DATA = (h.COMMON_APPDATA_DIR + "\\Vexars\\Suite", h.COMMON_APPDATA_DIR + "\\Vexars\\Programs Bar",
+              h.APPDATA_DIR + "\\Vexars\\Suite")
+SHARED_DLLS = "HKLM\\" + h.SHARED_DLLS_PATH
+COMPONENTS = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components"
+MACHINE_ID = "HKLM\\SOFTWARE\\Vexars\\MachineId"
+TRAY_KEY = "HKLM\\Software\\Vexars\\Tray"
+RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+PATH_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
+PLANTED_ON_PATH = "C:\\planted"
+LOADS = h.HARNESS_DIR + "\\sulcora_loads.txt"
+TRAY_CALLS = h.HARNESS_DIR + "\\tray_calls.txt"
+SERVICE_CALLS = h.HARNESS_DIR + "\\suite_service_calls.txt"
+OTHER_PRODUCT = "AAAAAAAABBBBCCCCDDDDEEEEEEEEEEEE"
+
+# Counters of the suite's and the tray's files, and one of another vendor.
+SUITE_COUNTED = (SUITE_DIR + "VexarLauncher.exe", SUITE_DIR + "bvhtml.dll", SUITE_DIR + "MachineId.exe")
+TRAY_COUNTED = (TRAY_DIR + "bvhtml.dll", TRAY_DIR + "MsgSys.exe")
+UNRELATED_COUNTED = "C:\\Program Files\\Other\\shared.dll"
+# Installer components by key path: the suite's, the tray's, another's.
+SUITE_COMPONENT = "0000000000000000000000000000005A"
+TRAY_COMPONENT = "0000000000000000000000000000007A"
+OTHER_COMPONENT = "0000000000000000000000000000009A"
+
+
+@dataclass
+class Machine:
+    """What a scenario plants."""
+
+    products: tuple = ("ZENQO=Zentrivo", "TOOLKIT=Toolkit")
+    library: bool = True
+    fail: str = ""
+    service_answers: str = "/stop 1\n/uninstall 1\n"
+    configs: tuple = ("tktray.xml", "ZENQO.xml")
+    bvhtml: bool = True
+    tray_ignores_quit: bool = False
+    elsewhere: bool = False  # library copies in the current directory and on PATH
+    skip_tray: bool = False
+
+
+def library_source(config: h.Config, bits: int) -> Path:
+    if bits == 64:
+        return config.helper("Sulcora64.dll")
+    return config.program(32).parent / "tests" / "e2e" / "helpers" / "Sulcora.dll"
+
+
+def library_name(bits: int) -> str:
+    return "Sulcora64.dll" if bits == 64 else "Sulcora.dll"
+
+
+def plant(prefix: h.Prefix, m: Machine, bits: int) -> None:
+    library = library_source(prefix.config, bits).read_bytes()
+    files = {
+        SUITE_DIR + "VexarLauncher.exe": b"launcher",
+        SUITE_DIR + "bvhtml.dll": b"html",
+        SUITE_DIR + "Languages\\en.lng": b"english",
+        SUITE_DIR + "products.txt": "".join(p + "\n" for p in m.products),
+        SUITE_CFG: "name=alice\nsite=example.org\n",
+        TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-ZENQO.png": b"png",
+        TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-MILVA.png": b"png",
+    }
+    files.update({folder + "\\state.dat": b"data" for folder in SUITE_DATA})
+    files.update({CONFIGS + name: "<tray/>" for name in m.configs})
+    if m.library:
+        files[SUITE_DIR + library_name(bits)] = library
+    if m.fail:
+        files[SUITE_DIR + "fail.txt"] = m.fail
+    if m.bvhtml:
+        files[TRAY_DIR + "bvhtml.dll"] = b"html"
+    if m.elsewhere:
+        files[h.DEFAULT_RUN_DIR + "\\" + library_name(bits)] = library
+        files[PLANTED_ON_PATH + "\\" + library_name(bits)] = library
+        path = prefix.read_key(PATH_KEY).get("PATH") or prefix.read_key(PATH_KEY).get("Path")
+        prefix.plant_registry({PATH_KEY: {"PATH": h.ExpandSz(f"{PLANTED_ON_PATH};{path}")}})
+    files[h.HARNESS_DIR + "\\suite_service_answers.txt"] = m.service_answers
+    if m.tray_ignores_quit:
+        files[h.HARNESS_DIR + "\\tray_ignores_quit"] = b""
+    prefix.plant_paths(files)
+    prefix.plant_registry({MACHINE_ID: {"Id": "42"}}, view=bits)
+    prefix.plant_registry({TRAY_KEY: {"Version": "3.1"}, RUN_KEY: {"CorvantisTray": TRAY_EXE}}, view=32)
+    prefix.plant_registry({
+        f"{COMPONENTS}\\{SUITE_COMPONENT}\\{OTHER_PRODUCT}": {},
+        f"{COMPONENTS}\\{SUITE_COMPONENT}": {OTHER_PRODUCT: SUITE_DIR + "VexarLauncher.exe"},
+        f"{COMPONENTS}\\{TRAY_COMPONENT}": {OTHER_PRODUCT: TRAY_DIR + "MsgSys.exe"},
+        f"{COMPONENTS}\\{OTHER_COMPONENT}": {OTHER_PRODUCT: UNRELATED_COUNTED},
+    })
+    counters = {name: h.Dword(3) for name in SUITE_COUNTED + TRAY_COUNTED + (UNRELATED_COUNTED,)}
+    prefix.plant_registry({SHARED_DLLS: counters}, view=32)
+    sm.install_service(prefix)
+    prefix.plant_helper("tray.exe", TRAY_EXE)
+    prefix.start_sleepers([TRAY_EXE], cwd="C:\\")
+
+
+def scenario(template, config, name: str, m: Machine, bits: int = 64):
+    with h.scenario_prefix(template, config, f"test_suite_and_tray-{name}") as prefix:
+        plant(prefix, m, bits)
+        program = None
+        if m.skip_tray:
+            program = prefix.install(config.program(bits), h.HARNESS_DIR + "\\skip_tray")
+            prefix.run([prefix.plant_helper("set_string.exe", h.BIN_DIR + "\\set_string.exe"),
+                        program, "2004", "1"])
+        run = prefix.run_remover(bits=bits, program=program)
+        yield SimpleNamespace(prefix=prefix, run=run, bits=bits, m=m,
+                              loads=text_lines(prefix, LOADS), tray_calls=text_lines(prefix, TRAY_CALLS),
+                              service_calls=text_lines(prefix, SERVICE_CALLS),
+                              service=sm.service_state(prefix),
+                              tray_running=tray_running(prefix))
+
+
+def tray_running(prefix: h.Prefix) -> bool:
+    return any(p.image.lower() == TRAY_EXE.lower() for p in prefix.processes())
+
+
+def text_lines(prefix: h.Prefix, win_path: str) -> list:
+    data = prefix.read_bytes(win_path)
+    return [] if data is None else data.decode("utf-8").splitlines()
+
+
+@pytest.fixture(scope="module")
+def alone(template, e2e_config):
+    yield from scenario(template, e2e_config, "alone", Machine())
+
+
+@pytest.fixture(scope="module")
+def shared(template, e2e_config):
+    yield from scenario(template, e2e_config, "shared", Machine(
+        products=("ZENQO=Zentrivo", "TOOLKIT=Toolkit", "MILVA=Milva", "TORKA=Torka"),
+        configs=("tktray.xml", "ZENQO.xml", "milva.xml", "torka.xml")))
+
+
+@pytest.fixture(scope="module")
+def alone_x86(template, e2e_config, wow64):
+    yield from scenario(template, e2e_config, "alone-x86", Machine(), bits=32)
+
+
+def suite_lines(bits: int, service_closed: bool) -> list:
+    """The suite step of a suite that only the product and TOOLKIT use, its
+    service refusing "/stop" and "/uninstall"."""
+    exe = SUITE_DIR + "VexarSuiteService.exe"
+    lines = [("**** Deal with Toolkit 3.1.x ****", "", "Try to read user e-mail from Toolkit 3.1.x",
+              "Email set to alice@example.org from suite config of ToolKit version 3.1.x",
+              "Unregister ZENQO from Toolkit 3.1.x", "",
+              "Count products registered in Toolkit 3.1.x", "   number of products = 1", "",
+              "**** Let's remove Toolkit 3.1.x Code ****",
+              f'launch_and_wait_for_exit_code: "{exe}" /stop')]
+    if service_closed:
+        lines += [("Dealing with 'VexarSuiteService.exe' process ....",
+                   "Process with name 'VexarSuiteService.exe' is running, let us close it")]
+    lines += [f'launch_and_wait_for_exit_code: "{exe}" /uninstall']
+    lines += [h.file_removed(SUITE_DIR + name) for name in ("VexarLauncher.exe",)]
+    lines += [h.folder_removed(SUITE_DIR + "Languages"), "Toolkit 3.1.x INSTALLDIR was removed",
+              ("", "**** Let's remove Toolkit 3.1.x Data ****"),
+              h.folder_removed(SUITE_DATA[0]), h.folder_removed(SUITE_DATA[1]), h.folder_removed(SUITE_DATA[2]),
+              ("", "**** Let's remove Toolkit 3.1.x Registry Component ****"),
+              ("", "Removed regkey HKEY_LOCAL_MACHINE\\SOFTWARE\\Vexars\\MachineId", ""),
+              # The library went with the suite's folder: no product is left to count.
+              ("Count products registered in Toolkit 3.1.x", "   number of products = 0", "",
+               "", "Fixing Toolkit counters in SharedDLLs",
+               "Number of products with Toolkit according to configurations files: 0"),
+              (h.SEPARATOR, "")]
+    return lines
+
+
+def tray_lines(quit_sent: bool) -> list:
+    lines = [("**** Remove VexarsTray ****", ""), "Number of prosucts = 0"]
+    if quit_sent:
+        lines += [f"Quiting Tray: {TRAY_EXE}"]
+    else:
+        lines += [f"Terminate running process: {TRAY_EXE}"]
+    lines += [f"Process: {TRAY_EXE} closed successfully", h.folder_removed(TRAY_DIR),
+              "Cleaning registry: HKLM\\Software\\Vexars\\Tray",
+              "Cleaning registry: HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\CorvantisTray",
+              ("", "**** Let's remove Common Tray Registry Component ****"),
+              ("Fixing Common Tray counters in SharedDLLs",
+               "Number of products with Common Tray according to configurations files: 0"),
+              (h.SEPARATOR, "")]
+    return lines
+
+
+def assert_suite_and_tray_removed(s) -> None:
+    __tracebackhide__ = True
+    h.assert_completed(s.run)
+    h.assert_in_order(s.run.cwd_log, suite_lines(s.bits, service_closed=True) + tray_lines(quit_sent=True))
+    # Only the suite folder's copy of the library was loaded.
+    assert [p.lower() for p in s.loads] == [(SUITE_DIR + library_name(s.bits)).lower()], s.loads
+    assert [c.split("|")[0] for c in s.service_calls] == ["/stop", "/uninstall"], s.service_calls
+    assert all(c.split("|")[1].rstrip("\\").lower() == SUITE_DIR.rstrip("\\").lower()
+               for c in s.service_calls), s.service_calls
+    assert s.service == "", "the suite service is still registered"
+    assert s.tray_calls == ["/quit"] and not s.tray_running
+    for path in (SUITE_DIR, *SUITE_DATA, h.COMMON_APPDATA_DIR + "\\Vexars\\Tray"):
+        assert not s.prefix.exists(path), path
+    for path, view in ((MACHINE_ID, s.bits), (TRAY_KEY, 32), (f"{COMPONENTS}\\{SUITE_COMPONENT}", 64),
+                       (f"{COMPONENTS}\\{TRAY_COMPONENT}", 64)):
+        h.assert_key_absent(s.prefix, path, view)
+    assert "CorvantisTray" not in s.prefix.read_key(RUN_KEY, 32)
+    assert s.prefix.key_exists(f"{COMPONENTS}\\{OTHER_COMPONENT}", 64)
+    # Counters of 0 are deleted; another vendor's stays.
+    counters = {k.lower(): v for k, v in s.prefix.read_key(SHARED_DLLS, 32).items()}
+    assert counters == {UNRELATED_COUNTED.lower(): 3}, counters
+
+
+def test_suite_and_tray_used_only_by_the_product_are_removed(alone):
+    assert_suite_and_tray_removed(alone)
+
+
+@pytest.mark.wow64
+def test_x86_removes_the_suite_and_tray_with_its_own_library(alone_x86):
+    assert_suite_and_tray_removed(alone_x86)
+
+
+def test_suite_and_tray_still_used_are_kept_with_counters_of_one(shared):
+    h.assert_completed(shared.run)
+    log = shared.run.cwd_log
+    h.assert_in_order(log, [
+        "Email set to alice@example.org from suite config of ToolKit version 3.1.x",
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 3", ""),
+        # MILVA and TORKA count as one, TOOLKIT not at all.
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 3", "",
+         "Check if TOOLKIT is registered in Toolkit 3.1.x", "Check if MILVA is registered in Toolkit 3.1.x",
+         "Check if TORKA is registered in Toolkit 3.1.x", "", "Fixing Toolkit counters in SharedDLLs",
+         "Number of products with Toolkit according to configurations files: 1"),
+        h.file_removed(CONFIGS + "ZENQO.xml"), "Number of prosucts = 1",
+        ("Fixing Common Tray counters in SharedDLLs",
+         "Number of products with Common Tray according to configurations files: 1")])
+    h.assert_absent(log, ["**** Let's remove Toolkit 3.1.x Code ****", Re_quit])
+    assert text_lines(shared.prefix, SUITE_DIR + "products.txt") == ["TOOLKIT=Toolkit", "MILVA=Milva",
+                                                                      "TORKA=Torka"]
+    assert shared.service == "RUNNING" and shared.tray_running and shared.tray_calls == []
+    for path in (SUITE_DIR + "VexarLauncher.exe", *SUITE_DATA, CONFIGS + "milva.xml",
+                 TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-MILVA.png"):
+        assert shared.prefix.exists(path), path
+    assert not shared.prefix.exists(TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-ZENQO.png")
+    assert shared.prefix.key_exists(MACHINE_ID, 64) and shared.prefix.key_exists(TRAY_KEY, 32)
+    counters = {k.lower(): v for k, v in shared.prefix.read_key(SHARED_DLLS, 32).items()}
+    expected = {name.lower(): 1 for name in SUITE_COUNTED + TRAY_COUNTED}
+    expected[UNRELATED_COUNTED.lower()] = 3
+    assert counters == expected
+
+
+Re_quit = h.Re("Quiting Tray: .*")
+
+# Each failure of the library, with one way the tray ends or is skipped.
+FAILURES = {
+    "absent": (Machine(library=False, elsewhere=True, bvhtml=False, service_answers=""), [
+        h.Re(r"exception in read_user_email_from_toolkit_31x\(\), .*Sulcora64\.dll.*"),
+        h.Re(r"unregister_product_from_toolkit_31x\(\) Exception: .*Sulcora64\.dll.*"),
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", ""),
+        "Toolkit 3.1.x INSTALLDIR was removed",
+        f"Terminate running process: {TRAY_EXE}", f"Process: {TRAY_EXE} closed successfully"]),
+    "open_lib": (Machine(fail="open_lib", tray_ignores_quit=True), [
+        h.Re(r"exception in read_user_email_from_toolkit_31x\(\), .*Failed to initialize suite client library.*"),
+        h.Re(r"unregister_product_from_toolkit_31x\(\) Exception: .*Failed to initialize suite client library.*"),
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", ""),
+        f"Quiting Tray: {TRAY_EXE}", f"Terminate running process: {TRAY_EXE}",
+        f"Process: {TRAY_EXE} closed successfully"]),
+    "unregister": (Machine(fail="unregister", skip_tray=True), [
+        "Email set to alice@example.org from suite config of ToolKit version 3.1.x",
+        h.Re(r"unregister_product_from_toolkit_31x\(\) Exception: .*unregistration of ZENQO refused by the suite.*"),
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 2", ""),
+        "Number of products with Toolkit according to configurations files: 1"]),
+}
+
+
+@pytest.mark.parametrize("name", FAILURES)
+def test_library_failures_are_logged_and_the_run_goes_on(template, e2e_config, name):
+    machine, expected = FAILURES[name]
+    for s in scenario(template, e2e_config, f"failure-{name}", machine):
+        log = s.run.cwd_log
+        assert s.run.exit_code == 0, s.run.describe()
+        h.assert_in_order(log, expected)
+        # R6 to R12 ran (the tray step only where it is not skipped).
+        h.assert_in_order(log, h.step_sequence(64, skip_tray=machine.skip_tray))
+        h.assert_ends_with(log, [h.completed_ok(), "", "", ""])
+        if not machine.library:
+            assert s.loads == [], "a copy outside the suite's folder was loaded"
+        if name == "absent":
+            # The service stopped and uninstalled itself: nothing closed or removed it.
+            assert [c.split("|")[0] for c in s.service_calls] == ["/stop", "/uninstall"]
+            h.assert_absent(log, [h.Re("Dealing with 'VexarSuiteService.exe'.*"), Re_quit])
+            assert s.service == ""
+        if name == "open_lib":
+            assert s.tray_calls == ["/quit"] and not s.tray_running
+        if name == "unregister":
+            assert "ZENQO=Zentrivo" in text_lines(s.prefix, SUITE_DIR + "products.txt")
+            h.assert_absent(log, ["**** Remove VexarsTray ****", "**** Let's remove Toolkit 3.1.x Code ****"])
+            assert s.tray_running
