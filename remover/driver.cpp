@@ -21,6 +21,8 @@
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
+#include "replay/registry2/errors.hpp"
+#include "replay/registry2/key.hpp"
 
 namespace remover {
 
@@ -146,15 +148,19 @@ void remove_32bit_shared_dlls_values(product_remover& remover) {
     log::message("");
 }
 
-// The maker's key in the 32-bit view, once nothing is left below it.
+// The maker's key in the 32-bit view, once nothing is left below it. Where
+// that key is a registry link, the link goes and its target stays.
 void remove_32bit_folder_key() {
     replay::unique_hkey software;
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, modify_32bit_view, software.put());
     if (!software) return;
-    const std::string folder = narrow(identity().folder_name);
-    if (RegDeleteKeyExA(software.get(), folder.c_str(), KEY_WOW64_32KEY, 0) == ERROR_SUCCESS) {
-        log::message("  Removed regkey 'HKLM\\SOFTWARE\\Wow6432Node\\%s'", folder.c_str());
+    try {
+        const replay::registry2::key parent(software.get());
+        replay::registry2::delete_key(parent, identity().folder_name, /*recursive=*/false, KEY_WOW64_32KEY);
+    } catch (const replay::registry2::generic&) {
+        return;  // not there, or not empty: not reported
     }
+    log::message("  Removed regkey 'HKLM\\SOFTWARE\\Wow6432Node\\%s'", narrow(identity().folder_name).c_str());
 }
 #endif
 

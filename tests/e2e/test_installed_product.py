@@ -562,13 +562,20 @@ VICTIM_VENDOR = {
 }
 
 
+# Another vendor's key without subkeys, which a deletion of an empty key
+# would take if it followed a link to it.
+VICTIM_LEAF = {"HKLM\\Software\\VictimLeaf": {"Licence": "kept"}}
+
+
 @pytest.fixture(scope="module")
 def registry_link(template, e2e_config):
     """The product's key HKLM\\Software\\Vexars\\ZENQO holds, beside its own
-    subkeys, a registry link to another vendor's key. One run."""
+    subkeys, a registry link to another vendor's key, and the maker's key of
+    the 32-bit view is itself a link to a third vendor's key. One run."""
     with h.scenario_prefix(template, e2e_config, "test_installed_product-registry-link") as prefix:
-        prefix.plant_registry({**uninstall_entry(), **product_keys("HKLM"), **VICTIM_VENDOR})
+        prefix.plant_registry({**uninstall_entry(), **product_keys("HKLM"), **VICTIM_VENDOR, **VICTIM_LEAF})
         prefix.plant_registry_link("Software\\Vexars\\ZENQO\\Shared", "\\Registry\\Machine\\Software\\VictimVendor")
+        prefix.plant_registry_link("Software\\Wow6432Node\\Vexars", "\\Registry\\Machine\\Software\\VictimLeaf")
         yield SimpleNamespace(prefix=prefix, run=prefix.run_remover())
 
 
@@ -576,5 +583,8 @@ def test_registry_link_is_removed_and_its_target_kept(registry_link):
     assert_completed(registry_link.run)
     assert h.removed_regkey("HKLM", "Software\\Vexars", "ZENQO") in registry_link.run.cwd_log.texts
     h.assert_key_absent(registry_link.prefix, "HKLM\\Software\\Vexars\\ZENQO", 64)
-    for path, values in VICTIM_VENDOR.items():
+    for path, values in {**VICTIM_VENDOR, **VICTIM_LEAF}.items():
         assert registry_link.prefix.read_key(path, 64) == values, path
+    # The 32-bit view's maker key was the link itself: it went alone.
+    assert h.removed_32bit_folder_key() in registry_link.run.cwd_log.texts
+    h.assert_key_absent(registry_link.prefix, "HKLM\\Software\\Vexars", 32)
