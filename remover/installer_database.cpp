@@ -42,21 +42,6 @@ std::wstring lowered(std::wstring text) {
     return text;
 }
 
-using delete_key_ex_function = LSTATUS(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
-
-delete_key_ex_function delete_key_ex() {
-    return reinterpret_cast<delete_key_ex_function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
-}
-
-// Deletes a key without subkeys, in the 64-bit view where asked.
-LSTATUS delete_plain_key(HKEY parent, const std::wstring& name, bool view_64) {
-    if (!view_64) return RegDeleteKeyW(parent, name.c_str());
-    const delete_key_ex_function function = delete_key_ex();
-    if (function == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
-    return function(parent, name.c_str(), KEY_WOW64_64KEY, 0);
-}
-
 }  // namespace
 
 bool running_under_wow64() {
@@ -326,6 +311,7 @@ void remove_installer_components(const std::wstring& text) {
         log::message(L"Search Component %s ", text.c_str());
         const bool wow64 = running_under_wow64();
         const REGSAM mask = wow64 ? read_64bit_view : KEY_READ;
+        const REGSAM view = wow64 ? KEY_WOW64_64KEY : 0;
         replay::unique_hkey user_data;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, user_data_path, 0, mask, user_data.put()) != ERROR_SUCCESS) return;
         const std::wstring wanted = lowered(text);
@@ -371,14 +357,14 @@ void remove_installer_components(const std::wstring& text) {
                 if (RegEnumKeyExW(component.get(), 0, child.data(), &child_length, nullptr, nullptr, nullptr,
                                   nullptr) == ERROR_SUCCESS) {
                     const LSTATUS result =
-                        delete_plain_key(component.get(), std::wstring(child.data(), child_length), wow64);
+                        registry2::delete_subkey(component.get(), std::wstring(child.data(), child_length), view);
                     if (result != ERROR_SUCCESS) log::message("! ERROR remove subkey failed: %d", static_cast<int>(result));
                 }
                 found.push_back(std::wstring(user_data_path) + L"\\" + sid_name + L"\\Components\\" + component_name);
             }
         }
         for (const std::wstring& path : found) {
-            const LSTATUS result = delete_plain_key(HKEY_LOCAL_MACHINE, path, wow64);
+            const LSTATUS result = registry2::delete_subkey(HKEY_LOCAL_MACHINE, path, view);
             if (result == ERROR_SUCCESS) {
                 log::message(L"Removed Component  HKEY_LOCAL_MACHINE\\%s", path.c_str());
             } else {

@@ -191,17 +191,7 @@ void toolkit31x_remover::remove_code() {
     // where it still exists.
     suite::release_library();
     const std::string folder = wide_to_ansi(with_backslash(suite_dir));
-    for (const std::string& name : list_files(folder, "*")) {
-        const std::string path = folder + name;
-        const DWORD error = delete_file_safely(path);
-        if (error == 0) {
-            log::message("   %s removed", path.c_str());
-        } else if (error == link_not_removed) {
-            log::message("FAILED TO remove '%s'; it is a link, which is not followed !", path.c_str());
-        } else {
-            log::message("FAILED TO remove '%s'; error %d !", path.c_str(), static_cast<int>(error));
-        }
-    }
+    for (const std::string& name : list_files(folder, "*")) remove_file(folder + name);
     remove_folder_tree(folder + "Languages");
     remove_empty_folder(folder);
     log::message("Toolkit 3.1.x INSTALLDIR was removed");

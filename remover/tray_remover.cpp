@@ -53,16 +53,15 @@ int tray_remover::count_tray_products(const std::wstring& configurations) {
     try {
         std::vector<std::wstring> names;
         WIN32_FIND_DATAW found = {};
-        const HANDLE search = FindFirstFileW((configurations + L"*.xml").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return 0;
+        replay::find_handle search(FindFirstFileW((configurations + L"*.xml").c_str(), &found));
+        if (!search) return 0;
         do {
             // "*.xml" also matches longer extensions through their short
             // names ("a.xml~"); only .xml files are configurations.
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && ends_with_xml(found.cFileName)) {
                 names.push_back(ascii_lower(found.cFileName));
             }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &found));
         const auto own = std::find(names.begin(), names.end(), L"tktray.xml");
         if (own != names.end()) names.erase(own);
         const bool milva = std::find(names.begin(), names.end(), L"milva.xml") != names.end();

@@ -133,6 +133,11 @@ std::string key::get_string<std::string>(const std::wstring& name) const;
 // that is a link is deleted as the link itself, and its target stays.
 // `view` adds KEY_WOW64_* flags to every open and deletion below `parent`.
 void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view = 0);
+// Deletes a subkey that has no subkeys by name, in the given view (0 or a
+// KEY_WOW64_* flag; RegDeleteKeyExW is bound at run time). Returns the
+// Windows result; ERROR_CALL_NOT_IMPLEMENTED where a view is asked for and
+// the system has no such call. Follows a link: callers check for one.
+LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view);
 
 // True when the subkey `name` of `parent` is a registry link (a key made with
 // REG_OPTION_CREATE_LINK, holding a REG_LINK value "SymbolicLinkValue").
