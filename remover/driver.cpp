@@ -11,6 +11,7 @@
 #include "remover/files.hpp"
 #include "remover/identity.hpp"
 #include "remover/installer_database.hpp"
+#include "remover/log_submission.hpp"
 #include "remover/paths.hpp"
 #include "remover/processes.hpp"
 #include "remover/registry_cleanup.hpp"
@@ -343,12 +344,16 @@ void clean_software_registry(product_remover& /*remover*/) {
     }
 }
 
-void submit_log_or_wait(product_remover& remover, const std::string& /*program: the log to send*/) {
+void submit_log_or_wait(product_remover& remover, const std::string& program) {
     if (!remover.submit_log) {
         // Without the log file there is nothing to send: keep the console
         // readable for a moment instead.
         Sleep(log_wait_ms);
+        return;
     }
+    // The log is named after the program, in the current directory.
+    if (offer_log_submission(remover, program) == 0)
+        MessageBoxA(nullptr, "Log file not submitted", "Log file not submitted", MB_OK);
 }
 
 int run() {

@@ -9,9 +9,11 @@ output, both log files, the message boxes, the exit code and the state left
 in the prefix.
 
 Environment variables (paths relative to the repository root):
-  ZENQO_E2E_PROGRAM_X64   64-bit program   (build/x64/ZENQORemover_x64.exe)
-  ZENQO_E2E_PROGRAM_X86   32-bit program   (build/x86/ZENQORemover.exe)
+  ZENQO_E2E_PROGRAM_X64   64-bit program   (build/x64/mailtest/ZENQORemover_x64.exe)
+  ZENQO_E2E_PROGRAM_X86   32-bit program   (build/x86/mailtest/ZENQORemover.exe)
+                          (the tests' builds, which mail 127.0.0.1)
   ZENQO_E2E_HELPER_DIR    helper programs  (build/x64/tests/e2e/helpers)
+  ZENQO_E2E_HELPER_DIR_X86 32-bit helpers  (build/x86/tests/e2e/helpers)
   ZENQO_E2E_TEST_SERVICE  a small Windows service, for the demonstration machine
                           (build/x64/tests/test_service_x86_64.exe)
   ZENQO_E2E_WORK_DIR      prefixes and artifacts (build/e2e)
@@ -126,6 +128,7 @@ class Config:
     program_x64: Path
     program_x86: Path
     helper_dir: Path
+    helper_dir_x86: Path
     test_service: Path
     work_dir: Path
     timeout_x64: float
@@ -136,9 +139,10 @@ class Config:
     @classmethod
     def from_env(cls) -> "Config":
         return cls(
-            program_x64=_env_path("ZENQO_E2E_PROGRAM_X64", "build/x64/ZENQORemover_x64.exe"),
-            program_x86=_env_path("ZENQO_E2E_PROGRAM_X86", "build/x86/ZENQORemover.exe"),
+            program_x64=_env_path("ZENQO_E2E_PROGRAM_X64", "build/x64/mailtest/ZENQORemover_x64.exe"),
+            program_x86=_env_path("ZENQO_E2E_PROGRAM_X86", "build/x86/mailtest/ZENQORemover.exe"),
             helper_dir=_env_path("ZENQO_E2E_HELPER_DIR", "build/x64/tests/e2e/helpers"),
+            helper_dir_x86=_env_path("ZENQO_E2E_HELPER_DIR_X86", "build/x86/tests/e2e/helpers"),
             test_service=_env_path("ZENQO_E2E_TEST_SERVICE", "build/x64/tests/test_service_x86_64.exe"),
             work_dir=_env_path("ZENQO_E2E_WORK_DIR", "build/e2e"),
             timeout_x64=_env_float("ZENQO_E2E_TIMEOUT", 120.0),
@@ -547,14 +551,45 @@ class Box:
         return cls(d["caption"], d["text"], tuple(d["buttons"]), d["icon"], d["answer"], d["ms"])
 
 
+@dataclass(frozen=True)
+class Prompt:
+    """One e-mail prompt window as box_answerer.exe saw it: the frame in
+    screen coordinates, each control (a dict of id, class, text, x, y, w, h,
+    style) in the frame's client coordinates, and how it was answered."""
+
+    caption: str
+    window_class: str
+    frame: tuple  # x, y, w, h
+    style: int
+    exstyle: int
+    screen: tuple  # width, height
+    controls: tuple
+    answer: str
+    ms: int
+
+    @classmethod
+    def from_json(cls, d: dict) -> "Prompt":
+        p = d["prompt"]
+        return cls(p["text"], p["class"], (p["x"], p["y"], p["w"], p["h"]), p["style"],
+                   p["exstyle"], tuple(p["screen"]), tuple(p["controls"]), d["answer"], d["ms"])
+
+
+def _box_or_prompt(line: str):
+    d = json.loads(line)
+    return Prompt.from_json(d) if "prompt" in d else Box.from_json(line)
+
+
 IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
 
 
 class BoxAnswerer:
-    """box_answerer.exe running in a prefix until stopped; `boxes` holds what it saw."""
+    """box_answerer.exe running in a prefix until stopped; `boxes` holds what it
+    saw, in order: a Box for each message box, a Prompt for each e-mail prompt.
+    `prompts` answers the e-mail prompts in turn: "ok:TEXT", "cancel",
+    "close" or "none"; prompts beyond them are cancelled."""
 
     def __init__(self, prefix: "Prefix", rules: Mapping[str, str] = None,
-                 default: str = "IDOK", timeout: float = 600.0):
+                 default: str = "IDOK", timeout: float = 600.0, prompts: Sequence[str] = ()):
         rules = dict(rules or {})
         for answer in list(rules.values()) + [default]:
             if answer not in ANSWERS:
@@ -568,6 +603,8 @@ class BoxAnswerer:
         args = [exe, "--out", self.out_win, "--stop-file", self.stop_win,
                 "--timeout", str(timeout), "--default", default]
         args += [f"{caption}={answer}" for caption, answer in rules.items()]
+        for action in prompts:
+            args += ["--prompt", action]
         self.boxes: list = []
         with open(self._stderr, "wb") as err:
             self._process = prefix.popen(args, bits=64, stdout=err, stderr=err)
@@ -598,7 +635,7 @@ class BoxAnswerer:
     def read(self) -> list:
         out = self.prefix.unix_path(self.out_win)
         text = out.read_text(encoding="utf-8") if out.exists() else ""
-        return [Box.from_json(line) for line in text.splitlines() if line.strip()]
+        return [_box_or_prompt(line) for line in text.splitlines() if line.strip()]
 
     def __enter__(self) -> "BoxAnswerer":
         return self
@@ -1129,7 +1166,8 @@ class Prefix:
     def run_remover(self, bits: int = 64, cwd: str = DEFAULT_RUN_DIR,
                     answers: Mapping[str, str] = None, default_answer: str = "IDOK",
                     timeout: float = None, create_cwd: bool = True,
-                    started_by: str = None, program: str = None) -> "RemoverRun":
+                    started_by: str = None, program: str = None,
+                    prompts: Sequence[str] = ()) -> "RemoverRun":
         """Runs the program once from `cwd` with a box answerer beside it and
         collects exit code, console output, both log files and the boxes.
         `answers` maps box captions to answers; the submission question is
@@ -1137,7 +1175,8 @@ class Prefix:
         path such as C:\\x\\Zentrivo.exe) the program is started by
         start_and_wait.exe planted there; its report is in the run's
         `starter_report`. `program` (a Windows path) runs that copy of the
-        program instead of the build's."""
+        program instead of the build's. `prompts` answers the e-mail prompts
+        (see BoxAnswerer)."""
         program = program or self.install(self.config.program(bits))
         args = [program]
         report = None
@@ -1153,7 +1192,7 @@ class Prefix:
         cwd_log = f"{cwd.rstrip(chr(92))}\\{LOG_NAME}"
         temp_log = f"{TEMP_DIR}\\{LOG_NAME}"
         before = {cwd_log: self.read_bytes(cwd_log), temp_log: self.read_bytes(temp_log)}
-        answerer = BoxAnswerer(self, rules, default_answer)
+        answerer = BoxAnswerer(self, rules, default_answer, prompts=prompts)
         try:
             completed = self.run(args, bits=bits, cwd=cwd,
                                  timeout=timeout or self.config.timeout(bits))

@@ -1,7 +1,7 @@
 """A machine on which the product was installed and still runs, for the
 demonstration run of tools/demo.sh.
 
-  /usr/bin/python3 tests/e2e/simulated_machine.py plant PREFIX
+  /usr/bin/python3 tests/e2e/simulated_machine.py plant PREFIX [--submit-as ADDRESS]
   /usr/bin/python3 tests/e2e/simulated_machine.py report PREFIX
 
 `plant` puts the product's traces into a booted prefix (tests/wine/prefix.sh
@@ -42,8 +42,11 @@ The tests check those starts (test_installed_product.py).
 `plant` leaves the prefix's wineserver and the started programs running for
 the run that follows; whoever called it ends them (prefix.sh kill PREFIX).
 It also leaves a box answerer running that says No to the end-of-run
-question about sending the log, so that the demonstration never waits for
-an answer and never sends mail.
+question about sending the log, so that the run never waits for an answer
+and never sends mail. With --submit-as the suite's configuration holds no
+user address, and the answerer says Yes and types ADDRESS into the prompt
+for one: the demonstration then mails the log to a local SMTP server
+(tests/e2e/mail_sink.py), which the tests' build of the program reaches.
 
 `report` prints, after the run, which of the planted traces are gone and
 which are still there, and how the running programs ended.
@@ -331,12 +334,14 @@ def install_service(prefix: h.Prefix) -> None:
     sc(prefix, "start", SERVICE_NAME)
 
 
-def plant(prefix: h.Prefix) -> None:
+def plant(prefix: h.Prefix, submit_as: str = None) -> None:
     """Plants the traces and starts the programs, the service and the box
-    answerer."""
+    answerer. The answerer declines to send the log, unless `submit_as` is
+    given: then the suite holds no user address, and the answerer agrees and
+    types that address into the prompt."""
     prefix.plant_registry(KEYS_64)
     prefix.plant_registry(KEYS_32, view=32)
-    prefix.plant_paths(FILES)
+    prefix.plant_paths(FILES if not submit_as else {**FILES, SUITE_CONFIG: "# no user registered\n"})
     prefix.plant_link(STORES["bob"].rstrip("\\"), VICTIM_DIR.rstrip("\\"))
     prefix.plant_file(SUITE_DIR + "Sulcora64.dll", prefix.config.helper("Sulcora64.dll").read_bytes())
     prefix.plant_helper("tray.exe", TRAY_EXE)
@@ -344,7 +349,8 @@ def plant(prefix: h.Prefix) -> None:
     prefix.start_sleepers([TRAY_EXE], cwd="C:\\")
     running = prefix.start_sleepers([RUNNING_DIR + name for name in RUNNING])
     watcher = prefix.watch_processes(p.pid for p in running)
-    answerer = h.BoxAnswerer(prefix, {h.SUBMISSION_QUESTION_CAPTION: "IDNO"}, timeout=600)
+    answerer = h.BoxAnswerer(prefix, {h.SUBMISSION_QUESTION_CAPTION: "IDYES" if submit_as else "IDNO"},
+                             timeout=600, prompts=[f"ok:{submit_as}"] if submit_as else [])
     prefix.unix_path(STATE_FILE).write_text(json.dumps({
         "running": [p.__dict__ for p in running],
         "watch_file": watcher.out_win,
@@ -388,7 +394,7 @@ def survey(prefix: h.Prefix) -> Survey:
         code = exit_codes.get(process.pid)
         programs.append((process, (process.pid, process.image) in alive,
                          int(code) if code and code != "gone" else None))
-    boxes = [h.Box.from_json(line) for line in
+    boxes = [h._box_or_prompt(line) for line in
              (prefix.read_bytes(state["boxes_file"]) or b"").decode("utf-8").splitlines() if line]
     return Survey([(trace, trace.present(prefix)) for trace in TRACES], programs, boxes,
                   service_state(prefix))
@@ -422,18 +428,25 @@ def report(prefix: h.Prefix) -> None:
         ending = "" if running else f", exit code {'unknown' if code is None else code}"
         print(f"  {state:11}  {process.image} (pid {process.pid}){ending}")
     for box in result.boxes:
-        print(f"Message box {box.caption!r}: {box.text!r}, answered {box.answer}")
+        if isinstance(box, h.Prompt):
+            print(f"Window {box.caption!r} ({box.window_class}), answered {box.answer}")
+        else:
+            print(f"Message box {box.caption!r}: {box.text!r}, answered {box.answer}")
     problems = result.problems()
     print("Everything as expected." if not problems else
           "NOT as expected:\n" + "\n".join(f"  {p}" for p in problems))
 
 
 def main(argv: list) -> int:
-    if len(argv) != 3 or argv[1] not in ("plant", "report"):
+    submit = len(argv) == 5 and argv[1] == "plant" and argv[3] == "--submit-as"
+    if not (len(argv) == 3 and argv[1] in ("plant", "report")) and not submit:
         print(__doc__.split("\n\n")[1], file=sys.stderr)
         return 2
     prefix = open_prefix(argv[2])
-    (plant if argv[1] == "plant" else report)(prefix)
+    if argv[1] == "plant":
+        plant(prefix, argv[4] if submit else None)
+    else:
+        report(prefix)
     # The caller ends the wineserver and the programs left running.
     prefix.release_server()
     return 0

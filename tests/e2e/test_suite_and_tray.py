@@ -63,7 +63,7 @@ class Machine:
 def library_source(config: h.Config, bits: int) -> Path:
     if bits == 64:
         return config.helper("Sulcora64.dll")
-    return config.program(32).parent / "tests" / "e2e" / "helpers" / "Sulcora.dll"
+    return config.helper_dir_x86 / "Sulcora.dll"
 
 
 def library_name(bits: int) -> str:

@@ -19,6 +19,18 @@
 // Lines are written as soon as a box is seen, before it is answered, so the
 // file is complete even when the helper is ended from outside.
 //
+// It answers the log submission's e-mail prompt (top-level windows of class
+// "InputBox") too: each --prompt ACTION answers one prompt, in order; ACTION
+// is "ok:TEXT" (type TEXT into the edit box, then press "Ok"), "cancel",
+// "close" (the window's close command) or "none" (leave it open). Prompts
+// beyond the list are cancelled. Each prompt gives a line
+//   {"ms":..,"prompt":{"class":"InputBox","text":"...","x":..,"y":..,"w":..,
+//    "h":..,"style":..,"exstyle":..,"screen":[W,H],"controls":[{"id":..,"class":"...",
+//    "text":"...","x":..,"y":..,"w":..,"h":..,"style":..},...]},
+//    "answer":"ok:TEXT"}
+// with the frame in screen coordinates and the controls in the frame's
+// client coordinates.
+//
 // The helper stops when the stop file exists or the time limit (default 120
 // seconds) has passed; it exits with 0, or 2 on a command-line error.
 #include <windows.h>
@@ -37,6 +49,9 @@ namespace {
 
 // MessageBox dialogs are top-level windows of this class.
 constexpr wchar_t dialog_class[] = L"#32770";
+// The log submission's e-mail prompt.
+constexpr wchar_t prompt_class[] = L"InputBox";
+constexpr int prompt_edit_id = 101;
 // Control ids inside a message box: the static text and, in Wine as in
 // Windows, the icon.
 constexpr int text_control_id = 0xFFFF;
@@ -80,6 +95,7 @@ struct options {
     DWORD poll_ms = 50;
     const answer_name* default_answer = find_answer(L"IDOK");
     std::vector<rule> rules;
+    std::vector<std::wstring> prompt_actions;
 };
 
 using helper::json_string;
@@ -129,6 +145,14 @@ bool parse_options(int argc, wchar_t** argv, options& opts) {
             opts.timeout_ms = static_cast<DWORD>(_wtof(argv[++i]) * 1000.0);
         } else if (arg == L"--poll-ms" && has_value) {
             opts.poll_ms = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else if (arg == L"--prompt" && has_value) {
+            const std::wstring action = argv[++i];
+            if (action != L"cancel" && action != L"close" && action != L"none" &&
+                action.rfind(L"ok:", 0) != 0) {
+                std::fwprintf(stderr, L"box_answerer: unknown prompt action %ls\n", action.c_str());
+                return false;
+            }
+            opts.prompt_actions.push_back(action);
         } else if (arg == L"--default" && has_value) {
             opts.default_answer = find_answer(argv[++i]);
             if (!opts.default_answer) {
@@ -155,15 +179,74 @@ bool parse_options(int argc, wchar_t** argv, options& opts) {
     return true;
 }
 
-BOOL CALLBACK collect_boxes(HWND window, LPARAM param) {
-    wchar_t class_name[32] = {};
+std::wstring class_of(HWND window) {
+    wchar_t class_name[64] = {};
     GetClassNameW(window, class_name, static_cast<int>(std::size(class_name)));
+    return class_name;
+}
+
+struct found_windows {
+    std::vector<HWND> boxes;
+    std::vector<HWND> prompts;
+};
+
+BOOL CALLBACK collect_windows(HWND window, LPARAM param) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid != GetCurrentProcessId() && wcscmp(class_name, dialog_class) == 0 &&
-        IsWindowVisible(window))
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    if (pid == GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    auto* found = reinterpret_cast<found_windows*>(param);
+    const std::wstring name = class_of(window);
+    if (name == dialog_class) found->boxes.push_back(window);
+    if (name == prompt_class) found->prompts.push_back(window);
     return TRUE;
+}
+
+std::string json_geometry(HWND window, HWND client_of) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    if (client_of) MapWindowPoints(nullptr, client_of, reinterpret_cast<POINT*>(&rect), 2);
+    return "\"x\":" + std::to_string(rect.left) + ",\"y\":" + std::to_string(rect.top) +
+           ",\"w\":" + std::to_string(rect.right - rect.left) +
+           ",\"h\":" + std::to_string(rect.bottom - rect.top) +
+           ",\"style\":" + std::to_string(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)));
+}
+
+BOOL CALLBACK collect_children(HWND child, LPARAM param) {
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
+    return TRUE;
+}
+
+// Records one prompt with its controls, then answers it.
+std::string answer_prompt(HWND prompt, const std::wstring& action) {
+    std::string line = "\"prompt\":{\"class\":" + json_string(class_of(prompt)) +
+                       ",\"text\":" + json_string(window_text(prompt)) + "," +
+                       json_geometry(prompt, nullptr) + ",\"exstyle\":" +
+                       std::to_string(static_cast<DWORD>(GetWindowLongW(prompt, GWL_EXSTYLE))) +
+                       ",\"screen\":[" + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
+                       std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "],\"controls\":[";
+    std::vector<HWND> children;
+    EnumChildWindows(prompt, collect_children, reinterpret_cast<LPARAM>(&children));
+    for (size_t i = 0; i < children.size(); ++i) {
+        if (i) line += ',';
+        line += "{\"id\":" + std::to_string(GetDlgCtrlID(children[i])) +
+                ",\"class\":" + json_string(class_of(children[i])) +
+                ",\"text\":" + json_string(window_text(children[i])) + "," +
+                json_geometry(children[i], prompt) + "}";
+    }
+    line += "]},\"answer\":" + json_string(action);
+    if (action.rfind(L"ok:", 0) == 0) {
+        const std::wstring text = action.substr(3);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(GetDlgItem(prompt, prompt_edit_id), WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                            send_timeout_ms, &ignored);
+        PostMessageW(prompt, WM_COMMAND, IDOK, 0);
+    } else if (action == L"cancel") {
+        PostMessageW(prompt, WM_COMMAND, IDCANCEL, 0);
+    } else if (action == L"close") {
+        PostMessageW(prompt, WM_CLOSE, 0, 0);
+    }
+    return line;
 }
 
 }  // namespace
@@ -187,6 +270,7 @@ int wmain(int argc, wchar_t** argv) {
     // A box keeps its handle until it is destroyed; one that is left open
     // (NONE) or answered slowly must be recorded once only.
     std::set<HWND> seen;
+    size_t next_prompt = 0;
     for (;;) {
         if (!opts.stop_file.empty() &&
             GetFileAttributesW(opts.stop_file.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -196,9 +280,19 @@ int wmain(int argc, wchar_t** argv) {
         for (auto it = seen.begin(); it != seen.end();)
             it = IsWindow(*it) ? std::next(it) : seen.erase(it);
 
-        std::vector<HWND> boxes;
-        EnumWindows(collect_boxes, reinterpret_cast<LPARAM>(&boxes));
-        for (const HWND box : boxes) {
+        found_windows found;
+        EnumWindows(collect_windows, reinterpret_cast<LPARAM>(&found));
+        for (const HWND prompt : found.prompts) {
+            if (!seen.insert(prompt).second) continue;
+            const std::wstring action = next_prompt < opts.prompt_actions.size()
+                                            ? opts.prompt_actions[next_prompt++]
+                                            : std::wstring(L"cancel");
+            const std::string line = "{\"ms\":" + std::to_string(GetTickCount64() - start) + "," +
+                                     answer_prompt(prompt, action) + "}\n";
+            DWORD written = 0;
+            WriteFile(out.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        }
+        for (const HWND box : found.boxes) {
             if (!seen.insert(box).second) continue;
             const std::wstring caption = window_text(box);
             const HWND text_control = GetDlgItem(box, text_control_id);

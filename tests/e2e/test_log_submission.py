@@ -1,0 +1,183 @@
+"""The end of every run: the question, the sender from the suite or from the
+e-mail prompt, the log mailed to a real SMTP server on 127.0.0.1:25 (the
+tests' programs are built to mail there) and read back with Python's email
+package, and each outcome's box."""
+
+from __future__ import annotations
+
+import base64
+import email
+import email.policy
+import socket
+from dataclasses import dataclass, field
+
+import pytest
+from aiosmtpd.controller import Controller
+
+import harness as h
+import test_installed_product as installed
+import test_suite_and_tray as suite
+
+SUPPORT = "support@zentrivo.example"
+QUESTION = ("Brivona support", "Would you like to send a log file to Brivona support?", (6, 7))
+NO_SENDER = ("Log file not submitted", "Log file can't be sent without a sender", (1,))
+THANKS = ("Log file submitted", "Thank you. The log file has been submitted.", (1,))
+NOT_SUBMITTED = "Log file not submitted"
+SMTP_PORT = 25
+
+
+class Mailbox:
+    """aiosmtpd's handler: records each mail; with `reject_sender` it
+    refuses every MAIL FROM with a permanent failure."""
+
+    def __init__(self, reject_sender: bool = False):
+        self.reject_sender = reject_sender
+        self.envelopes = []
+
+    async def handle_MAIL(self, server, session, envelope, address, options):  # noqa: N802
+        if self.reject_sender:
+            return "550 5.7.1 Null senders are not accepted"
+        envelope.mail_from = address
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):  # noqa: N802
+        self.envelopes.append(envelope)
+        return "250 Message accepted"
+
+
+@dataclass
+class Scenario:
+    name: str
+    question: str = "IDYES"
+    prompts: tuple = ()
+    server: str = "accept"  # accept, reject (MAIL FROM 5xx), none (nothing listens)
+    machine: str = "empty"  # empty, installed (2.1.5), suite (sender from its configuration)
+    bits: int = 64
+    # What the user sees after the question, in order: box tuples, or
+    # "prompt" for each prompt shown.
+    shown: tuple = ()
+    sender: str = None  # the mail's From address; None: no mail
+    error: str = None  # the start of the failure box's text
+
+
+SCENARIOS = [
+    Scenario("typed-address", prompts=("ok:admin@corp.example",), machine="installed",
+             shown=("prompt", THANKS), sender="admin@corp.example"),
+    Scenario("suite-sender", machine="suite", shown=(THANKS,), sender="alice@example.org"),
+    Scenario("no", question="IDNO"),
+    Scenario("cancel", prompts=("cancel",), shown=("prompt", NO_SENDER)),
+    Scenario("close", prompts=("close",), shown=("prompt", NO_SENDER)),
+    Scenario("no-at-then-address", prompts=("ok:admin", "ok:", "ok:x@y"),
+             shown=("prompt", NO_SENDER, "prompt", NO_SENDER, "prompt", THANKS), sender="x@y"),
+    Scenario("rejected-sender", prompts=("ok:admin@corp.example",), server="reject",
+             shown=("prompt", "error"), error="smtp.permanent_failure["),
+    Scenario("no-server", prompts=("ok:admin@corp.example",), server="none",
+             shown=("prompt", "error"), error="internet.transport.connection_failed.connection_refused["),
+    Scenario("typed-address-32bit", prompts=("ok:admin@corp.example",), machine="installed",
+             bits=32, shown=("prompt", THANKS), sender="admin@corp.example"),
+]
+
+
+def port_free() -> bool:
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", SMTP_PORT)) != 0
+
+
+def plant(prefix: h.Prefix, machine: str, bits: int) -> None:
+    if machine == "installed":
+        # The 32-bit program reads the Uninstall entries of the 32-bit view.
+        maker_dir = installed.MAKER_DIR if bits == 64 else installed.MAKER_DIR_X86
+        prefix.plant_registry({**installed.uninstall_entry(location=maker_dir),
+                               **installed.product_keys("HKLM")}, view=bits)
+    elif machine == "suite":
+        suite.plant(prefix, suite.Machine(), bits)
+
+
+@pytest.fixture(params=SCENARIOS, ids=lambda s: s.name)
+def outcome(request, template, e2e_config):
+    s: Scenario = request.param
+    if s.bits == 32:
+        request.getfixturevalue("wow64")
+    assert port_free(), "something already listens on 127.0.0.1:25"
+    mailbox = Mailbox(reject_sender=s.server == "reject")
+    controller = Controller(mailbox, hostname="127.0.0.1", port=SMTP_PORT)
+    if s.server != "none":
+        controller.start()
+    try:
+        with h.scenario_prefix(template, e2e_config, f"test_log_submission-{s.name}") as prefix:
+            plant(prefix, s.machine, s.bits)
+            run = prefix.run_remover(bits=s.bits, answers={h.SUBMISSION_QUESTION_CAPTION: s.question},
+                                     prompts=s.prompts)
+            log = prefix.read_bytes(run.cwd.rstrip("\\") + "\\" + h.LOG_NAME)
+            yield s, run, log, mailbox.envelopes
+    finally:
+        if s.server != "none":
+            controller.stop()
+
+
+def shown_after_question(run) -> tuple:
+    seen = []
+    for b in run.boxes[1:]:
+        seen.append("prompt" if isinstance(b, h.Prompt) else (b.caption, b.text, b.buttons))
+    return tuple(seen)
+
+
+def check_layout(p: h.Prompt) -> None:
+    assert (p.window_class, p.caption) == ("InputBox", "Enter your e-mail")
+    assert p.exstyle & ~0x100 == 0  # the system adds WS_EX_WINDOWEDGE to a caption
+    width, height = p.screen
+    assert p.frame == (width // 2 - 150, height // 2 - 100, 300, 200)
+    frame_style = 0x00CC0000  # caption, system menu, sizing frame
+    assert p.style & frame_style == frame_style
+    controls = {(c["id"], c["class"].lower(), c["text"], c["x"], c["y"], c["w"], c["h"])
+                for c in p.controls}
+    assert controls == {(127, "static", "Enter your e-mail address", 8, 30, 270, 25),
+                        (101, "edit", "", 8, 60, 270, 25),
+                        (1, "button", "Ok", 28, 110, 100, 25),
+                        (2, "button", "Cancel", 162, 110, 100, 25)}
+    child_visible = 0x50000000
+    for c in p.controls:
+        assert c["style"] & child_visible == child_visible
+        if c["class"].lower() == "button":
+            assert c["style"] & 0xF == 1  # BS_DEFPUSHBUTTON
+
+
+def test_log_submission(outcome):
+    s, run, log, envelopes = outcome
+    assert run.exit_code == 0, run.describe()
+    assert (run.boxes[0].caption, run.boxes[0].text, run.boxes[0].buttons) == QUESTION, run.describe()
+    assert not run.boxes[0].icon
+    shown = shown_after_question(run)
+    if s.error:
+        assert len(shown) == 2 and shown[0] == "prompt", run.describe()
+        caption, text, buttons = shown[1]
+        assert (caption, buttons) == (NOT_SUBMITTED, (1,)) and text.startswith(s.error), run.describe()
+    else:
+        assert shown == s.shown, run.describe()
+    # Each prompt is answered as asked, in turn.
+    prompts = [b for b in run.boxes if isinstance(b, h.Prompt)]
+    assert [p.answer for p in prompts] == list(s.prompts)
+    if prompts:
+        check_layout(prompts[0])
+
+    if s.sender is None:
+        assert envelopes == []
+        return
+    assert len(envelopes) == 1
+    envelope = envelopes[0]
+    # The null reverse path: aiosmtpd gives "MAIL FROM:<>" as "<>".
+    assert envelope.mail_from == "<>" and envelope.rcpt_tos == [SUPPORT]
+    mail = email.message_from_bytes(envelope.original_content, policy=email.policy.compat32)
+    assert mail.keys() == ["From", "Subject", "To", "Content-Transfer-Encoding", "Content-Type"]
+    version = "2.1.5" if s.machine == "installed" else "NUL"
+    assert mail["Subject"] == f"ZNVRemover.exe log ZNV:{version}  OS:6.1"
+    assert mail["From"] == f"<{s.sender}>"
+    assert mail["To"] == f'"Remove-support mails" <{SUPPORT}>'
+    assert mail["Content-Transfer-Encoding"] == "base64"
+    assert mail["Content-Type"] == 'text/plain; charset="utf-8"'
+    # The body is the log file as it is on disk after the run, its mark included.
+    assert log.startswith(h.UTF8_BOM)
+    assert mail.get_payload(decode=True) == log
+    lines = mail.get_payload().splitlines()
+    assert all(len(line) == 76 for line in lines[:-1]) and 0 < len(lines[-1]) <= 76
+    assert base64.b64decode("".join(lines), validate=True) == log
