@@ -14,6 +14,7 @@
 #include "remover/log_submission.hpp"
 #include "remover/paths.hpp"
 #include "remover/processes.hpp"
+#include "remover/session.hpp"
 #include "remover/registry_cleanup.hpp"
 #include "remover/startup_checks.hpp"
 #include "remover/suite_library.hpp"
@@ -75,7 +76,7 @@ void attach_log_files(product_remover& remover) {
     try {
         log::attach(new log::file(program_name));
     } catch (...) {
-        MessageBoxA(nullptr, log_file_failure, "ZENQORemover.exe", MB_OK);
+        message_box(log_file_failure, "ZENQORemover.exe", MB_OK);
         remover.submit_log = false;
     }
     // The copy in the temporary folder has no handling of its own. Without a
@@ -93,7 +94,7 @@ void check_windows_version() {
     GetVersionExA(&info);  // a failed call leaves the major version 0
     if (info.dwMajorVersion < 5) {
         log::message(old_windows);
-        MessageBoxA(nullptr, old_windows, " force remover version 1.2.3.0", MB_OK);
+        message_box(old_windows, " force remover version 1.2.3.0", MB_OK);
         finish_abnormally();
     }
 }
@@ -103,7 +104,7 @@ void check_administrator() {
     if (IsRunAsAdministrator(title) != 1) {
         log::message(no_admin_rights);
         const std::string caption = replay::format("%s force remover version 1.2.3.0", display().c_str());
-        MessageBoxA(nullptr, no_admin_rights, caption.c_str(), MB_OK);
+        message_box(no_admin_rights, caption.c_str(), MB_OK);
         finish_abnormally();
     }
 }
@@ -353,14 +354,16 @@ void submit_log_or_wait(product_remover& remover, const std::string& program) {
     }
     // The log is named after the program, in the current directory.
     if (offer_log_submission(remover, program) == 0)
-        MessageBoxA(nullptr, "Log file not submitted", "Log file not submitted", MB_OK);
+        message_box("Log file not submitted", "Log file not submitted", MB_OK);
 }
 
 int run() {
+    // Decided once, before any box could be shown.
+    windows_visible();
     try {
         return run_removal();
     } catch (...) {
-        MessageBoxA(nullptr, "Internal error!", "Error", MB_OK | MB_ICONEXCLAMATION);
+        message_box("Internal error!", "Error", MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
 }

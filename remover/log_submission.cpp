@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "remover/mail_settings.hpp"
+#include "remover/session.hpp"
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
 #include "replay/internet/address/address.hpp"
@@ -95,12 +96,12 @@ void send_log(message2::message& mail, const std::string& sender_from_suite) {
         for (;;) {
             char email_buffer[email_buffer_size] = {};
             if (prompt_for_email(email_buffer) != 1) {
-                MessageBoxA(nullptr, no_sender_text, mail_caption_failed, MB_OK);
+                message_box(no_sender_text, mail_caption_failed, MB_OK);
                 return;
             }
             sender = email_buffer;
             if (!sender.empty() && sender.find('@') != std::string::npos) break;
-            MessageBoxA(nullptr, no_sender_text, mail_caption_failed, MB_OK);
+            message_box(no_sender_text, mail_caption_failed, MB_OK);
         }
     }
     mail.set_header("From", "<" + sender + ">");
@@ -112,7 +113,7 @@ void send_log(message2::message& mail, const std::string& sender_from_suite) {
     const replay::internet::address::ip4 server(mail_host(), smtp_port);
     replay::internet::smtp::send_mail(client, server, support_address(), "", lines,
                                       delivery_timeout_s);
-    MessageBoxA(nullptr, "Thank you. The log file has been submitted.", "Log file submitted", MB_OK);
+    message_box("Thank you. The log file has been submitted.", "Log file submitted", MB_OK);
 }
 
 }  // namespace
@@ -213,13 +214,13 @@ int offer_log_submission(const product_remover& remover, std::string log_base) {
         break;
     }
 
-    if (MessageBoxA(nullptr, "Would you like to send a log file to Brivona support?",
+    if (message_box("Would you like to send a log file to Brivona support?",
                     "Brivona support", MB_YESNO) != IDYES)
         return 1;
     try {
         send_log(mail, remover.user_email);
     } catch (const std::exception& error) {
-        MessageBoxA(nullptr, error.what(), mail_caption_failed, MB_OK);
+        message_box(error.what(), mail_caption_failed, MB_OK);
     }
     return 1;
 }

@@ -65,4 +65,9 @@ echo "demo: what the run removed and what it kept"
 echo
 echo "demo: the mail that the local SMTP server received"
 if [ -s "$mail" ]; then cat "$mail"; else echo "(none)"; rc=1; fi
+if cmp -s "$mail.body" "$run_dir/ZENQORemover.log.txt"; then
+    echo "demo: the mail's body is the log file C:\demo\ZENQORemover.log.txt byte for byte"
+else
+    echo "demo: the mail's body differs from the log file"; rc=1
+fi
 exit $rc

@@ -1167,7 +1167,7 @@ class Prefix:
                     answers: Mapping[str, str] = None, default_answer: str = "IDOK",
                     timeout: float = None, create_cwd: bool = True,
                     started_by: str = None, program: str = None,
-                    prompts: Sequence[str] = ()) -> "RemoverRun":
+                    prompts: Sequence[str] = (), hidden_station: bool = False) -> "RemoverRun":
         """Runs the program once from `cwd` with a box answerer beside it and
         collects exit code, console output, both log files and the boxes.
         `answers` maps box captions to answers; the submission question is
@@ -1176,15 +1176,20 @@ class Prefix:
         start_and_wait.exe planted there; its report is in the run's
         `starter_report`. `program` (a Windows path) runs that copy of the
         program instead of the build's. `prompts` answers the e-mail prompts
-        (see BoxAnswerer)."""
+        (see BoxAnswerer). With `hidden_station` start_and_wait.exe starts the
+        program in a window station nobody sees (its report says the
+        station's flags)."""
         program = program or self.install(self.config.program(bits))
         args = [program]
         report = None
+        if hidden_station and not started_by:
+            started_by = BIN_DIR + "\\start_and_wait.exe"
         if started_by:
             self.plant_helper("start_and_wait.exe", started_by)
             report = f"{SCRATCH_DIR}\\starter_{self.next_serial()}.txt"
             self.scratch(PureWindowsPath(report).name)
-            args = [started_by, "--report", report, program]
+            args = [started_by, "--report", report] + (["--hidden-station"] if hidden_station else [])
+            args.append(program)
         if create_cwd:
             self.plant_folder(cwd)
         rules = {SUBMISSION_QUESTION_CAPTION: "IDNO"}

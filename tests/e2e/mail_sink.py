@@ -1,6 +1,7 @@
 """A local SMTP server for the demonstration: listens on 127.0.0.1:25 (where
 the tests' build of the program sends its log) until it is ended, and writes
-each mail it receives to a file, decoded with Python's email package.
+each mail it receives to a file, decoded with Python's email package, and the
+last body's bytes to the same file name with ".body" appended.
 
     mail_sink.py OUTPUT-FILE
 """
@@ -26,6 +27,8 @@ class Sink:
     async def handle_DATA(self, server, session, envelope):  # noqa: N802 - aiosmtpd's name
         mail = email.message_from_bytes(envelope.original_content, policy=email.policy.compat32)
         body = mail.get_payload(decode=True)
+        with open(self.path + ".body", "wb") as out:
+            out.write(body)
         with open(self.path, "a", encoding="utf-8") as out:
             out.write(f"Envelope: MAIL FROM {envelope.mail_from}, RCPT TO {', '.join(envelope.rcpt_tos)}\n")
             for name, value in mail.items():
