@@ -144,7 +144,9 @@ state build(const std::string& version_string, const std::string& log_path,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.valid()) return state::not_opened;
 
-    std::string bytes(GetFileSize(file.get(), nullptr), '\0');
+    const DWORD size = GetFileSize(file.get(), nullptr);
+    if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return state::nothing_to_send;
+    std::string bytes(size, '\0');
     DWORD read = 0;
     if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
         return state::nothing_to_send;
