@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "remover/discovery.hpp"
 #include "remover/files.hpp"
@@ -23,8 +25,10 @@
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
+#include "replay/registry2/backup.hpp"
 #include "replay/registry2/errors.hpp"
 #include "replay/registry2/key.hpp"
+#include "replay/unicode/unicode.hpp"
 
 namespace remover {
 
@@ -88,6 +92,19 @@ void attach_log_files(product_remover& remover) {
     log::attach(new log::file(std::string(temp) + program_name));
 }
 
+// Whatever the run deletes or changes in the registry is saved first to
+// ZENQORemover.backup-<date>-<time>.reg beside the log, or in the temporary
+// folder when the current directory cannot take it.
+void start_registry_backup() {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    std::vector<std::wstring> folders = {L""};
+    wchar_t temp[temp_path_chars] = {};
+    const DWORD length = GetTempPathW(temp_path_chars, temp);
+    if (length != 0 && length < temp_path_chars) folders.emplace_back(temp, length);
+    replay::registry2::start_backup(replay::registry2::backup_file_name(L"ZENQORemover", now), folders);
+}
+
 void check_windows_version() {
     OSVERSIONINFOA info = {};
     info.dwOSVersionInfoSize = os_version_info_size;
@@ -130,6 +147,16 @@ void remove_scheduled_task(product_remover& remover) {
 }
 
 #if defined(ZENQO_X64)
+// Deletes one counter through the registry layer, which saves it first.
+bool delete_counter(HKEY counters, const std::string& name) {
+    try {
+        return replay::registry2::delete_value(counters, replay::unicode::to_wide(name, replay::unicode::ansi)) ==
+               ERROR_SUCCESS;
+    } catch (const replay::exception&) {
+        return false;
+    }
+}
+
 // The product's own files are also counted in the 32-bit view's SharedDlls.
 void remove_32bit_shared_dlls_values(product_remover& remover) {
     replay::unique_hkey shared_dlls;
@@ -137,12 +164,12 @@ void remove_32bit_shared_dlls_values(product_remover& remover) {
                   shared_dlls.put());
     if (shared_dlls) {
         const std::string msgsys = remover.install_dir + "MsgSys.exe";
-        if (RegDeleteValueA(shared_dlls.get(), msgsys.c_str()) == ERROR_SUCCESS) {
+        if (delete_counter(shared_dlls.get(), msgsys)) {
             log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sMsgSys.exe'",
                          remover.install_dir.c_str());
         }
         const std::string bvhtml = remover.install_dir + "bvhtml.dll";
-        if (RegDeleteValueA(shared_dlls.get(), bvhtml.c_str()) == ERROR_SUCCESS) {
+        if (delete_counter(shared_dlls.get(), bvhtml)) {
             log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sbvhtml.dll'",
                          remover.install_dir.c_str());
         }
@@ -266,6 +293,7 @@ int run_removal() {
     auto remover = std::make_unique<product_remover>(display());
     remover->submit_log = true;
     attach_log_files(*remover);
+    start_registry_backup();
 
     log::message("");
     log::message("%s force remover version 1.2.3.0", display().c_str());

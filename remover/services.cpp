@@ -6,6 +6,7 @@
 #include "remover/text.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
+#include "replay/registry2/backup.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/unicode/unicode.hpp"
 
@@ -162,6 +163,14 @@ int stop_and_delete_service(const std::string& name) {
         if (outcome == stop_outcome::not_pending && !request_stop(service.get(), status, start)) return 0;
     }
 
+    // The manager deletes the service's key: the registry backup takes it first.
+    try {
+        registry2::back_up_key(HKEY_LOCAL_MACHINE,
+                               L"SYSTEM\\CurrentControlSet\\Services\\" + replay::unicode::to_wide(name, replay::unicode::ansi),
+                               /*view=*/0, /*recursive=*/true);
+    } catch (const replay::exception&) {
+        // A name without a wide form has no key to save.
+    }
     if (!DeleteService(service.get())) {
         const DWORD error = GetLastError();
         log::message("DeleteService failed, System Error Code = %d", static_cast<int>(error));

@@ -129,7 +129,7 @@ void tray_remover::remove_tray() {
                 if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\", 0,
                                   read_32bit_view, run_raw.put()) == ERROR_SUCCESS) {
                     const registry2::key run(run_raw.get());
-                    const LSTATUS result = RegDeleteValueW(run.handle(), run_value);
+                    const LSTATUS result = registry2::delete_value(run.handle(), run_value);
                     if (result != ERROR_SUCCESS) {
                         throw registry2::key_error("RegDeleteValue() failed: value \"%s\" (%i)", "CorvantisTray",
                                                    static_cast<int>(result));

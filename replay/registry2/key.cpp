@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "replay/registry2/backup.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace replay::registry2 {
@@ -130,11 +131,14 @@ key::key(key&& other) noexcept : handle_(std::move(other.handle_)) {}
 key::key(const key& parent, const std::wstring& name, bool create, REGSAM view, DWORD options) {
     if (create) {
         calls_made.fetch_add(1, std::memory_order_relaxed);
+        DWORD disposition = 0;
         const LSTATUS result = RegCreateKeyExW(
             parent.handle(), name.c_str(), /*reserved=*/0, /*class=*/nullptr,
             REG_OPTION_NON_VOLATILE, read_write | view, /*security=*/nullptr, handle_.put(),
-            /*disposition=*/nullptr);
+            &disposition);
         throw_if_failed<key_error>(result, create_key_failed, name);
+        // Nothing was there to lose; restoring means deleting it again.
+        if (disposition == REG_CREATED_NEW_KEY) back_up_created_key(handle());
     } else {
         throw_if_failed<key_error>(open_key(parent.handle(), name.c_str(), handle_, view, options),
                                    open_key_failed, name);
@@ -204,6 +208,7 @@ DWORD key::get_dword(const std::wstring& name) const {
 }
 
 void key::set_value(const std::wstring& name, DWORD type, const void* data, DWORD size) const {
+    back_up_value(handle(), name, /*deleting=*/false);
     const LSTATUS result = RegSetValueExW(handle(), name.c_str(), /*reserved=*/0, type,
                                           static_cast<const BYTE*>(data), size);
     throw_if_failed<value_error>(result, set_value_failed, name);
@@ -219,7 +224,7 @@ void key::set_dword(const std::wstring& name, DWORD value) const {
 }
 
 void key::delete_value(const std::wstring& name) const {
-    throw_if_failed<key_error>(RegDeleteValueW(handle(), name.c_str()), delete_value_failed, name);
+    throw_if_failed<key_error>(registry2::delete_value(handle(), name), delete_value_failed, name);
 }
 
 std::set<std::wstring> key::value_names() const {
@@ -267,6 +272,36 @@ LSTATUS delete_by_handle(HKEY handle) {
     return status == 0 ? ERROR_SUCCESS : static_cast<LSTATUS>(to_error(status));
 }
 
+// RegDeleteKeyExW, which takes a view flag; bound at run time, since
+// 32-bit Windows XP lacks it (and has no other view to reach).
+LSTATUS remove_subkey(HKEY parent, const std::wstring& name, REGSAM view) {
+    if (view == 0) return RegDeleteKeyW(parent, name.c_str());
+    using delete_key_ex = LSTATUS(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+    const auto function = reinterpret_cast<delete_key_ex>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+    if (function == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
+    return function(parent, name.c_str(), view, 0);
+}
+
+// delete_key below its first level: the backup already holds the subtree.
+void delete_tree(const key& parent, const std::wstring& name, bool recursive, REGSAM view) {
+    {
+        // A link goes alone, through a handle that names the link itself.
+        unique_hkey link;
+        if (RegOpenKeyExW(parent.handle(), name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE | view,
+                          link.put()) == ERROR_SUCCESS &&
+            holds_link_value(link.get())) {
+            throw_if_failed<key_error>(delete_by_handle(link.get()), delete_key_failed, name);
+            return;
+        }
+    }
+    if (recursive) {
+        const key subkey(parent, name, /*create=*/false, view);
+        for (const std::wstring& child : subkey.subkey_names()) delete_tree(subkey, child, true, view);
+    }  // the subkey is closed before it is deleted
+    throw_if_failed<key_error>(remove_subkey(parent.handle(), name, view), delete_key_failed, name);
+}
+
 }  // namespace
 
 std::uint64_t registry_calls() { return calls_made.load(std::memory_order_relaxed); }
@@ -280,35 +315,21 @@ bool is_link(HKEY parent, const std::wstring& name, REGSAM view) {
     return holds_link_value(link.get());
 }
 
-// RegDeleteKeyExW, which takes a view flag; bound at run time, since
-// 32-bit Windows XP lacks it (and has no other view to reach).
 LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view) {
-    if (view == 0) return RegDeleteKeyW(parent, name.c_str());
-    using delete_key_ex = LSTATUS(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
-    const auto function = reinterpret_cast<delete_key_ex>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
-    if (function == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
-    return function(parent, name.c_str(), view, 0);
+    back_up_key(parent, name, view, /*recursive=*/false);
+    return remove_subkey(parent, name, view);
+}
+
+LSTATUS delete_value(HKEY key, const std::wstring& name) {
+    back_up_value(key, name, /*deleting=*/true);
+    return RegDeleteValueW(key, name.c_str());
 }
 
 void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view) {
     // With an empty name Windows deletes the key behind the parent handle.
     if (name.empty()) raise<key_error>(delete_key_failed, name, ERROR_INVALID_PARAMETER);
-    {
-        // A link goes alone, through a handle that names the link itself.
-        unique_hkey link;
-        if (RegOpenKeyExW(parent.handle(), name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE | view,
-                          link.put()) == ERROR_SUCCESS &&
-            holds_link_value(link.get())) {
-            throw_if_failed<key_error>(delete_by_handle(link.get()), delete_key_failed, name);
-            return;
-        }
-    }
-    if (recursive) {
-        const key subkey(parent, name, /*create=*/false, view);
-        for (const std::wstring& child : subkey.subkey_names()) delete_key(subkey, child, true, view);
-    }  // the subkey is closed before it is deleted
-    throw_if_failed<key_error>(delete_subkey(parent.handle(), name, view), delete_key_failed, name);
+    back_up_key(parent.handle(), name, view, recursive);
+    delete_tree(parent, name, recursive, view);
 }
 
 }  // namespace replay::registry2

@@ -13,6 +13,10 @@
 // show names converted strictly to the ANSI code page: a name that the code
 // page cannot hold raises replay::unicode::unmappable_character instead of
 // the registry error. After any exception the key object stays usable.
+//
+// Every deletion and change made here is first saved to the run's registry
+// backup when one is started (registry2/backup.hpp); code that must call
+// the registry itself goes through delete_value and delete_subkey below.
 #include <windows.h>
 
 #include <cstdint>
@@ -48,8 +52,8 @@ public:
     key(key&& other) noexcept;
 
     // The subkey `name` (backslashes allowed) of `parent`. With `create` set
-    // the key is created when missing, for read and write access only;
-    // raises key_error "RegCreateKeyEx() failed: key \"%s\" (%i)". Otherwise
+    // the key is created when missing, for read and write access only (a
+    // key it creates goes to the backup as one to delete); raises key_error "RegCreateKeyEx() failed: key \"%s\" (%i)". Otherwise
     // it is opened; raises key_error "RegOpenKeyEx() failed: key \"%s\" (%i)".
     // `view` adds KEY_WOW64_* flags, for callers that must stay in one view
     // below a handle (a 32-bit program reaching the 64-bit view); `options`
@@ -93,7 +97,8 @@ public:
     // A REG_DWORD value of exactly 4 bytes. Raises as check_type and read do.
     DWORD get_dword(const std::wstring& name) const;
 
-    // Writes a value of any type. Raises value_error
+    // Writes a value of any type, after saving its old state to the backup.
+    // Raises value_error
     // "RegSetValueEx() failed: value \"%s\" (%i)".
     void set_value(const std::wstring& name, DWORD type, const void* data, DWORD size) const;
     // REG_SZ with its terminating null. Raises as set_value.
@@ -101,8 +106,9 @@ public:
     // REG_DWORD, 4 bytes. Raises as set_value.
     void set_dword(const std::wstring& name, DWORD value) const;
 
-    // Raises key_error "RegDeleteValue() failed: value \"%s\" (%i)", also when
-    // the value does not exist (2).
+    // Deletes the value, after saving it to the backup. Raises key_error
+    // "RegDeleteValue() failed: value \"%s\" (%i)", also when the value does
+    // not exist (2).
     void delete_value(const std::wstring& name) const;
 
     // All value names, sorted by UTF-16 code units. A name longer than
@@ -132,12 +138,17 @@ std::string key::get_string<std::string>(const std::wstring& name) const;
 // A registry link is never followed: the key `name` or any key below it
 // that is a link is deleted as the link itself, and its target stays.
 // `view` adds KEY_WOW64_* flags to every open and deletion below `parent`.
+// The whole subtree is saved to the backup first.
 void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view = 0);
 // Deletes a subkey that has no subkeys by name, in the given view (0 or a
 // KEY_WOW64_* flag; RegDeleteKeyExW is bound at run time). Returns the
 // Windows result; ERROR_CALL_NOT_IMPLEMENTED where a view is asked for and
 // the system has no such call. Follows a link: callers check for one.
+// The key is saved to the backup first.
 LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view);
+// RegDeleteValueW on a handle the caller opened, after saving the value to
+// the backup. Returns the Windows result.
+LSTATUS delete_value(HKEY key, const std::wstring& name);
 
 // True when the subkey `name` of `parent` is a registry link (a key made with
 // REG_OPTION_CREATE_LINK, holding a REG_LINK value "SymbolicLinkValue").

@@ -1,0 +1,88 @@
+"""The registry backup: on the installed-product machine (its Installer
+registration, 32-bit-view leftovers, and a suite and tray that go with the
+product), the backup the run leaves beside its log, imported with
+regedit /s, gives back every key and value the run deleted or changed, and
+nothing else of the registry differs from the state before the run."""
+
+from __future__ import annotations
+
+import re
+
+import pytest
+
+import harness as h
+import simulated_machine as sm
+import test_suite_and_tray as suite
+
+BACKUP_NAME = re.compile(r"ZENQORemover\.backup-\d{8}-\d{6}\.reg")
+HIVES = ("HKLM", "HKCU")
+# Wine's console host makes this key the first time a program writes to a
+# console in the prefix; no registry call of the program touches it.
+CONSOLE_HOST_KEY = "hkey_current_user\\console"
+
+
+def plant(prefix: h.Prefix, bits: int) -> None:
+    prefix.plant_registry(sm.KEYS_64)
+    prefix.plant_registry(sm.KEYS_32, view=32)
+    # The suite and the tray come from their own scenario, used by the product alone.
+    prefix.plant_paths({path: data for path, data in sm.FILES.items()
+                        if not path.startswith((sm.SUITE_DIR, sm.TRAY_CONFIGS))})
+    suite.plant(prefix, suite.Machine(), bits)
+
+
+def registry(prefix: h.Prefix) -> dict:
+    return {hive: prefix.export_registry(hive) for hive in HIVES}
+
+
+def differences(before: dict, after: dict) -> list:
+    found = []
+    for hive in HIVES:
+        old = {path.lower(): (path, before[hive].values(path)) for path in before[hive].key_paths()}
+        new = {path.lower(): (path, after[hive].values(path)) for path in after[hive].key_paths()}
+        for lower in sorted((old.keys() | new.keys()) - {CONSOLE_HOST_KEY}):
+            if lower not in new:
+                found.append(f"missing key {old[lower][0]}")
+            elif lower not in old:
+                found.append(f"new key {new[lower][0]}")
+            elif old[lower][1] != new[lower][1]:
+                found.append(f"{old[lower][0]}: {old[lower][1]!r} -> {new[lower][1]!r}")
+    return found
+
+
+@pytest.fixture(scope="module", params=[64, pytest.param(32, marks=pytest.mark.wow64)], ids=["x64", "x86"])
+def restored(request, template, e2e_config):
+    bits = request.param
+    if bits == 32:
+        request.getfixturevalue("wow64")
+    with h.scenario_prefix(template, e2e_config, f"test_registry_backup-{bits}") as prefix:
+        plant(prefix, bits)
+        before = registry(prefix)
+        run = prefix.run_remover(bits=bits)
+        after_run = registry(prefix)
+        names = [n for n in prefix.listdir(h.DEFAULT_RUN_DIR) if BACKUP_NAME.fullmatch(n)]
+        backup = prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{names[0]}") if len(names) == 1 else b""
+        if backup:
+            prefix.import_reg(backup[2:].decode("utf-16-le"))
+        yield run, names, backup, before, after_run, registry(prefix)
+
+
+def test_backup_restores_what_the_run_deleted_or_changed(restored):
+    run, names, backup, before, after_run, after_import = restored
+    h.assert_completed(run)
+    assert len(names) == 1, f"backup files beside the log: {names}"
+    assert backup.startswith(b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n".encode("utf-16-le"))
+    text = backup.decode("utf-16-le")
+    assert "\n" not in text.replace("\r\n", ""), "a line that does not end with CR LF"
+    removed = differences(before, after_run)
+    # The run did delete and change: the product's keys, the Installer
+    # database, counters in both views, the suite's and tray's keys.
+    changes = ["missing key HKEY_CURRENT_USER\\Software\\Vexars\\ZENQO",
+               "missing key " + h.full_key(f"{sm.MSI_SYSTEM}\\Products\\{sm.MSI_PRODUCT}"),
+               "missing key " + h.view_key(suite.TRAY_KEY, 32),
+               "missing key " + h.full_key(f"{suite.COMPONENTS}\\{suite.SUITE_COMPONENT}"),
+               h.view_key(suite.RUN_KEY, 32) + ": ", h.view_key(sm.SHARED_DLLS, 32) + ": "]
+    if run.bits == 64:
+        changes += ["missing key " + h.full_key(f"{sm.UNINSTALL}\\{sm.ENTRY}"), h.full_key(sm.SHARED_DLLS) + ": "]
+    for change in changes:
+        assert any(line.lower().startswith(change.lower()) for line in removed), (change, removed)
+    assert differences(before, after_import) == []

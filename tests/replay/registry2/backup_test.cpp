@@ -1,0 +1,203 @@
+#include "replay/registry2/backup.hpp"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "replay/registry2/key.hpp"
+#include "support/scratch_key.hpp"
+#include "support/temp_folder.hpp"
+
+namespace {
+
+namespace registry2 = replay::registry2;
+using test_support::raw_value;
+
+std::vector<BYTE> bytes_of(const std::wstring& text, std::size_t extra_bytes = 0) {
+    const auto* p = reinterpret_cast<const BYTE*>(text.data());
+    return std::vector<BYTE>(p, p + text.size() * sizeof(wchar_t) + extra_bytes);
+}
+
+struct value_case {
+    const wchar_t* name;
+    DWORD type;
+    std::vector<BYTE> data;
+    const wchar_t* line;  // as written to the file
+    // Text without its terminator, or with half a character: the importers
+    // (Wine's reg and regedit) complete hex(1) data with a terminator.
+    bool imports_exactly = true;
+};
+
+const std::vector<value_case>& value_cases() {
+    static const std::vector<value_case> cases = {
+        {L"", REG_SZ, bytes_of(std::wstring(L"default", 8)), LR"(@="default")"},
+        {L"back\\slash \"quoted\"", REG_SZ, bytes_of(std::wstring(L"C:\\x \"y\"", 9)),
+         LR"("back\\slash \"quoted\""="C:\\x \"y\"")"},
+        {L"Z\u00e4hler \u65e5\u672c", REG_SZ, bytes_of(std::wstring(L"\u00fc\u20ac", 3)),
+         L"\"Z\u00e4hler \u65e5\u672c\"=\"\u00fc\u20ac\""},
+        {L"unterminated", REG_SZ, bytes_of(L"ab"), LR"("unterminated"=hex(1):61,00,62,00)", false},
+        {L"empty text", REG_SZ, {}, LR"("empty text"=hex(1):)"},
+        {L"odd text", REG_SZ, {0x61, 0x00, 0x62}, LR"("odd text"=hex(1):61,00,62)", false},
+        {L"two lines", REG_SZ, bytes_of(std::wstring(L"a\nb", 4)), LR"("two lines"=hex(1):61,00,0a,00,62,00,00,00)"},
+        {L"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12}, LR"("dword"=dword:12345678)"},
+        {L"short dword", REG_DWORD, {0x01, 0x02, 0x03}, LR"("short dword"=hex(4):01,02,03)"},
+        {L"expand", REG_EXPAND_SZ, bytes_of(std::wstring(L"%T%", 4)), LR"("expand"=hex(2):25,00,54,00,25,00,00,00)"},
+        {L"multi", REG_MULTI_SZ, bytes_of(std::wstring(L"a\0b\0\0", 5)), LR"("multi"=hex(7):61,00,00,00,62,00,00,00,00,00)"},
+        {L"qword", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}, LR"("qword"=hex(b):01,02,03,04,05,06,07,08)"},
+        {L"binary", REG_BINARY, {0x00, 0xff}, LR"("binary"=hex:00,ff)"},
+        {L"empty binary", REG_BINARY, {}, LR"("empty binary"=hex:)"},
+        {L"odd binary", REG_BINARY, {1, 2, 3}, LR"("odd binary"=hex:01,02,03)"},
+        {L"none", REG_NONE, {0x2a}, LR"("none"=hex(0):2a)"},
+        {L"other type", 0x12345, {0x01}, LR"("other type"=hex(12345):01)"},
+    };
+    return cases;
+}
+
+TEST(RegistryBackup, WritesEachValueTypeAsRegeditDoes) {
+    for (const value_case& c : value_cases()) {
+        SCOPED_TRACE(testing::Message() << "value " << testing::PrintToString(std::wstring(c.name)));
+        EXPECT_EQ(registry2::reg_value_line(c.name, c.type, c.data.data(), c.data.size()), c.line);
+    }
+}
+
+TEST(RegistryBackup, WrapsLongHexDataWithATrailingBackslash) {
+    const std::vector<BYTE> data(100, 0xab);
+    const std::wstring text = registry2::reg_value_line(L"long", REG_BINARY, data.data(), data.size());
+    std::wstring expected = L"\"long\"=hex:ab";
+    for (int i = 1; i < 100; ++i) expected += L",ab";
+    // Each line but the last ends with a backslash; the next goes on after two blanks.
+    std::wstring joined;
+    int lines = 0;
+    for (std::size_t start = 0;; ++lines) {
+        const std::size_t end = text.find(L"\\\r\n  ", start);
+        const std::wstring line = text.substr(start, end == std::wstring::npos ? end : end - start);
+        EXPECT_LE(line.size() + 3, 80u) << line.c_str();
+        joined += line;
+        if (end == std::wstring::npos) break;
+        start = end + 5;
+    }
+    EXPECT_EQ(joined, expected);
+    EXPECT_GE(lines, 3);
+}
+
+TEST(RegistryBackup, NamesTheFileAfterTheLocalTime) {
+    SYSTEMTIME time = {};
+    time.wYear = 2026, time.wMonth = 12, time.wDay = 8, time.wHour = 5, time.wMinute = 12, time.wSecond = 7;
+    EXPECT_EQ(registry2::backup_file_name(L"ZENQORemover", time), L"ZENQORemover.backup-20261208-051207.reg");
+}
+
+// Imports a .reg file with the system's reg.exe, the 64-bit one wherever
+// there is one (it reaches the 32-bit view through Wow6432Node paths).
+DWORD reg_import(const std::wstring& file) {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring exe = std::wstring(windows) + (wow64 ? L"\\Sysnative\\reg.exe" : L"\\System32\\reg.exe");
+    std::wstring command = L"\"" + exe + L"\" import \"" + file + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return 1000 + GetLastError();
+    }
+    DWORD code = 999;
+    if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+class RegistryBackupFile : public testing::Test {
+protected:
+    void TearDown() override { registry2::stop_backup(); }
+    void start() {
+        name_ = L"backup-test-" + std::to_wstring(GetCurrentProcessId()) + L".reg";
+        registry2::start_backup(name_, {L"C:\\no such folder\\", std::wstring(folder_.path().begin(), folder_.path().end()) + L"\\"});
+    }
+    std::wstring path() const { return std::wstring(folder_.path().begin(), folder_.path().end()) + L"\\" + name_; }
+    std::wstring read() const {
+        const std::wstring file = path();
+        const std::string text = test_support::read_file(std::string(file.begin(), file.end()));
+        return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size() / sizeof(wchar_t));
+    }
+    test_support::temp_folder folder_;
+    std::wstring name_;
+};
+
+TEST_F(RegistryBackupFile, IsOnlyCreatedWhenSomethingIsDeletedOrChanged) {
+    test_support::scratch_key scratch;
+    ASSERT_EQ(scratch.status(), ERROR_SUCCESS);
+    replay::unique_hkey child;
+    ASSERT_EQ(RegCreateKeyExW(scratch.get(), L"parent\\child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, child.put(), nullptr), 0);
+    start();
+    const registry2::key k(scratch.get());
+    // Deletions that Windows refuses save nothing.
+    EXPECT_THROW(k.delete_value(L"missing"), registry2::key_error);
+    EXPECT_THROW(registry2::delete_key(k, L"parent", /*recursive=*/false), registry2::key_error);
+    EXPECT_THROW(registry2::delete_key(k, L"missing", /*recursive=*/true), registry2::key_error);
+    EXPECT_EQ(registry2::backup_path(), L"");
+    EXPECT_EQ(GetFileAttributesW(path().c_str()), INVALID_FILE_ATTRIBUTES);
+    k.set_dword(L"counter", 1);
+    // The first folder does not exist: the file goes to the second.
+    EXPECT_EQ(registry2::backup_path(), path());
+    const std::wstring expected = L"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" +
+                                  scratch.path() + L"]\r\n\"counter\"=-\r\n\r\n";
+    EXPECT_EQ(read(), expected);
+}
+
+// Every value type and odd name, changed and deleted in turn, and a key of
+// the 32-bit view: the import gives back the state before the first change.
+TEST_F(RegistryBackupFile, ImportGivesBackTheOldestStateInBothViews) {
+    test_support::scratch_key scratch;
+    test_support::scratch_key scratch32(HKEY_LOCAL_MACHINE, L"Software\\ZENQOUnitTests", KEY_WOW64_32KEY);
+    ASSERT_EQ(scratch.status(), ERROR_SUCCESS);
+    ASSERT_EQ(scratch32.status(), ERROR_SUCCESS);
+    replay::unique_hkey tree, tree32;
+    ASSERT_EQ(RegCreateKeyExW(scratch.get(), L"tree\\child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, tree.put(), nullptr), 0);
+    ASSERT_EQ(RegCreateKeyExW(scratch32.get(), L"tree32", 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
+                              tree32.put(), nullptr), 0);
+    for (const value_case& c : value_cases()) {
+        ASSERT_TRUE(test_support::raw_value_set(tree.get(), c.name, c.type, c.data.data(), static_cast<DWORD>(c.data.size())));
+    }
+    ASSERT_TRUE(test_support::raw_value_set(tree32.get(), L"counter", REG_DWORD, "\3\0\0\0", 4));
+    tree.reset();
+    start();
+    {
+        const registry2::key parent(scratch.get());
+        const registry2::key child(registry2::key(parent, L"tree", false), L"child", false);
+        child.set_dword(L"dword", 7);
+        child.set_dword(L"dword", 8);
+        child.set_string(L"added", L"new");
+        child.delete_value(L"binary");
+        registry2::key created(parent, L"tree\\created", true);
+        registry2::delete_key(parent, L"tree", true);
+        const registry2::key parent32(scratch32.get());
+        registry2::key(parent32, L"tree32", false, KEY_WOW64_32KEY).set_dword(L"counter", 2);
+        registry2::delete_key(parent32, L"tree32", true, KEY_WOW64_32KEY);
+    }
+    registry2::stop_backup();
+    const std::wstring wide = read();
+    std::wstring upper = wide;
+    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    EXPECT_NE(upper.find(L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\ZENQOUNITTESTS\\"), std::wstring::npos) << wide.c_str();
+    ASSERT_TRUE(test_support::key_absent(scratch.get(), L"tree"));
+    ASSERT_EQ(reg_import(path()), 0u) << wide.c_str();
+    ASSERT_EQ(RegOpenKeyExW(scratch.get(), L"tree\\child", 0, KEY_READ, tree.put()), 0);
+    for (const value_case& c : value_cases()) {
+        if (!c.imports_exactly) continue;
+        SCOPED_TRACE(testing::Message() << "value " << testing::PrintToString(std::wstring(c.name)));
+        DWORD type = 0;
+        EXPECT_EQ(raw_value(tree.get(), c.name, &type), c.data);
+        EXPECT_EQ(type, c.type);
+    }
+    EXPECT_TRUE(test_support::value_absent(tree.get(), L"added"));
+    EXPECT_TRUE(test_support::key_absent(scratch.get(), L"tree\\created"));
+    ASSERT_EQ(RegOpenKeyExW(scratch32.get(), L"tree32", 0, KEY_READ | KEY_WOW64_32KEY, tree32.put()), 0);
+    EXPECT_EQ(raw_value(tree32.get(), L"counter"), (std::vector<BYTE>{3, 0, 0, 0}));
+}
+
+}  // namespace
