@@ -70,4 +70,10 @@ if cmp -s "$mail.body" "$run_dir/ZENQORemover.log.txt"; then
 else
     echo "demo: the mail's body differs from the log file"; rc=1
 fi
+echo
+for backup in "$run_dir"/ZENQORemover.backup-*.reg; do
+    [ -f "$backup" ] || continue
+    echo "demo: registry backup C:\\demo\\${backup##*/}, $(stat -c %s "$backup") bytes;"
+    echo "      to restore what the run deleted or changed: regedit /s ${backup##*/} (or reg import ${backup##*/})"
+done
 exit $rc
