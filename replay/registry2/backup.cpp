@@ -79,9 +79,15 @@ const std::wstring& user_sid() {
     return sid;
 }
 
+// A name or text between double quotes, escaped as regedit reads it; a
+// line break inside would otherwise end the line.
 std::wstring quoted(const std::wstring& text) {
     std::wstring out = L"\"";
     for (wchar_t c : text) {
+        if (c == L'\r' || c == L'\n') {
+            out += c == L'\r' ? L"\\r" : L"\\n";
+            continue;
+        }
         if (c == L'\\' || c == L'"') out += L'\\';
         out += c;
     }

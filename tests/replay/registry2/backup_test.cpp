@@ -43,6 +43,7 @@ const std::vector<value_case>& value_cases() {
         {L"odd text", REG_SZ, {0x61, 0x00, 0x62}, LR"("odd text"=hex(1):61,00,62)", false},
         {L"two lines", REG_SZ, bytes_of(std::wstring(L"a\nb", 4)), LR"("two lines"=hex(1):61,00,0a,00,62,00,00,00)"},
         {L"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12}, LR"("dword"=dword:12345678)"},
+        {L"line\r\nbreak", REG_DWORD, {1, 0, 0, 0}, LR"("line\r\nbreak"=dword:00000001)"},
         {L"short dword", REG_DWORD, {0x01, 0x02, 0x03}, LR"("short dword"=hex(4):01,02,03)"},
         {L"expand", REG_EXPAND_SZ, bytes_of(std::wstring(L"%T%", 4)), LR"("expand"=hex(2):25,00,54,00,25,00,00,00)"},
         {L"multi", REG_MULTI_SZ, bytes_of(std::wstring(L"a\0b\0\0", 5)), LR"("multi"=hex(7):61,00,00,00,62,00,00,00,00,00)"},
