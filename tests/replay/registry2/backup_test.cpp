@@ -67,21 +67,17 @@ TEST(RegistryBackup, WritesEachValueTypeAsRegeditDoes) {
 TEST(RegistryBackup, WrapsLongHexDataWithATrailingBackslash) {
     const std::vector<BYTE> data(100, 0xab);
     const std::wstring text = registry2::reg_value_line(L"long", REG_BINARY, data.data(), data.size());
+    std::size_t start = 0, lines = 1;
+    for (std::size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2, ++lines) {
+        EXPECT_LE(end - start, 80u);
+    }
+    EXPECT_GE(lines, 3u);
+    // Each line but the last ends with a backslash; the next goes on after two blanks.
+    std::wstring joined = text;
+    for (std::size_t at; (at = joined.find(L"\\\r\n  ")) != std::wstring::npos;) joined.erase(at, 5);
     std::wstring expected = L"\"long\"=hex:ab";
     for (int i = 1; i < 100; ++i) expected += L",ab";
-    // Each line but the last ends with a backslash; the next goes on after two blanks.
-    std::wstring joined;
-    int lines = 0;
-    for (std::size_t start = 0;; ++lines) {
-        const std::size_t end = text.find(L"\\\r\n  ", start);
-        const std::wstring line = text.substr(start, end == std::wstring::npos ? end : end - start);
-        EXPECT_LE(line.size() + 3, 80u) << line.c_str();
-        joined += line;
-        if (end == std::wstring::npos) break;
-        start = end + 5;
-    }
     EXPECT_EQ(joined, expected);
-    EXPECT_GE(lines, 3);
 }
 
 TEST(RegistryBackup, NamesTheFileAfterTheLocalTime) {
