@@ -1,6 +1,7 @@
 #include "remover/safe_delete.hpp"
 
 #include <shlobj.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <optional>
@@ -75,8 +76,43 @@ file_information_function set_file_information() {
     return function;
 }
 
+template <typename Function>
+Function ntdll_function(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+using query_object_function = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+using status_to_error_function = ULONG(NTAPI*)(NTSTATUS);
+using create_file_function = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                              PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+
+create_file_function create_file() {
+    static const auto function = ntdll_function<create_file_function>("NtCreateFile");
+    return function;
+}
+
+query_object_function query_object() {
+    static const auto function = ntdll_function<query_object_function>("NtQueryObject");
+    return function;
+}
+
+status_to_error_function status_to_error() {
+    static const auto function = ntdll_function<status_to_error_function>("RtlNtStatusToDosError");
+    return function;
+}
+
 // Whether the system can say where a handle leads (Vista and later).
 bool can_resolve() { return get_file_information() != nullptr; }
+
+tree_removal_seams installed_seams;
+
+// Whether an entry can be opened once, checked on its handle and deleted
+// through it (Vista and later). Otherwise each entry is checked and deleted
+// by its path.
+bool can_delete_by_handle() {
+    return can_resolve() && set_file_information() != nullptr && query_object() != nullptr &&
+           status_to_error() != nullptr && create_file() != nullptr && !installed_seams.by_path;
+}
 
 // Where an open handle really leads: its volume's serial number and its path
 // on that volume ("1A2B3C4D:\users\x"), without trailing backslashes. The
@@ -169,18 +205,136 @@ bool remove_link_alone(const std::wstring& path) {
     return set_file_information()(handle.get(), FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
+// Room for any name NtQueryObject can give (a UNICODE_STRING holds at most
+// 65534 bytes).
+constexpr size_t object_name_room = sizeof(OBJECT_NAME_INFORMATION) + 65536;
+// Room for one batch of a folder listing.
+constexpr size_t listing_room = 64 * 1024;
+
+// The name under which the system knows an open handle, without trailing
+// backslashes ("\Device\HarddiskVolume2\Users\x"; Wine gives "\??\C:\users\x").
+// It names where the handle really leads: a handle opened through a link is
+// known by its target's name. Parent and entry opened alike are named alike,
+// on SUBST drives, mapped drives and shares too. buffer has object_name_room.
+bool object_name(HANDLE handle, std::vector<unsigned char>& buffer, std::wstring& name, DWORD& error) {
+    ULONG length = 0;
+    const NTSTATUS status = query_object()(handle, ObjectNameInformation, buffer.data(),
+                                           static_cast<ULONG>(buffer.size()), &length);
+    if (status < 0) {
+        error = status_to_error()(status);
+        return false;
+    }
+    const auto* info = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data());
+    name.assign(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
+    while (!name.empty() && name.back() == L'\\') name.pop_back();
+    return true;
+}
+
+// A folder being emptied is shared for reading and writing only: while it is
+// held, nobody else can rename it or put a link in its place.
+constexpr DWORD folder_share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Opens an entry for its deletion without following a link at its end: the
+// handle leads to the entry itself, or (under Wine) through a link to its
+// target, which only the handle's name then tells.
+HANDLE open_for_deletion(const std::wstring& path, bool folder, bool read_only) {
+    DWORD access = DELETE;
+    if (folder) access |= FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+    // A read-only entry loses the attribute through the same handle.
+    if (read_only) access |= FILE_WRITE_ATTRIBUTES;
+    return CreateFileW(ext(path).c_str(), access, folder ? folder_share : share_all, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0), nullptr);
+}
+
+// Opens an entry of a folder held open the same way, looking its name up in
+// that folder itself: whatever happens to the paths above, the entry is the
+// held folder's own. hold: a folder to be emptied, shared without deletion.
+HANDLE open_below(HANDLE folder, const std::wstring& name, bool is_folder, bool hold, bool read_only,
+                  DWORD& error) {
+    UNICODE_STRING string;
+    string.Buffer = const_cast<PWSTR>(name.c_str());
+    string.Length = string.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &string, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    ACCESS_MASK access = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+    if (is_folder) access |= FILE_LIST_DIRECTORY;
+    if (read_only) access |= FILE_WRITE_ATTRIBUTES;
+    // The options CreateFileW gives FILE_FLAG_OPEN_REPARSE_POINT, and
+    // FILE_FLAG_BACKUP_SEMANTICS for a folder.
+    const ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
+                          (is_folder ? FILE_OPEN_FOR_BACKUP_INTENT : FILE_NON_DIRECTORY_FILE);
+    IO_STATUS_BLOCK status_block = {};
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const NTSTATUS status =
+        create_file()(&handle, access, &object, &status_block, /*allocation=*/nullptr, /*attributes=*/0,
+                      hold ? folder_share : share_all, FILE_OPEN, options, /*extended=*/nullptr, 0);
+    if (status < 0) {
+        error = status_to_error()(status);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
+// Whether an open entry is a link, by the attributes of the handle itself.
+bool handle_is_link(HANDLE handle, DWORD& attributes, DWORD& error) {
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (!get_file_information()(handle, FileAttributeTagInfo, &tag, sizeof(tag))) {
+        error = GetLastError();
+        return false;
+    }
+    attributes = tag.FileAttributes;
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Marks an open entry for deletion; it goes when its handle is closed.
+// Returns 0 or the Windows error.
+DWORD delete_through(HANDLE handle, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        constexpr DWORD kept_attributes =
+            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
+        FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
+        basic.FileAttributes = (attributes & kept_attributes) ? (attributes & kept_attributes) : FILE_ATTRIBUTE_NORMAL;
+        set_file_information()(handle, FileBasicInfo, &basic, sizeof(basic));
+    }
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    if (set_file_information()(handle, FileDispositionInfo, &disposition, sizeof(disposition))) return 0;
+    return GetLastError();
+}
+
+// An entry checked by its path (check_links resolved it to resolved), then
+// deleted through one handle that must lead to that same place. A handle that
+// leads elsewhere, or a folder that has become a link, stays; a file that has
+// become a link goes alone through its own handle. Returns 0,
+// link_not_removed, or the Windows error.
+DWORD delete_checked(const std::wstring& full, const std::wstring& resolved, bool folder) {
+    replay::file_handle handle(open_for_deletion(full, folder, /*read_only=*/false));
+    if (!handle) return GetLastError();
+    DWORD error = 0;
+    DWORD attributes = 0;
+    const auto final = final_path(handle.get(), error);
+    if (!final) return error;
+    const bool link = handle_is_link(handle.get(), attributes, error);
+    if (error != 0) return error;
+    if (!same_path(*final, resolved) || (link && folder)) return link_not_removed;
+    return delete_through(handle.get(), 0);
+}
+
 class tree_remover {
 public:
     std::uintmax_t remove(const std::wstring& root) {
         if (!path_exists(root)) return 0;
         DWORD error = 0;
-        switch (check_links(root, &error)) {
+        std::wstring checked;
+        switch (check_links(root, &error, &checked)) {
             case link_state::unknown: raise("remove_all", error, root);
             case link_state::link: return remove_link_alone(root) ? 1 : 0;
             case link_state::own: break;
         }
         const DWORD attributes = GetFileAttributesW(ext(root).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) raise("remove_all", GetLastError(), root);
+        if (can_delete_by_handle()) return remove_by_handle(root, checked, attributes);
+        notify_checked(root);
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             remove_file(root, attributes);
             return removed_;
@@ -197,6 +351,148 @@ public:
     }
 
 private:
+    struct listed_entry {
+        std::wstring name;
+        DWORD attributes;
+    };
+
+    static void notify_checked(const std::wstring& path) {
+        if (installed_seams.entry_checked != nullptr) installed_seams.entry_checked(path, installed_seams.context);
+    }
+
+    // The root, checked by its path (check_links resolved it to resolved), is
+    // opened once; its handle must lead to that same place. Everything below
+    // is removed through handles, and the root last through its own.
+    std::uintmax_t remove_by_handle(const std::wstring& root, const std::wstring& resolved, DWORD attributes) {
+        const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        replay::file_handle handle(open_for_deletion(root, folder, (attributes & FILE_ATTRIBUTE_READONLY) != 0));
+        if (!handle) raise("remove_all", GetLastError(), root);
+        DWORD error = 0;
+        const auto final = final_path(handle.get(), error);
+        if (!final) raise("remove_all", error, root);
+        bool link = false;
+        if (folder) {
+            link = handle_is_link(handle.get(), attributes, error);
+            if (error != 0) raise("remove_all", error, root);
+        }
+        // Replaced by a link since its path was checked: a handle that leads
+        // elsewhere leaves it, the link's own handle removes it alone.
+        if (!same_path(*final, resolved)) return 0;
+        if (link) return delete_through(handle.get(), 0) == 0 ? 1 : 0;
+        std::wstring name;
+        if (!object_name(handle.get(), name_buffer_, name, error)) raise("remove_all", error, root);
+        notify_checked(root);
+        const std::wstring kept =
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) ? walk_by_handle(root, handle.get(), name) : std::wstring();
+        delete_entry(handle.get(), root, attributes, kept);
+        return removed_;
+    }
+
+    // Lists a folder through its open handle.
+    std::vector<listed_entry> list(HANDLE folder, const std::wstring& path) {
+        std::vector<listed_entry> entries;
+        FILE_INFO_BY_HANDLE_CLASS batch = FileIdBothDirectoryRestartInfo;
+        for (;;) {
+            if (!get_file_information()(folder, batch, listing_buffer_.data(),
+                                        static_cast<DWORD>(listing_buffer_.size()))) {
+                const DWORD error = GetLastError();
+                if (error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND) return entries;
+                raise("remove_all", error, path);
+            }
+            batch = FileIdBothDirectoryInfo;
+            const unsigned char* at = listing_buffer_.data();
+            for (;;) {
+                const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+                std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+                if (!is_dot_entry(name.c_str())) entries.push_back({std::move(name), info->FileAttributes});
+                if (info->NextEntryOffset == 0) break;
+                at += info->NextEntryOffset;
+            }
+        }
+    }
+
+    // What an entry's handle is. own: the entry itself, no link. link: the
+    // link itself (opened without following it). elsewhere: the handle leads
+    // to another place (under Wine every handle of a link reaches its target).
+    enum class opened { own, link, elsewhere };
+
+    // Opens an entry of a folder held open (listed with attributes) and checks
+    // it on that handle, which must be known by the entry's own name below the
+    // folder (expected), and for a folder or a listed link say whether it is a
+    // link. A file's handle needs only its name: where it is a link itself,
+    // deleting through it removes the link alone, as for a listed link.
+    // Raises for failures; attributes become the handle's where it was asked.
+    opened open_checked(HANDLE parent, const std::wstring& entry_name, const std::wstring& path,
+                        const std::wstring& expected, replay::file_handle& handle, DWORD& attributes,
+                        std::wstring& name) {
+        const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool listed_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        DWORD error = 0;
+        handle.reset(open_below(parent, entry_name, folder, /*hold=*/folder && !listed_link,
+                                (attributes & FILE_ATTRIBUTE_READONLY) != 0 && !listed_link, error));
+        if (!handle) {
+            // A listed link that cannot be opened (its target is missing or
+            // busy) stays as it is.
+            if (listed_link) return opened::elsewhere;
+            raise("remove_all", error, path);
+        }
+        bool link = false;
+        if (folder || listed_link) {
+            link = handle_is_link(handle.get(), attributes, error);
+            if (error != 0) raise("remove_all", error, path);
+        }
+        if (!object_name(handle.get(), name_buffer_, name, error)) raise("remove_all", error, path);
+        if (name != expected && !same_path(name, expected)) return opened::elsewhere;
+        return link ? opened::link : opened::own;
+    }
+
+    // Removes everything below a folder held open (its handle is known as
+    // folder_name); returns the first link that had to stay in it, if any.
+    std::wstring walk_by_handle(const std::wstring& folder, HANDLE handle, const std::wstring& folder_name) {
+        std::wstring kept;
+        for (const listed_entry& entry : list(handle, folder)) {
+            const std::wstring path = folder + L"\\" + entry.name;
+            replay::file_handle child;
+            DWORD attributes = entry.attributes;
+            std::wstring name;
+            const opened state =
+                open_checked(handle, entry.name, path, folder_name + L"\\" + entry.name, child, attributes, name);
+            // A link is never entered: its target is not the product's. Its own
+            // handle removes it alone; where every handle reaches the target,
+            // it stays.
+            if (state == opened::link && delete_through(child.get(), 0) == 0) {
+                ++removed_;
+                continue;
+            }
+            if (state != opened::own) {
+                if (kept.empty()) kept = path;
+                continue;
+            }
+            notify_checked(path);
+            const std::wstring kept_below =
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) ? walk_by_handle(path, child.get(), name) : std::wstring();
+            delete_entry(child.get(), path, attributes, kept_below);
+        }
+        return kept;
+    }
+
+    // kept names a link that stayed inside a folder, if any: the folder is
+    // then not empty because of it.
+    void delete_entry(HANDLE handle, const std::wstring& path, DWORD attributes, const std::wstring& kept) {
+        const DWORD error = delete_through(handle, attributes);
+        if (error == 0) {
+            ++removed_;
+            return;
+        }
+        if (!kept.empty() && error == ERROR_DIR_NOT_EMPTY) raise_kept(kept);
+        raise("remove_all", error, path);
+    }
+
+    [[noreturn]] static void raise_kept(const std::wstring& kept) {
+        throw filesystem_error(
+            replay::format("remove_all: a link is not followed and stays: \"%s\"", narrow_path(kept).c_str()));
+    }
+
     // Removes everything below a folder; returns the first link that had to
     // stay in it, if any.
     std::wstring walk(const std::wstring& folder, const std::wstring& resolved_folder) {
@@ -229,6 +525,7 @@ private:
                     continue;
                 case link_state::own: break;
             }
+            notify_checked(path);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 const std::wstring kept_below = walk(path, resolved_folder + L"\\" + entry.cFileName);
                 remove_folder(path, entry.dwFileAttributes, kept_below);
@@ -258,14 +555,13 @@ private:
             return;
         }
         const DWORD error = GetLastError();
-        if (!kept.empty() && error == ERROR_DIR_NOT_EMPTY) {
-            throw filesystem_error(replay::format("remove_all: a link is not followed and stays: \"%s\"",
-                                                  narrow_path(kept).c_str()));
-        }
+        if (!kept.empty() && error == ERROR_DIR_NOT_EMPTY) raise_kept(kept);
         raise("remove_all", error, path);
     }
 
     std::uintmax_t removed_ = 0;
+    std::vector<unsigned char> name_buffer_ = std::vector<unsigned char>(object_name_room);
+    std::vector<unsigned char> listing_buffer_ = std::vector<unsigned char>(listing_room);
 };
 
 // The folders a tree removal never takes, in full upper-case form.
@@ -380,7 +676,7 @@ bool is_empty_folder(const std::wstring& folder) {
     return true;
 }
 
-link_state check_links(const std::wstring& path, DWORD* error) {
+link_state check_links(const std::wstring& path, DWORD* error, std::wstring* resolved_out) {
     DWORD ignored = 0;
     DWORD& failure = error != nullptr ? *error : ignored;
     const std::wstring full = full_path(path);
@@ -412,6 +708,7 @@ link_state check_links(const std::wstring& path, DWORD* error) {
         resolved += L"\\" + name;
         start = end + 1;
     }
+    if (resolved_out != nullptr) *resolved_out = resolved;
     return link_state::own;
 }
 
@@ -440,11 +737,13 @@ DWORD delete_file_safely(const std::string& path) {
     if (!full_wide_path(path, full)) return ERROR_NO_UNICODE_TRANSLATION;
     if (GetFileAttributesW(ext(full).c_str()) != INVALID_FILE_ATTRIBUTES) {
         DWORD error = 0;
-        switch (check_links(full, &error)) {
+        std::wstring resolved;
+        switch (check_links(full, &error, &resolved)) {
             case link_state::unknown: return error;
             case link_state::link: return remove_link_alone(full) ? 0 : link_not_removed;
             case link_state::own: break;
         }
+        if (can_delete_by_handle()) return delete_checked(full, resolved, /*folder=*/false);
     }
     return DeleteFileW(ext(full).c_str()) ? 0 : GetLastError();
 }
@@ -453,12 +752,16 @@ DWORD remove_empty_folder_safely(const std::string& path) {
     std::wstring full;
     if (!full_wide_path(path, full)) return ERROR_NO_UNICODE_TRANSLATION;
     DWORD error = 0;
-    switch (check_links(full, &error)) {
+    std::wstring resolved;
+    switch (check_links(full, &error, &resolved)) {
         case link_state::unknown: return error;
         case link_state::link: return link_not_removed;
         case link_state::own: break;
     }
+    if (can_delete_by_handle()) return delete_checked(full, resolved, /*folder=*/true);
     return RemoveDirectoryW(ext(full).c_str()) ? 0 : GetLastError();
 }
+
+tree_removal_seams& test_seams() { return installed_seams; }
 
 }  // namespace remover

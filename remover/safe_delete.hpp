@@ -19,6 +19,17 @@
 //   Files, ProgramData, AppData, Documents, Start menu, desktop, Fonts, the
 //   profiles root and each profile) or a parent of one. The list is built once
 //   per run.
+// - No entry can be replaced between its check and its deletion. Where the
+//   system allows it (Vista and later), each entry is opened once without
+//   following a link at its end, checked on that handle and deleted through
+//   it. The handle must be known by the entry's own name below its folder: a
+//   handle that leads elsewhere (under Wine every handle of a link reaches its
+//   target) leaves the entry in place. A folder's handle must be no link to be
+//   entered; a link's own handle removes the link alone. A folder is listed
+//   through its checked handle and emptied while that handle is held, shared
+//   for reading and writing only, so nobody can rename it or put a link in its
+//   place, and its entries are looked up in it rather than by path. Windows
+//   2000 and XP, which have no symbolic links, check and delete by path.
 // - It reports: remove_tree counts what it removed and raises filesystem_error
 //   with the cause of the first failure (a Windows error, or a link that is
 //   not followed and stays); what was removed before stays removed. Read-only
@@ -52,9 +63,10 @@ bool is_empty_folder(const std::wstring& folder);
 
 // How a path relates to links. own: the path names itself all the way from
 // its drive or share root. link: it is a link or lies behind one. unknown: the
-// check itself failed; error holds the Windows error.
+// check itself failed; error holds the Windows error. For own, resolved
+// receives where the system resolves the path (Vista and later; empty before).
 enum class link_state { own, link, unknown };
-link_state check_links(const std::wstring& path, DWORD* error = nullptr);
+link_state check_links(const std::wstring& path, DWORD* error = nullptr, std::wstring* resolved = nullptr);
 
 // Removes a folder and everything below it and returns the number of entries
 // removed (each file and folder counts one; a missing path gives 0). A root
@@ -72,5 +84,16 @@ DWORD delete_file_safely(const std::string& path);
 // Removes an empty folder unless it is a link; 0 on success, link_not_removed
 // for a link, else the Windows error of RemoveDirectory.
 DWORD remove_empty_folder_safely(const std::string& path);
+
+// What tests change in a tree removal; the program leaves it as it is.
+struct tree_removal_seams {
+    // Called with the full path of each entry once it is checked (and, where
+    // the system allows it, held open), before it is entered or deleted.
+    void (*entry_checked)(const std::wstring& path, void* context) = nullptr;
+    void* context = nullptr;
+    // Check and delete by path, as on systems without handle-based checks.
+    bool by_path = false;
+};
+tree_removal_seams& test_seams();
 
 }  // namespace remover

@@ -38,27 +38,39 @@ protected:
         SKIP_WHERE_EMULATED("its file calls were seen to hang after the registry tests; the 32-bit end-to-end "
                             "scenarios run the same file code");
     }
+    void TearDown() override { remover::test_seams() = remover::tree_removal_seams(); }
 
     test_support::temp_folder folder;
     test_support::log_capture log;
 };
 
+// Through handles, and by path as on systems without handle-based checks.
 TEST_F(Files, RemoveTreeCountsEveryEntry) {
-    const std::string root = folder / "tree";
-    make_folder(root + "\\sub\\deeper");
-    write_file(root + "\\a.txt", "a");
-    write_file(root + "\\sub\\b.txt", "b");
-    write_file(root + "\\sub\\deeper\\c.txt", "c");
-    SetFileAttributesA((root + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(remover::remove_tree(root), 6u);
-    EXPECT_FALSE(present(root));
-    EXPECT_EQ(remover::remove_tree(root), 0u);
+    for (const bool by_path : {false, true}) {
+        SCOPED_TRACE(by_path ? "by path" : "through handles");
+        remover::test_seams().by_path = by_path;
+        const std::string root = folder / "tree";
+        make_folder(root + "\\sub\\deeper");
+        write_file(root + "\\a.txt", "a");
+        write_file(root + "\\sub\\b.txt", "b");
+        write_file(root + "\\sub\\deeper\\c.txt", "c");
+        SetFileAttributesA((root + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesA((root + "\\sub").c_str(), FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(remover::remove_tree(root), 6u);
+        EXPECT_FALSE(present(root));
+        EXPECT_EQ(remover::remove_tree(root), 0u);
 
-    const std::string two = folder / "two";
-    make_folder(two);
-    write_file(two + "\\1", "1");
-    write_file(two + "\\2", "2");
-    EXPECT_EQ(remover::remove_tree(two + "\\"), 3u);
+        const std::string two = folder / "two";
+        make_folder(two);
+        write_file(two + "\\1", "1");
+        write_file(two + "\\2", "2");
+        EXPECT_EQ(remover::remove_tree(two + "\\"), 3u);
+
+        const std::string file = folder / "lone.txt";
+        write_file(file, "f");
+        EXPECT_EQ(remover::remove_tree(file), 1u);
+        EXPECT_FALSE(present(file));
+    }
 }
 
 TEST_F(Files, RemoveFolderTreeLogsEachOutcome) {
