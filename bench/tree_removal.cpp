@@ -1,14 +1,18 @@
 // The program's link-safe tree removal against the fastest deletion the same
 // Windows calls allow.
 //
-//   bench_tree_removal.exe [wide|deep ...] [--pairs K]     (default: wide deep, 5 pairs)
+//   bench_tree_removal.exe [wide|deep ...] [--pairs K] [--settle S]
+//                                  (default: wide deep, 5 pairs, 40 s)
 //
 // wide: 20,000 files of 200 bytes in 200 folders (10 folders of 19
 // subfolders, 100 files in each folder), as a product's data folder holds.
-// deep: a chain of 300 folders with 3 files in each, whose paths grow far
-// beyond 260 characters.
-// For each pair it builds the tree twice below the temporary folder and
-// removes one copy with remover::remove_tree and the other with a bare deleter
+// deep: a chain of 100 folders with 10 files in each, whose paths grow to
+// about 2,800 characters, far beyond 260.
+// It builds the tree twice for each pair below the temporary folder, waits S
+// seconds so that the system has written every copy to disk (a product's files
+// are on disk long before they are removed; a file still waiting to be written
+// goes faster, which would favour the copy built last), then removes one copy
+// of each pair with remover::remove_tree and the other with a bare deleter
 // (FindFirstFileW, DeleteFileW and RemoveDirectoryW only), alternating which
 // goes first. It prints entries removed, entries per second and the median of
 // the pair ratios (time of ours ÷ time of the bare deleter).
@@ -36,8 +40,8 @@ struct shape {
 constexpr int wide_top_folders = 10;
 constexpr int wide_subfolders = 19;
 constexpr int wide_files_per_folder = 100;
-constexpr int deep_levels = 300;
-constexpr int deep_files_per_level = 3;
+constexpr int deep_levels = 100;
+constexpr int deep_files_per_level = 10;
 constexpr DWORD file_size = 200;
 
 struct tree_builder {
@@ -67,7 +71,7 @@ struct tree_builder {
         if (deep) {
             std::wstring path = root;
             for (int level = 0; level < deep_levels; ++level) {
-                path += L"\\level-" + std::to_wstring(level);
+                path += L"\\level-" + std::to_wstring(level) + L"-abcdefghijklmnopqrst";
                 folder(path);
                 files(path, deep_files_per_level);
             }
@@ -154,30 +158,36 @@ double median(std::vector<double> values) {
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-bool run(const shape& tree, int pairs) {
+bool run(const shape& tree, int pairs, int settle_seconds) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::wstring base = std::wstring(temp) + L"zenqo-bench-" + std::to_wstring(GetCurrentProcessId());
-    const std::wstring ours_root = base + L"-ours", bare_root = base + L"-bare";
-    // remove_tree takes a path in the ANSI code page; the temporary folder's
-    // path is plain ASCII under Wine and on a default Windows.
-    const std::string ours_shown(ours_root.begin(), ours_root.end());
+    std::vector<std::uint64_t> built_entries;
+    const auto build_start = std::chrono::steady_clock::now();
+    for (int pair = 0; pair < pairs; ++pair) {
+        for (const wchar_t* side : {L"-ours-", L"-bare-"}) {
+            tree_builder builder;
+            builder.build(L"\\\\?\\" + base + side + std::to_wstring(pair), tree.deep);
+            if (builder.failed) {
+                std::printf("cannot build the %s tree below %ls\n", tree.name, temp);
+                return false;
+            }
+            built_entries.push_back(builder.entries);
+        }
+    }
+    std::printf("%s: %llu entries, built %d times in %.1f s; settling %d s\n", tree.name,
+                static_cast<unsigned long long>(built_entries.front()), 2 * pairs,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - build_start).count(),
+                settle_seconds);
+    Sleep(static_cast<DWORD>(settle_seconds) * 1000);
     std::vector<double> ratios;
     bool all_complete = true;
     for (int pair = 0; pair < pairs; ++pair) {
-        tree_builder ours_tree, bare_tree;
-        const auto built = std::chrono::steady_clock::now();
-        ours_tree.build(L"\\\\?\\" + ours_root, tree.deep);
-        bare_tree.build(L"\\\\?\\" + bare_root, tree.deep);
-        if (ours_tree.failed || bare_tree.failed) {
-            std::printf("cannot build the %s tree below %ls\n", tree.name, temp);
-            return false;
-        }
-        if (pair == 0) {
-            std::printf("%s: %llu entries, built twice in %.1f s\n", tree.name,
-                        static_cast<unsigned long long>(ours_tree.entries),
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - built).count());
-        }
+        const std::wstring ours_root = base + L"-ours-" + std::to_wstring(pair);
+        const std::wstring bare_root = base + L"-bare-" + std::to_wstring(pair);
+        // remove_tree takes a path in the ANSI code page; the temporary
+        // folder's path is plain ASCII under Wine and on a default Windows.
+        const std::string ours_shown(ours_root.begin(), ours_root.end());
         // Alternate which deletion goes first, so that neither always meets
         // the warmer caches.
         sample ours{}, bare{};
@@ -188,8 +198,8 @@ bool run(const shape& tree, int pairs) {
             bare = time_bare(L"\\\\?\\" + bare_root);
             ours = time_ours(L"\\\\?\\" + ours_root, ours_shown);
         }
-        const bool complete = ours.complete && bare.complete && ours.entries == ours_tree.entries &&
-                              bare.entries == bare_tree.entries;
+        const bool complete = ours.complete && bare.complete && ours.entries == built_entries[2 * pair] &&
+                              bare.entries == built_entries[2 * pair + 1];
         all_complete = all_complete && complete;
         ratios.push_back(ours.seconds / bare.seconds);
         std::printf("  pair %d: ours %.2f s, %llu entries, %.0f entries/s | bare %.2f s, %llu entries, "
@@ -207,20 +217,23 @@ bool run(const shape& tree, int pairs) {
 int main(int argc, char** argv) {
     std::vector<shape> trees;
     int pairs = 5;
+    int settle_seconds = 40;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--pairs") == 0 && i + 1 < argc) {
             pairs = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--settle") == 0 && i + 1 < argc) {
+            settle_seconds = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "wide") == 0) {
             trees.push_back({"wide", false});
         } else if (std::strcmp(argv[i], "deep") == 0) {
             trees.push_back({"deep", true});
         } else {
-            std::printf("usage: bench_tree_removal [wide|deep ...] [--pairs K]\n");
+            std::printf("usage: bench_tree_removal [wide|deep ...] [--pairs K] [--settle S]\n");
             return 2;
         }
     }
     if (trees.empty()) trees = {{"wide", false}, {"deep", true}};
     bool complete = true;
-    for (const shape& tree : trees) complete = run(tree, pairs) && complete;
+    for (const shape& tree : trees) complete = run(tree, pairs, settle_seconds) && complete;
     return complete ? 0 : 1;
 }
