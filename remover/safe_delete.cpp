@@ -60,25 +60,21 @@ bool is_dot_entry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscm
 // still starts on Windows 2000 and XP, where no symbolic links exist.
 using file_information_function = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 
+// A function of a system module that every process has loaded; null where
+// this Windows lacks it.
 template <typename Function>
-Function kernel32_function(const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+Function system_function(const wchar_t* module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name)));
 }
 
 file_information_function get_file_information() {
-    static const auto function = kernel32_function<file_information_function>("GetFileInformationByHandleEx");
+    static const auto function = system_function<file_information_function>(L"kernel32.dll", "GetFileInformationByHandleEx");
     return function;
 }
 
 file_information_function set_file_information() {
-    static const auto function = kernel32_function<file_information_function>("SetFileInformationByHandle");
+    static const auto function = system_function<file_information_function>(L"kernel32.dll", "SetFileInformationByHandle");
     return function;
-}
-
-template <typename Function>
-Function ntdll_function(const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
 using query_object_function = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
@@ -87,17 +83,17 @@ using create_file_function = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTR
                                               PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 
 create_file_function create_file() {
-    static const auto function = ntdll_function<create_file_function>("NtCreateFile");
+    static const auto function = system_function<create_file_function>(L"ntdll.dll", "NtCreateFile");
     return function;
 }
 
 query_object_function query_object() {
-    static const auto function = ntdll_function<query_object_function>("NtQueryObject");
+    static const auto function = system_function<query_object_function>(L"ntdll.dll", "NtQueryObject");
     return function;
 }
 
 status_to_error_function status_to_error() {
-    static const auto function = ntdll_function<status_to_error_function>("RtlNtStatusToDosError");
+    static const auto function = system_function<status_to_error_function>(L"ntdll.dll", "RtlNtStatusToDosError");
     return function;
 }
 
