@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "replay/handle.hpp"
+#include "replay/registry2/key.hpp"
 
 namespace replay::registry2 {
 
@@ -153,12 +154,6 @@ bool read_value(HKEY key, const std::wstring& name, value_data& value) {
     return false;
 }
 
-bool is_link(HKEY key) {
-    DWORD type = 0;
-    return RegQueryValueExW(key, link_value_name, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-           type == REG_LINK;
-}
-
 class backup {
 public:
     void start(const std::wstring& file_name, const std::vector<std::wstring>& folders) {
@@ -246,7 +241,7 @@ private:
         // Made during the run, and everything below it since: its entry
         // already deletes it.
         if (created_keys_.count(folded_key) != 0) return;
-        if (is_link(key)) {
+        if (holds_link_value(key)) {
             value_data target;
             read_value(key, link_value_name, target);
             text += L"; " + key_name + L" was a registry link to " +
@@ -372,9 +367,10 @@ std::wstring full_key_name(HKEY key) {
     const std::wstring machine = L"\\REGISTRY\\MACHINE";
     const std::wstring users = L"\\REGISTRY\\USER";
     const std::wstring user = users + L"\\" + user_sid();
+    const std::wstring user_classes = user + L"_Classes";
     if (starts_with_nocase(name, machine)) return L"HKEY_LOCAL_MACHINE" + name.substr(machine.size());
-    if (!user_sid().empty() && starts_with_nocase(name, user + L"_Classes")) {
-        return L"HKEY_CURRENT_USER\\Software\\Classes" + name.substr(user.size() + 8);
+    if (!user_sid().empty() && starts_with_nocase(name, user_classes)) {
+        return L"HKEY_CURRENT_USER\\Software\\Classes" + name.substr(user_classes.size());
     }
     if (!user_sid().empty() && starts_with_nocase(name, user)) return L"HKEY_CURRENT_USER" + name.substr(user.size());
     if (starts_with_nocase(name, users)) return L"HKEY_USERS" + name.substr(users.size());

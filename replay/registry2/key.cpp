@@ -250,11 +250,6 @@ namespace {
 
 constexpr wchar_t link_value_name[] = L"SymbolicLinkValue";
 
-bool holds_link_value(HKEY handle) {
-    DWORD type = 0;
-    return RegQueryValueExW(handle, link_value_name, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-           type == REG_LINK;
-}
 
 // Deletes the key behind a handle opened on the link itself. RegDeleteKey
 // would open the name anew and delete the target; NtDeleteKey takes the
@@ -303,6 +298,12 @@ void delete_tree(const key& parent, const std::wstring& name, bool recursive, RE
 }
 
 }  // namespace
+
+bool holds_link_value(HKEY handle) {
+    DWORD type = 0;
+    return RegQueryValueExW(handle, link_value_name, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
 
 std::uint64_t registry_calls() { return calls_made.load(std::memory_order_relaxed); }
 

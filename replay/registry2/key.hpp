@@ -53,7 +53,8 @@ public:
 
     // The subkey `name` (backslashes allowed) of `parent`. With `create` set
     // the key is created when missing, for read and write access only (a
-    // key it creates goes to the backup as one to delete); raises key_error "RegCreateKeyEx() failed: key \"%s\" (%i)". Otherwise
+    // key it creates goes to the backup as one to delete); raises key_error
+    // "RegCreateKeyEx() failed: key \"%s\" (%i)". Otherwise
     // it is opened; raises key_error "RegOpenKeyEx() failed: key \"%s\" (%i)".
     // `view` adds KEY_WOW64_* flags, for callers that must stay in one view
     // below a handle (a 32-bit program reaching the 64-bit view); `options`
@@ -150,6 +151,9 @@ LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view);
 // the backup. Returns the Windows result.
 LSTATUS delete_value(HKEY key, const std::wstring& name);
 
+// True when a key opened with REG_OPTION_OPEN_LINK is a registry link (it
+// holds the REG_LINK value "SymbolicLinkValue").
+bool holds_link_value(HKEY handle);
 // True when the subkey `name` of `parent` is a registry link (a key made with
 // REG_OPTION_CREATE_LINK, holding a REG_LINK value "SymbolicLinkValue").
 // Opening such a key by name reaches its target, so whoever walks or deletes
