@@ -173,6 +173,22 @@ size_t root_length(const std::wstring& full) {
     return share_end == std::wstring::npos ? full.size() : share_end + 1;
 }
 
+// Marks an open entry for deletion; it goes when its handle is closed.
+// Returns 0 or the Windows error.
+DWORD delete_through(HANDLE handle, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        constexpr DWORD kept_attributes =
+            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
+        FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
+        basic.FileAttributes = (attributes & kept_attributes) ? (attributes & kept_attributes) : FILE_ATTRIBUTE_NORMAL;
+        set_file_information()(handle, FileBasicInfo, &basic, sizeof(basic));
+    }
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    if (set_file_information()(handle, FileDispositionInfo, &disposition, sizeof(disposition))) return 0;
+    return GetLastError();
+}
+
 // Removes a link without touching its target, where the system allows that:
 // the handle must name the link itself below its folder. Under some systems
 // (Wine) every handle reaches the target; the link then stays.
@@ -196,9 +212,7 @@ bool remove_link_alone(const std::wstring& path) {
     if (!handle) return false;
     const auto resolved = final_path(handle.get(), error);
     if (!resolved || !same_path(*resolved, *parent + path.substr(last))) return false;
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    return set_file_information()(handle.get(), FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+    return delete_through(handle.get(), 0) == 0;
 }
 
 // Room for any name NtQueryObject can give (a UNICODE_STRING holds at most
@@ -280,22 +294,6 @@ bool handle_is_link(HANDLE handle, DWORD& attributes, DWORD& error) {
     }
     attributes = tag.FileAttributes;
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// Marks an open entry for deletion; it goes when its handle is closed.
-// Returns 0 or the Windows error.
-DWORD delete_through(HANDLE handle, DWORD attributes) {
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        constexpr DWORD kept_attributes =
-            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
-        FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
-        basic.FileAttributes = (attributes & kept_attributes) ? (attributes & kept_attributes) : FILE_ATTRIBUTE_NORMAL;
-        set_file_information()(handle, FileBasicInfo, &basic, sizeof(basic));
-    }
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    if (set_file_information()(handle, FileDispositionInfo, &disposition, sizeof(disposition))) return 0;
-    return GetLastError();
 }
 
 // An entry checked by its path (check_links resolved it to resolved), then
