@@ -33,6 +33,7 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 from dataclasses import dataclass
@@ -45,6 +46,8 @@ PREFIX_SCRIPT = REPO_ROOT / "tests" / "wine" / "prefix.sh"
 WINE64 = "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
+# What regedit /e prints (and exits 0) for a key that does not exist.
+MISSING_KEY_MESSAGE = b"Unable to open the registry key"
 
 # The program's fixed names.
 LOG_NAME = "ZENQORemover.log.txt"
@@ -901,6 +904,22 @@ class Prefix:
         err_path.unlink()
         return Completed(list(args), exit_code, stdout, stderr, duration)
 
+    def _query(self, args: Sequence[str], answered, timeout: float = 120, attempts: int = 3) -> Completed:
+        """Runs a program whose work can be repeated (a read, an import),
+        again when it gave no answer: on a loaded machine, and as the first
+        program of a fresh prefix, Wine now and then fails to start a program
+        (exit code 1, no output, since WINEDEBUG is off), which must neither
+        read as "the key is missing" nor fail a scenario."""
+        for attempt in range(1, attempts + 1):
+            result = self.run(args, timeout=timeout)
+            if answered(result):
+                return result
+            print(f"harness: {args[0]} gave no answer (exit code {result.exit_code}, "
+                  f"attempt {attempt} of {attempts})", file=sys.stderr)
+            time.sleep(1)
+        raise HarnessError(f"{args[0]} failed {attempts} times ({result.exit_code}): "
+                           + (result.stdout + result.stderr).decode(errors="replace"))
+
     def install(self, source: Path, win_dir: str = BIN_DIR) -> str:
         """Copies a program into the prefix (again when it changed) and
         returns its Windows path."""
@@ -937,10 +956,7 @@ class Prefix:
         """Every process of the prefix, from a Toolhelp snapshot as the
         remover takes one (process_list.exe itself included)."""
         lister = self.install(self.config.helper("process_list.exe"))
-        result = self.run([lister], timeout=60)
-        if result.exit_code != 0:
-            raise HarnessError(f"process_list.exe failed ({result.exit_code}): "
-                               + result.stderr.decode(errors="replace"))
+        result = self._query([lister], timeout=60, answered=lambda r: r.exit_code == 0)
         return [ProcessInfo.from_json(line)
                 for line in result.stdout.decode("utf-8").splitlines() if line.strip()]
 
@@ -1006,18 +1022,10 @@ class Prefix:
         return win, unix
 
     def import_reg(self, text: str) -> None:
-        """Imports .reg text with regedit /s, retried once when it answers 1
-        (it sometimes does as the first program of a fresh prefix)."""
+        """Imports .reg text with regedit /s."""
         win, unix = self.scratch(f"plant_{self.next_serial()}.reg")
         unix.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
-        for attempt in (1, 2):
-            result = self.run(["regedit", "/s", win], timeout=120)
-            if result.exit_code == 0:
-                return
-            if result.exit_code != 1 or attempt == 2:
-                break
-        raise HarnessError(f"regedit /s failed with {result.exit_code}:\n{text}\n"
-                           + result.stderr.decode(errors="replace"))
+        self._query(["regedit", "/s", win], timeout=120, answered=lambda r: r.exit_code == 0)
 
     def plant_registry(self, keys: KeySpec, view: int = 64) -> None:
         """Creates keys with their values, e.g.
@@ -1045,7 +1053,8 @@ class Prefix:
         does not exist."""
         key = view_key(path, view)
         win, unix = self.scratch(f"export_{self.next_serial()}.reg")
-        self.run(["regedit", "/e", win, key], timeout=120)
+        result = self._query(["regedit", "/e", win, key], timeout=120,
+                             answered=lambda r: unix.exists() or MISSING_KEY_MESSAGE in r.stdout)
         if not unix.exists():
             return RegistrySnapshot({})
         raw = unix.read_bytes()
