@@ -38,8 +38,6 @@ namespace log = replay::log;
 
 constexpr char separator_line[] = "==================================================";
 constexpr char short_separator_line[] = "=================================================";
-constexpr DWORD os_version_info_size = 148;
-static_assert(sizeof(OSVERSIONINFOA) == os_version_info_size);
 constexpr DWORD log_wait_ms = 3000;
 constexpr DWORD temp_path_chars = 260;
 // Read, set-value and create-subkey rights in the 32-bit registry view.
@@ -106,10 +104,7 @@ void start_registry_backup() {
 }
 
 void check_windows_version() {
-    OSVERSIONINFOA info = {};
-    info.dwOSVersionInfoSize = os_version_info_size;
-    GetVersionExA(&info);  // a failed call leaves the major version 0
-    if (info.dwMajorVersion < 5) {
+    if (os_version().dwMajorVersion < 5) {
         log::message(old_windows);
         message_box(old_windows, " force remover version 1.2.3.0", MB_OK);
         finish_abnormally();

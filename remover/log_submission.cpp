@@ -8,6 +8,7 @@
 
 #include "remover/mail_settings.hpp"
 #include "remover/session.hpp"
+#include "remover/startup_checks.hpp"
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
 #include "replay/internet/address/address.hpp"
@@ -28,8 +29,6 @@ constexpr char mail_caption_failed[] = "Log file not submitted";
 constexpr char no_sender_text[] = "Log file can't be sent without a sender";
 constexpr std::uint16_t smtp_port = 25;
 constexpr unsigned delivery_timeout_s = 30;
-constexpr DWORD os_version_info_size = 148;
-static_assert(sizeof(OSVERSIONINFOA) == os_version_info_size);
 
 // The prompt window.
 constexpr char prompt_class[] = "InputBox";
@@ -39,9 +38,7 @@ constexpr int label_id = 127;
 constexpr int edit_id = 101;
 
 std::string subject_line(const std::string& version_string) {
-    OSVERSIONINFOA info{};
-    info.dwOSVersionInfoSize = os_version_info_size;
-    GetVersionExA(&info);  // a failed call leaves 0.0
+    const OSVERSIONINFOA info = os_version();
     const int major = static_cast<int>(info.dwMajorVersion);
     const int minor = static_cast<int>(info.dwMinorVersion);
     if (!version_string.empty())

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "remover/product_remover.hpp"
+#include "remover/startup_checks.hpp"
 #include "remover/text.hpp"
 #include "replay/log/log.hpp"
 
@@ -84,9 +85,8 @@ std::string process_name_for_snapshot(const std::string& name) {
 }
 
 bool is_windows_2000() {
-    OSVERSIONINFOA info = {};
-    info.dwOSVersionInfoSize = sizeof(info);
-    return GetVersionExA(&info) && info.dwMajorVersion == 5 && info.dwMinorVersion == 0 &&
+    const OSVERSIONINFOA info = os_version();
+    return info.dwMajorVersion == 5 && info.dwMinorVersion == 0 &&
            info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 

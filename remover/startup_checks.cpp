@@ -7,6 +7,8 @@
 namespace remover {
 
 namespace {
+constexpr DWORD os_version_info_size = 148;
+static_assert(sizeof(OSVERSIONINFOA) == os_version_info_size);
 constexpr DWORD os_version_info_ex_size = 156;
 static_assert(sizeof(OSVERSIONINFOEXA) == os_version_info_ex_size);
 constexpr char separator[] = "==================================================";
@@ -29,6 +31,13 @@ std::string describe_os_version(const OSVERSIONINFOEXA& info) {
                               static_cast<unsigned>(info.dwMinorVersion));
     }
     return std::string(name) + info.szCSDVersion;
+}
+
+OSVERSIONINFOA os_version() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = os_version_info_size;
+    if (!GetVersionExA(&info)) return OSVERSIONINFOA{};
+    return info;
 }
 
 std::string describe_os_version() {

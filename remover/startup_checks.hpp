@@ -11,6 +11,9 @@ namespace remover {
 std::string describe_os_version();
 std::string describe_os_version(const OSVERSIONINFOEXA& info);
 
+// The version Windows reports to this program; all zeros when it cannot say.
+OSVERSIONINFOA os_version();
+
 // 1 when the process token holds the Administrators group (its attributes are
 // not looked at), 0 when not, -1 when the check failed. Logs its header and
 // verdict.
