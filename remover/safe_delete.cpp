@@ -67,38 +67,22 @@ Function system_function(const wchar_t* module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name)));
 }
 
-file_information_function get_file_information() {
-    static const auto function = system_function<file_information_function>(L"kernel32.dll", "GetFileInformationByHandleEx");
-    return function;
-}
-
-file_information_function set_file_information() {
-    static const auto function = system_function<file_information_function>(L"kernel32.dll", "SetFileInformationByHandle");
-    return function;
-}
-
 using query_object_function = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
 using status_to_error_function = ULONG(NTAPI*)(NTSTATUS);
 using create_file_function = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                               PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 
-create_file_function create_file() {
-    static const auto function = system_function<create_file_function>(L"ntdll.dll", "NtCreateFile");
-    return function;
-}
-
-query_object_function query_object() {
-    static const auto function = system_function<query_object_function>(L"ntdll.dll", "NtQueryObject");
-    return function;
-}
-
-status_to_error_function status_to_error() {
-    static const auto function = system_function<status_to_error_function>(L"ntdll.dll", "RtlNtStatusToDosError");
-    return function;
-}
+// Bound once, as the program starts.
+const auto get_file_information =
+    system_function<file_information_function>(L"kernel32.dll", "GetFileInformationByHandleEx");
+const auto set_file_information =
+    system_function<file_information_function>(L"kernel32.dll", "SetFileInformationByHandle");
+const auto create_file = system_function<create_file_function>(L"ntdll.dll", "NtCreateFile");
+const auto query_object = system_function<query_object_function>(L"ntdll.dll", "NtQueryObject");
+const auto status_to_error = system_function<status_to_error_function>(L"ntdll.dll", "RtlNtStatusToDosError");
 
 // Whether the system can say where a handle leads (Vista and later).
-bool can_resolve() { return get_file_information() != nullptr; }
+bool can_resolve() { return get_file_information != nullptr; }
 
 tree_removal_seams installed_seams;
 
@@ -106,8 +90,8 @@ tree_removal_seams installed_seams;
 // through it (Vista and later). Otherwise each entry is checked and deleted
 // by its path.
 bool can_delete_by_handle() {
-    return can_resolve() && set_file_information() != nullptr && query_object() != nullptr &&
-           status_to_error() != nullptr && create_file() != nullptr && !installed_seams.by_path;
+    return can_resolve() && set_file_information != nullptr && query_object != nullptr &&
+           status_to_error != nullptr && create_file != nullptr && !installed_seams.by_path;
 }
 
 // Where an open handle really leads: its volume's serial number and its path
@@ -122,10 +106,10 @@ std::optional<std::wstring> final_path(HANDLE handle, DWORD& error) {
         return std::nullopt;
     }
     std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(wchar_t));
-    BOOL done = get_file_information()(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
+    BOOL done = get_file_information(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (!done && GetLastError() == ERROR_MORE_DATA) {
         buffer.resize(sizeof(FILE_NAME_INFO) + longest_path_chars * sizeof(wchar_t));
-        done = get_file_information()(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
+        done = get_file_information(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
     }
     if (!done) {
         error = GetLastError();
@@ -181,11 +165,11 @@ DWORD delete_through(HANDLE handle, DWORD attributes) {
             FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
         FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
         basic.FileAttributes = (attributes & kept_attributes) ? (attributes & kept_attributes) : FILE_ATTRIBUTE_NORMAL;
-        set_file_information()(handle, FileBasicInfo, &basic, sizeof(basic));
+        set_file_information(handle, FileBasicInfo, &basic, sizeof(basic));
     }
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
-    if (set_file_information()(handle, FileDispositionInfo, &disposition, sizeof(disposition))) return 0;
+    if (set_file_information(handle, FileDispositionInfo, &disposition, sizeof(disposition))) return 0;
     return GetLastError();
 }
 
@@ -193,7 +177,7 @@ DWORD delete_through(HANDLE handle, DWORD attributes) {
 // the handle must name the link itself below its folder. Under some systems
 // (Wine) every handle reaches the target; the link then stays.
 bool remove_link_alone(const std::wstring& path) {
-    if (!can_resolve() || set_file_information() == nullptr) {
+    if (!can_resolve() || set_file_information == nullptr) {
         // Windows 2000 and XP know only junctions, which RemoveDirectory
         // removes without entering.
         const DWORD attributes = GetFileAttributesW(ext(path).c_str());
@@ -228,10 +212,10 @@ constexpr size_t listing_room = 64 * 1024;
 // on SUBST drives, mapped drives and shares too. buffer has object_name_room.
 bool object_name(HANDLE handle, std::vector<unsigned char>& buffer, std::wstring& name, DWORD& error) {
     ULONG length = 0;
-    const NTSTATUS status = query_object()(handle, ObjectNameInformation, buffer.data(),
-                                           static_cast<ULONG>(buffer.size()), &length);
+    const NTSTATUS status =
+        query_object(handle, ObjectNameInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &length);
     if (status < 0) {
-        error = status_to_error()(status);
+        error = status_to_error(status);
         return false;
     }
     const auto* info = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data());
@@ -276,10 +260,10 @@ HANDLE open_below(HANDLE folder, const std::wstring& name, bool is_folder, bool 
     IO_STATUS_BLOCK status_block = {};
     HANDLE handle = INVALID_HANDLE_VALUE;
     const NTSTATUS status =
-        create_file()(&handle, access, &object, &status_block, /*allocation=*/nullptr, /*attributes=*/0,
-                      hold ? folder_share : share_all, FILE_OPEN, options, /*extended=*/nullptr, 0);
+        create_file(&handle, access, &object, &status_block, /*allocation=*/nullptr, /*attributes=*/0,
+                    hold ? folder_share : share_all, FILE_OPEN, options, /*extended=*/nullptr, 0);
     if (status < 0) {
-        error = status_to_error()(status);
+        error = status_to_error(status);
         return INVALID_HANDLE_VALUE;
     }
     return handle;
@@ -288,7 +272,7 @@ HANDLE open_below(HANDLE folder, const std::wstring& name, bool is_folder, bool 
 // Whether an open entry is a link, by the attributes of the handle itself.
 bool handle_is_link(HANDLE handle, DWORD& attributes, DWORD& error) {
     FILE_ATTRIBUTE_TAG_INFO tag = {};
-    if (!get_file_information()(handle, FileAttributeTagInfo, &tag, sizeof(tag))) {
+    if (!get_file_information(handle, FileAttributeTagInfo, &tag, sizeof(tag))) {
         error = GetLastError();
         return false;
     }
@@ -296,21 +280,34 @@ bool handle_is_link(HANDLE handle, DWORD& attributes, DWORD& error) {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// An entry checked by its path (check_links resolved it to resolved), then
-// deleted through one handle that must lead to that same place. A handle that
-// leads elsewhere, or a folder that has become a link, stays; a file that has
-// become a link goes alone through its own handle. Returns 0,
-// link_not_removed, or the Windows error.
-DWORD delete_checked(const std::wstring& full, const std::wstring& resolved, bool folder) {
-    replay::file_handle handle(open_for_deletion(full, folder, /*read_only=*/false));
+// Opens an entry checked by its path (check_links resolved it to resolved)
+// and confirms on the handle that it still leads there. Returns 0,
+// link_not_removed when the handle leads elsewhere (the entry was replaced by
+// a link since), or the Windows error. link tells whether the handle is a
+// link itself; attributes become the handle's.
+DWORD open_confirmed(const std::wstring& full, const std::wstring& resolved, bool folder, bool read_only,
+                     replay::file_handle& handle, DWORD& attributes, bool& link) {
+    handle.reset(open_for_deletion(full, folder, read_only));
     if (!handle) return GetLastError();
     DWORD error = 0;
-    DWORD attributes = 0;
     const auto final = final_path(handle.get(), error);
     if (!final) return error;
-    const bool link = handle_is_link(handle.get(), attributes, error);
+    link = handle_is_link(handle.get(), attributes, error);
     if (error != 0) return error;
-    if (!same_path(*final, resolved) || (link && folder)) return link_not_removed;
+    return same_path(*final, resolved) ? 0 : link_not_removed;
+}
+
+// An entry checked by its path, then deleted through one handle that must
+// lead to that same place. A handle that leads elsewhere, or a folder that
+// has become a link, stays; a file that has become a link goes alone through
+// its own handle. Returns 0, link_not_removed, or the Windows error.
+DWORD delete_checked(const std::wstring& full, const std::wstring& resolved, bool folder) {
+    replay::file_handle handle;
+    DWORD attributes = 0;
+    bool link = false;
+    const DWORD error = open_confirmed(full, resolved, folder, /*read_only=*/false, handle, attributes, link);
+    if (error != 0) return error;
+    if (link && folder) return link_not_removed;
     return delete_through(handle.get(), 0);
 }
 
@@ -359,19 +356,14 @@ private:
     // is removed through handles, and the root last through its own.
     std::uintmax_t remove_by_handle(const std::wstring& root, const std::wstring& resolved, DWORD attributes) {
         const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        replay::file_handle handle(open_for_deletion(root, folder, (attributes & FILE_ATTRIBUTE_READONLY) != 0));
-        if (!handle) raise("remove_all", GetLastError(), root);
-        DWORD error = 0;
-        const auto final = final_path(handle.get(), error);
-        if (!final) raise("remove_all", error, root);
+        replay::file_handle handle;
         bool link = false;
-        if (folder) {
-            link = handle_is_link(handle.get(), attributes, error);
-            if (error != 0) raise("remove_all", error, root);
-        }
+        DWORD error = open_confirmed(root, resolved, folder, (attributes & FILE_ATTRIBUTE_READONLY) != 0, handle,
+                                     attributes, link);
         // Replaced by a link since its path was checked: a handle that leads
         // elsewhere leaves it, the link's own handle removes it alone.
-        if (!same_path(*final, resolved)) return 0;
+        if (error == link_not_removed) return 0;
+        if (error != 0) raise("remove_all", error, root);
         if (link) return delete_through(handle.get(), 0) == 0 ? 1 : 0;
         std::wstring name;
         if (!object_name(handle.get(), name_buffer_, name, error)) raise("remove_all", error, root);
@@ -387,8 +379,8 @@ private:
         std::vector<listed_entry> entries;
         FILE_INFO_BY_HANDLE_CLASS batch = FileIdBothDirectoryRestartInfo;
         for (;;) {
-            if (!get_file_information()(folder, batch, listing_buffer_.data(),
-                                        static_cast<DWORD>(listing_buffer_.size()))) {
+            if (!get_file_information(folder, batch, listing_buffer_.data(),
+                                      static_cast<DWORD>(listing_buffer_.size()))) {
                 const DWORD error = GetLastError();
                 if (error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND) return entries;
                 raise("remove_all", error, path);
