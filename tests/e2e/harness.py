@@ -1053,8 +1053,8 @@ class Prefix:
         does not exist."""
         key = view_key(path, view)
         win, unix = self.scratch(f"export_{self.next_serial()}.reg")
-        result = self._query(["regedit", "/e", win, key], timeout=120,
-                             answered=lambda r: unix.exists() or MISSING_KEY_MESSAGE in r.stdout)
+        self._query(["regedit", "/e", win, key], timeout=120,
+                    answered=lambda r: unix.exists() or MISSING_KEY_MESSAGE in r.stdout)
         if not unix.exists():
             return RegistrySnapshot({})
         raw = unix.read_bytes()
