@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(wine wine64 wine32:i386 g++-mingw-w64-x86-64 g++-mingw-w64-i686
           cmake make googletest python3 python3-pytest qemu-user-static binfmt-support
-          wixl msitools python3-aiosmtpd)
+          wixl msitools python3-aiosmtpd python3-pytest-xdist)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,16 +1,45 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both programs and runs every test: the
 # unit tests of both bitnesses under Wine, then the end-to-end scenarios.
+#
+# Wine is booted once: every prefix of the run (the unit tests' and each
+# scenario's) is a clone of build/wine/base, which shares its system files
+# through hard links. At the end the shared files are checked unchanged.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/tools/setup.sh" || exit 1
-"$root/tools/build.sh" || exit 1
+cd "$root"
+started=$(date +%s)
+tools/setup.sh || exit 1
+tools/build.sh || exit 1
+built=$(date +%s)
 
 status=0
-# A fresh prefix for the unit tests of every run.
-rm -rf "$root/build/wine/unit"
-for dir in build/x64 build/x86; do
-    (cd "$root/$dir" && ctest --output-on-failure) || status=1
+base=$root/build/wine/base
+echo "test: booting Wine once, in $base"
+tests/wine/prefix.sh create "$base" || exit 1
+booted=$(date +%s)
+export ZENQO_WINE_TEMPLATE=$base ZENQO_E2E_TEMPLATE=$base
+
+# The unit tests of the two bitnesses side by side, each in a fresh prefix
+# of its own; their output is shown whole, one after the other.
+rm -rf build/wine/unit-x86_64 build/wine/unit-i686
+for dir in x64 x86; do
+    (cd "build/$dir" && ctest --output-on-failure) > "build/unit-$dir.log" 2>&1 &
+    eval "unit_$dir=\$!"
 done
-/usr/bin/python3 -m pytest -q "$root/tests/e2e" || status=1
+wait "$unit_x64" || status=1
+wait "$unit_x86" || status=1
+cat build/unit-x64.log build/unit-x86.log
+units=$(date +%s)
+
+# The scenarios on both cores; see tests/e2e/conftest.py for the grouping.
+/usr/bin/python3 -m pytest -q -p xdist -n "${ZENQO_E2E_WORKERS:-2}" --dist loadgroup \
+    --durations=15 tests/e2e || status=1
+finished=$(date +%s)
+
+tests/wine/prefix.sh verify "$base" || status=1
+tests/wine/prefix.sh kill "$base"
+echo "test: setup and build $((built - started)) s, Wine's boot $((booted - built)) s," \
+     "unit tests $((units - booted)) s, end to end $((finished - units)) s;" \
+     "tests in all $((finished - built)) s, everything $((finished - started)) s"
 exit $status

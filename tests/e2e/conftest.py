@@ -1,22 +1,97 @@
 """Fixtures of the end-to-end tests: one template prefix per session, one
 clone per scenario, every wineserver ended and every clone removed (unless
 ZENQO_E2E_KEEP=1) whatever the outcome. The outputs of each run are kept
-under <work dir>/artifacts/<test name>/ for reading after a failure."""
+under <work dir>/artifacts/<test name>/ for reading after a failure.
+
+The template is made once, before any test runs (and before pytest-xdist
+starts its workers, which find it through ZENQO_E2E_TEMPLATE); tools/test.sh
+boots one prefix for the unit tests and the scenarios alike and hands it
+over the same way. Under pytest-xdist (`-n 2 --dist loadgroup`) the tests
+that share a module-scoped prefix run in one worker, and the scenarios that
+use 127.0.0.1:25 in one worker too."""
 
 from __future__ import annotations
 
+import os
 import shutil
+import sys
 from pathlib import Path
 
 import pytest
 
 import harness as h
 
+# The template made by this session (None when it was handed over, or when
+# this process is a pytest-xdist worker).
+_own_template: h.Template = None
+
 
 def pytest_configure(config):
     config.addinivalue_line(
         "markers", "wow64: runs the 32-bit program under WoW64 (slow where 32-bit goes "
                    "through qemu); deselect with -m 'not wow64'")
+    config.addinivalue_line(
+        "markers", "xdist_group(name): tests that must run in the same pytest-xdist worker")
+
+
+def _is_worker(config) -> bool:
+    return hasattr(config, "workerinput")
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_sessionstart(session):
+    """Boots the template before the workers start, so that it is booted once."""
+    global _own_template
+    config = session.config
+    if _is_worker(config) or config.option.collectonly or os.environ.get(h.TEMPLATE_VARIABLE):
+        return
+    if not Path(h.WINE64).exists():
+        return  # the template fixture skips every test that needs Wine
+    e2e = h.Config.from_env()
+    _own_template = h.Template.create(e2e.work_dir / "template", reuse=e2e.reuse_template)
+    os.environ[h.TEMPLATE_VARIABLE] = str(_own_template.path)
+
+
+def pytest_sessionfinish(session):
+    """Checks that no scenario changed the files its clone shared with the
+    template, then removes the template this session made."""
+    if _own_template is None or _is_worker(session.config):
+        return
+    os.environ.pop(h.TEMPLATE_VARIABLE, None)
+    h.kill_server(_own_template.path)
+    try:
+        _own_template.verify_shared_files()
+    except h.HarnessError as error:
+        print(f"\n{error}", file=sys.stderr)
+        session.exitstatus = pytest.ExitCode.TESTS_FAILED
+        return  # kept for reading
+    e2e = h.Config.from_env()
+    if not (e2e.keep_prefixes or e2e.reuse_template):
+        shutil.rmtree(_own_template.path, ignore_errors=True)
+
+
+def _xdist_group(item) -> str:
+    """The tests of a module share its module-scoped prefixes, so a module
+    is one group; a module-scoped fixture with parameters makes one prefix
+    for each, so each parameter is a group of its own."""
+    parts = [item.module.__name__]
+    callspec = getattr(item, "callspec", None)
+    if callspec is not None:
+        definitions = item._fixtureinfo.name2fixturedefs
+        for name in sorted(callspec.params):
+            scope = getattr(callspec, "_arg2scope", {}).get(name)
+            fixture_scope = definitions[name][-1].scope if name in definitions else None
+            if fixture_scope == "module" or getattr(scope, "value", scope) == "module":
+                parts.append(f"{name}={callspec.indices[name]}")
+    return "/".join(parts)
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_collection_modifyitems(config, items):
+    # Runs before pytest-xdist reads the groups; explicit groups stay.
+    for item in items:
+        if item.get_closest_marker("xdist_group") is None:
+            item.add_marker(pytest.mark.xdist_group(_xdist_group(item)))
 
 
 @pytest.fixture(scope="session")
@@ -34,14 +109,12 @@ def e2e_config() -> h.Config:
 
 @pytest.fixture(scope="session")
 def template(e2e_config):
-    """The booted template prefix, created once per session."""
-    path = e2e_config.work_dir / "template"
-    try:
-        yield h.Template.create(path, reuse=e2e_config.reuse_template)
-    finally:
-        h.kill_server(path)
-        if not (e2e_config.keep_prefixes or e2e_config.reuse_template):
-            shutil.rmtree(path, ignore_errors=True)
+    """The booted template prefix, made once per session (see above)."""
+    path = os.environ.get(h.TEMPLATE_VARIABLE)
+    if not path:
+        pytest.fail("no template prefix: it is made at the start of the session",
+                    pytrace=False)
+    return h.Template.use(Path(path))
 
 
 @pytest.fixture

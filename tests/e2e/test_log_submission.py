@@ -15,8 +15,7 @@ import pytest
 from aiosmtpd.controller import Controller
 
 import harness as h
-import test_installed_product as installed
-import test_suite_and_tray as suite
+import simulated_machine as sm
 
 SUPPORT = "support@zentrivo.example"
 QUESTION = ("Brivona support", "Would you like to send a log file to Brivona support?", (6, 7))
@@ -24,6 +23,9 @@ NO_SENDER = ("Log file not submitted", "Log file can't be sent without a sender"
 THANKS = ("Log file submitted", "Thank you. The log file has been submitted.", (1,))
 NOT_SUBMITTED = "Log file not submitted"
 SMTP_PORT = 25
+# Every scenario that listens on, or needs nothing listening on, that fixed
+# port runs in the same pytest-xdist worker.
+pytestmark = pytest.mark.xdist_group("smtp-port-25")
 
 
 class Mailbox:
@@ -86,11 +88,11 @@ def port_free() -> bool:
 def plant(prefix: h.Prefix, machine: str, bits: int) -> None:
     if machine == "installed":
         # The 32-bit program reads the Uninstall entries of the 32-bit view.
-        maker_dir = installed.MAKER_DIR if bits == 64 else installed.MAKER_DIR_X86
-        prefix.plant_registry({**installed.uninstall_entry(location=maker_dir),
-                               **installed.product_keys("HKLM")}, view=bits)
+        maker_dir = sm.MAKER_DIR if bits == 64 else sm.MAKER_DIR_X86
+        prefix.plant_registry({**sm.uninstall_entry(location=maker_dir),
+                               **sm.installed_product_keys("HKLM")}, view=bits)
     elif machine == "suite":
-        suite.plant(prefix, suite.Machine(), bits)
+        sm.plant_suite_and_tray(prefix, sm.SuiteMachine(), bits)
 
 
 @pytest.fixture(params=SCENARIOS, ids=lambda s: s.name)

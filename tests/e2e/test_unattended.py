@@ -8,8 +8,11 @@ import pytest
 from aiosmtpd.controller import Controller
 
 import harness as h
-import test_installed_product as installed
+import simulated_machine as sm
 from test_log_submission import SMTP_PORT, Mailbox, port_free
+
+# With the log submission's scenarios: both use 127.0.0.1:25.
+pytestmark = pytest.mark.xdist_group("smtp-port-25")
 
 
 @pytest.fixture
@@ -34,11 +37,11 @@ def run_unattended(prefix: h.Prefix) -> h.RemoverRun:
 
 
 def test_installed_product_is_removed_unattended(prefix, mailbox):
-    prefix.plant_registry({**installed.uninstall_entry(), **installed.product_keys("HKLM")})
+    prefix.plant_registry({**sm.uninstall_entry(), **sm.installed_product_keys("HKLM")})
     run = run_unattended(prefix)
     h.assert_completed(run)
     h.assert_key_absent(prefix, "HKLM\\Software\\Vexars\\ZENQO", 64)
-    h.assert_key_absent(prefix, "HKLM\\" + h.UNINSTALL_PATH + "\\" + installed.ENTRY, 64)
+    h.assert_key_absent(prefix, "HKLM\\" + h.UNINSTALL_PATH + "\\" + sm.ENTRY, 64)
     assert run.temp_log.texts == run.cwd_log.texts
     assert mailbox == []
 

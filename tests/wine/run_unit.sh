@@ -2,7 +2,8 @@
 # Runs a unit-test program in a Wine prefix of its own, made on first use.
 #   run_unit.sh LOADER PREFIX TEST.exe [--with FILE]... [gtest arguments]
 # Each FILE given with --with (a helper program the tests start) is copied
-# beside the test program.
+# beside the test program. When ZENQO_WINE_TEMPLATE names a booted prefix,
+# a missing PREFIX is cloned from it instead of booted.
 set -uo pipefail
 loader=$1 prefix=$(realpath -m "$2") exe=$(realpath "$3")
 shift 3
@@ -34,10 +35,17 @@ if [ "$elf_class" = 1 ] &&
     export ZENQO_UNIT_EMULATED=1
 fi
 
-exec 9>"$prefix.lock"
-flock 9
+mkdir -p "$(dirname "$prefix")" || exit 1
+if ! exec 9>"$prefix.lock" || ! flock 9; then
+    echo "run_unit.sh: cannot lock $prefix.lock" >&2
+    exit 1
+fi
 if [ ! -f "$prefix/system.reg" ]; then
-    "$here/prefix.sh" create "$prefix" || exit 1
+    if [ -n "${ZENQO_WINE_TEMPLATE:-}" ]; then
+        "$here/prefix.sh" clone "$ZENQO_WINE_TEMPLATE" "$prefix" || exit 1
+    else
+        "$here/prefix.sh" create "$prefix" || exit 1
+    fi
 fi
 "$here/prefix.sh" check "$prefix" || exit 1
 
