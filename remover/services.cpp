@@ -12,6 +12,11 @@
 
 namespace remover {
 
+service_wait_timing& service_timing() {
+    static service_wait_timing timing;
+    return timing;
+}
+
 namespace {
 
 namespace log = replay::log;
@@ -40,13 +45,13 @@ enum class stop_outcome { stopped, failed, not_pending };
 stop_outcome wait_while_stop_pending(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD start) {
     for (;;) {
         log::message("Service stop pending...");
-        Sleep(service_poll_interval_ms);
+        Sleep(service_timing().poll_interval_ms);
         if (!query_status(service, status)) return stop_outcome::failed;
         if (status.dwCurrentState == SERVICE_STOPPED) {
             log::message("Service stopped successfully.");
             return stop_outcome::stopped;
         }
-        if (elapsed_since(start) > service_stop_limit_ms) {
+        if (elapsed_since(start) > service_timing().stop_limit_ms) {
             log::message("Service stop timed out.");
             return stop_outcome::failed;
         }
@@ -63,10 +68,10 @@ bool request_stop(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD start
         return false;
     }
     while (status.dwCurrentState != SERVICE_STOPPED) {
-        Sleep(service_poll_interval_ms);
+        Sleep(service_timing().poll_interval_ms);
         if (!query_status(service, status)) return false;
         if (status.dwCurrentState == SERVICE_STOPPED) break;
-        if (elapsed_since(start) > service_stop_limit_ms) {
+        if (elapsed_since(start) > service_timing().stop_limit_ms) {
             log::message("Wait timed out");
             return false;
         }

@@ -23,6 +23,15 @@ static_assert(sizeof(SERVICE_STATUS_PROCESS) == 36);
 constexpr DWORD service_poll_interval_ms = 1000;
 constexpr DWORD service_stop_limit_ms = 30000;
 
+struct service_wait_timing {
+    DWORD poll_interval_ms = service_poll_interval_ms;
+    DWORD stop_limit_ms = service_stop_limit_ms;
+};
+
+// The timing that stop_and_delete_service follows: the constants above,
+// unless a test shortened them to see a time-out without waiting 30 s.
+service_wait_timing& service_timing();
+
 // Where the service control manager keeps its services, below
 // HKEY_LOCAL_MACHINE; each subkey is named after the service it holds.
 inline constexpr wchar_t services_key_path[] = L"SYSTEM\\CurrentControlSet\\Services";
@@ -35,8 +44,8 @@ bool service_exists(const std::string& name);
 // Stops the service (waiting while it is stop-pending, then sending it the
 // stop request) and deletes it. Returns 1 when it was stopped, or already
 // stopped, and deleted; 0 after any failure, which is logged with its
-// system error code. Gives up once 30000 ms have passed since the call
-// began. Dependent services are not stopped.
+// system error code. Gives up once 30000 ms (the stop limit of
+// service_timing) have passed since the call began. Dependent services are not stopped.
 int stop_and_delete_service(const std::string& name);
 
 // True when an ImagePath ends with the image name, ASCII case ignored. Only
