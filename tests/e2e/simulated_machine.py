@@ -437,6 +437,131 @@ def report(prefix: h.Prefix) -> None:
           "NOT as expected:\n" + "\n".join(f"  {p}" for p in problems))
 
 
+# --------------------------------------------------------------------------
+# Builders that the scenario modules share
+
+MAKER_DIR_X86 = h.PROGRAM_FILES_X86_DIR + "\\Vexars\\"
+INSTALL_DIR_X86 = MAKER_DIR_X86 + "Zentrivo\\"
+
+
+def uninstall_entry(name: str = ENTRY, display: str = "Zentrivo", version: str = "2.1.5",
+                    location: str = MAKER_DIR) -> dict:
+    """An Uninstall entry; a value given as None is left out."""
+    values = {"DisplayName": display, "Publisher": "Vexars", "DisplayVersion": version,
+              "InstallLocation": location}
+    return {f"{UNINSTALL}\\{name}": {k: v for k, v in values.items() if v is not None}}
+
+
+def installed_product_keys(root: str, install_dir: str = INSTALL_DIR,
+                           app_path: bool = True) -> dict:
+    """The product's own keys under one hive, each with something in it."""
+    keys = {
+        f"{root}\\Software\\Vexars\\ZENQO": {"Language": "en"},
+        f"{root}\\Software\\Vexars\\ZENQO\\Misc": {"AppPath": install_dir},
+        f"{root}\\Software\\Vexars\\ZENQO\\Settings\\Scan": {"Level": 2},
+        f"{root}\\Software\\Corvantis\\ZENQO\\5": {"Licence": "trial"},
+        f"{root}\\Software\\Corvantis\\ZENQO\\5\\State": {"Runs": 7},
+    }
+    if app_path:
+        keys[f"{root}\\{h.APP_PATHS_PATH}\\Zentrivo.exe"] = {"": install_dir + "Zentrivo.exe", "Path": install_dir}
+    return keys
+
+
+# The shared suite and the common tray of a scenario: the stand-in library
+# with its product list, the tray, the suite service and their counters.
+CONFIGS = h.COMMON_APPDATA_DIR + "\\Vexars\\Tray\\Configurations\\"
+SUITE_CFG = h.COMMON_APPDATA_DIR + "\\Vexars\\Zentrivo\\suite.cfg"
+SUITE_DATA = (h.COMMON_APPDATA_DIR + "\\Vexars\\Suite", h.COMMON_APPDATA_DIR + "\\Vexars\\Programs Bar",
+              h.APPDATA_DIR + "\\Vexars\\Suite")
+COMPONENTS = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components"
+MACHINE_ID = "HKLM\\SOFTWARE\\Vexars\\MachineId"
+TRAY_KEY = "HKLM\\Software\\Vexars\\Tray"
+RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+PATH_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
+PLANTED_ON_PATH = "C:\\planted"
+LOADS = h.HARNESS_DIR + "\\sulcora_loads.txt"
+TRAY_CALLS = h.HARNESS_DIR + "\\tray_calls.txt"
+SERVICE_CALLS = h.HARNESS_DIR + "\\suite_service_calls.txt"
+SUITE_OTHER_PRODUCT = "AAAAAAAABBBBCCCCDDDDEEEEEEEEEEEE"
+
+# Counters of the suite's and the tray's files, and one of another vendor.
+SUITE_COUNTED_FILES = (SUITE_DIR + "VexarLauncher.exe", SUITE_DIR + "bvhtml.dll", SUITE_DIR + "MachineId.exe")
+TRAY_COUNTED = (TRAY_DIR + "bvhtml.dll", TRAY_DIR + "MsgSys.exe")
+UNRELATED_COUNTED = "C:\\Program Files\\Other\\shared.dll"
+# Installer components by key path: the suite's, the tray's, another's.
+SUITE_COMPONENT = "0000000000000000000000000000005A"
+TRAY_COMPONENT = "0000000000000000000000000000007A"
+OTHER_COMPONENT = "0000000000000000000000000000009A"
+
+
+@dataclass
+class SuiteMachine:
+    """What a scenario plants."""
+
+    products: tuple = ("ZENQO=Zentrivo", "TOOLKIT=Toolkit")
+    library: bool = True
+    fail: str = ""
+    service_answers: str = "/stop 1\n/uninstall 1\n"
+    configs: tuple = ("tktray.xml", "ZENQO.xml")
+    bvhtml: bool = True
+    tray_ignores_quit: bool = False
+    elsewhere: bool = False  # library copies in the current directory and on PATH
+    skip_tray: bool = False
+
+
+def library_source(config: h.Config, bits: int) -> Path:
+    if bits == 64:
+        return config.helper("Sulcora64.dll")
+    return config.helper_dir_x86 / "Sulcora.dll"
+
+
+def library_name(bits: int) -> str:
+    return "Sulcora64.dll" if bits == 64 else "Sulcora.dll"
+
+
+def plant_suite_and_tray(prefix: h.Prefix, m: SuiteMachine, bits: int) -> None:
+    library = library_source(prefix.config, bits).read_bytes()
+    files = {
+        SUITE_DIR + "VexarLauncher.exe": b"launcher",
+        SUITE_DIR + "bvhtml.dll": b"html",
+        SUITE_DIR + "Languages\\en.lng": b"english",
+        SUITE_DIR + "products.txt": "".join(p + "\n" for p in m.products),
+        SUITE_CFG: "name=alice\nsite=example.org\n",
+        TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-ZENQO.png": b"png",
+        TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-MILVA.png": b"png",
+    }
+    files.update({folder + "\\state.dat": b"data" for folder in SUITE_DATA})
+    files.update({CONFIGS + name: "<tray/>" for name in m.configs})
+    if m.library:
+        files[SUITE_DIR + library_name(bits)] = library
+    if m.fail:
+        files[SUITE_DIR + "fail.txt"] = m.fail
+    if m.bvhtml:
+        files[TRAY_DIR + "bvhtml.dll"] = b"html"
+    if m.elsewhere:
+        files[h.DEFAULT_RUN_DIR + "\\" + library_name(bits)] = library
+        files[PLANTED_ON_PATH + "\\" + library_name(bits)] = library
+        path = prefix.read_key(PATH_KEY).get("PATH") or prefix.read_key(PATH_KEY).get("Path")
+        prefix.plant_registry({PATH_KEY: {"PATH": h.ExpandSz(f"{PLANTED_ON_PATH};{path}")}})
+    files[h.HARNESS_DIR + "\\suite_service_answers.txt"] = m.service_answers
+    if m.tray_ignores_quit:
+        files[h.HARNESS_DIR + "\\tray_ignores_quit"] = b""
+    prefix.plant_paths(files)
+    prefix.plant_registry({MACHINE_ID: {"Id": "42"}}, view=bits)
+    prefix.plant_registry({TRAY_KEY: {"Version": "3.1"}, RUN_KEY: {"CorvantisTray": TRAY_EXE}}, view=32)
+    prefix.plant_registry({
+        f"{COMPONENTS}\\{SUITE_COMPONENT}\\{SUITE_OTHER_PRODUCT}": {},
+        f"{COMPONENTS}\\{SUITE_COMPONENT}": {SUITE_OTHER_PRODUCT: SUITE_DIR + "VexarLauncher.exe"},
+        f"{COMPONENTS}\\{TRAY_COMPONENT}": {SUITE_OTHER_PRODUCT: TRAY_DIR + "MsgSys.exe"},
+        f"{COMPONENTS}\\{OTHER_COMPONENT}": {SUITE_OTHER_PRODUCT: UNRELATED_COUNTED},
+    })
+    counters = {name: h.Dword(3) for name in SUITE_COUNTED_FILES + TRAY_COUNTED + (UNRELATED_COUNTED,)}
+    prefix.plant_registry({SHARED_DLLS: counters}, view=32)
+    install_service(prefix)
+    prefix.plant_helper("tray.exe", TRAY_EXE)
+    prefix.start_sleepers([TRAY_EXE], cwd="C:\\")
+
+
 def main(argv: list) -> int:
     submit = len(argv) == 5 and argv[1] == "plant" and argv[3] == "--submit-as"
     if not (len(argv) == 3 and argv[1] in ("plant", "report")) and not submit:

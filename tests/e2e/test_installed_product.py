@@ -12,18 +12,11 @@ import pytest
 
 import harness as h
 from harness import SEPARATOR, SHORT_SEPARATOR, Re
+from simulated_machine import (ENTRY, INSTALL_DIR, INSTALL_DIR_X86, MAKER_DIR, MAKER_DIR_X86,
+                               SHARED_DLLS, UNINSTALL, uninstall_entry)
+from simulated_machine import installed_product_keys as product_keys
 
-ENTRY = "{3F2A9C71-5D0E-4B8A-9E61-7C4D2B1A0F35}"  # the product's Uninstall entry
-UNINSTALL = "HKLM\\" + h.UNINSTALL_PATH
-SHARED_DLLS = "HKLM\\" + h.SHARED_DLLS_PATH
 APP_PATH_KEY = h.APP_PATHS_PATH + "\\Zentrivo.exe"
-# InstallLocation as the installer writes it, and the folder the remover
-# makes of it by appending the display name.
-MAKER_DIR = h.PROGRAM_FILES_DIR + "\\Vexars\\"
-INSTALL_DIR = MAKER_DIR + "Zentrivo\\"
-MAKER_DIR_X86 = h.PROGRAM_FILES_X86_DIR + "\\Vexars\\"
-INSTALL_DIR_X86 = MAKER_DIR_X86 + "Zentrivo\\"
-
 SEARCH_HEADER = ("**** Search Zentrivo info ****", "")
 NOT_FOUND = ("ATTENTION: could not find keys about 'Zentrivo' in "
              "'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall' !")
@@ -32,28 +25,6 @@ UNDETECTED = ("Unable to detect the version of Zentrivo, probably nothing to cle
 NEWER_THAN_TESTED = ("This version of ZENQORemover was tested on Zentrivo versions up to 2.1.5. "
                      "For later versions it may not work correctly")
 REGISTRY_HEADER = ("**** Cleaning SOFTWARE registry ****", "")
-
-
-def uninstall_entry(name: str = ENTRY, display: str = "Zentrivo", version: str = "2.1.5",
-                    location: str = MAKER_DIR) -> dict:
-    """An Uninstall entry; a value given as None is left out."""
-    values = {"DisplayName": display, "Publisher": "Vexars", "DisplayVersion": version,
-              "InstallLocation": location}
-    return {f"{UNINSTALL}\\{name}": {k: v for k, v in values.items() if v is not None}}
-
-
-def product_keys(root: str, install_dir: str = INSTALL_DIR, app_path: bool = True) -> dict:
-    """The product's own keys under one hive, each with something in it."""
-    keys = {
-        f"{root}\\Software\\Vexars\\ZENQO": {"Language": "en"},
-        f"{root}\\Software\\Vexars\\ZENQO\\Misc": {"AppPath": install_dir},
-        f"{root}\\Software\\Vexars\\ZENQO\\Settings\\Scan": {"Level": 2},
-        f"{root}\\Software\\Corvantis\\ZENQO\\5": {"Licence": "trial"},
-        f"{root}\\Software\\Corvantis\\ZENQO\\5\\State": {"Runs": 7},
-    }
-    if app_path:
-        keys[f"{root}\\{APP_PATH_KEY}"] = {"": install_dir + "Zentrivo.exe", "Path": install_dir}
-    return keys
 
 
 def product_key_removals(root: str) -> list:

@@ -12,7 +12,6 @@ import pytest
 
 import harness as h
 import simulated_machine as sm
-import test_suite_and_tray as suite
 
 BACKUP_NAME = re.compile(r"ZENQORemover\.backup-\d{8}-\d{6}\.reg")
 HIVES = ("HKLM", "HKCU")
@@ -27,7 +26,7 @@ def plant(prefix: h.Prefix, bits: int) -> None:
     # The suite and the tray come from their own scenario, used by the product alone.
     prefix.plant_paths({path: data for path, data in sm.FILES.items()
                         if not path.startswith((sm.SUITE_DIR, sm.TRAY_CONFIGS))})
-    suite.plant(prefix, suite.Machine(), bits)
+    sm.plant_suite_and_tray(prefix, sm.SuiteMachine(), bits)
 
 
 def registry(prefix: h.Prefix) -> dict:
@@ -78,9 +77,9 @@ def test_backup_restores_what_the_run_deleted_or_changed(restored):
     # database, counters in both views, the suite's and tray's keys.
     changes = ["missing key HKEY_CURRENT_USER\\Software\\Vexars\\ZENQO",
                "missing key " + h.full_key(f"{sm.MSI_SYSTEM}\\Products\\{sm.MSI_PRODUCT}"),
-               "missing key " + h.view_key(suite.TRAY_KEY, 32),
-               "missing key " + h.full_key(f"{suite.COMPONENTS}\\{suite.SUITE_COMPONENT}"),
-               h.view_key(suite.RUN_KEY, 32) + ": ", h.view_key(sm.SHARED_DLLS, 32) + ": "]
+               "missing key " + h.view_key(sm.TRAY_KEY, 32),
+               "missing key " + h.full_key(f"{sm.COMPONENTS}\\{sm.SUITE_COMPONENT}"),
+               h.view_key(sm.RUN_KEY, 32) + ": ", h.view_key(sm.SHARED_DLLS, 32) + ": "]
     if run.bits == 64:
         changes += ["missing key " + h.full_key(f"{sm.UNINSTALL}\\{sm.ENTRY}"), h.full_key(sm.SHARED_DLLS) + ": "]
     for change in changes:
