@@ -33,7 +33,7 @@ std::string real_mutex::system_name(const std::string& name, DWORD major_version
     return last == std::string::npos ? name : name.substr(last + 1);
 }
 
-real_mutex::real_mutex(const std::string& name) {
+real_mutex::real_mutex(const std::string& name, DWORD wait_limit_ms) : wait_limit_ms_(wait_limit_ms) {
     // A null DACL lets every account open the mutex, so that writers running
     // under other accounts serialise on the same file.
     SECURITY_DESCRIPTOR descriptor;
@@ -49,22 +49,34 @@ real_mutex::real_mutex(const std::string& name) {
     if (!handle_) {
         handle_.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, /*inherit=*/FALSE, full_name.c_str()));
     }
-    if (!handle_) {
-        const DWORD error = GetLastError();
-        throw exception("OpenMutex returned 0x%08x", static_cast<unsigned>(error));
-    }
+    // A name that another account holds with a DACL of its own cannot stop
+    // the writer: it writes without the lock.
+    if (!handle_) gave_up_ = true;
 }
 
 real_mutex::~real_mutex() noexcept = default;
 
 void real_mutex::lock() {
-    if (WaitForSingleObject(handle_.get(), INFINITE) == WAIT_FAILED) {
+    if (gave_up_) {
+        ++unheld_;
+        return;
+    }
+    const DWORD result = WaitForSingleObject(handle_.get(), wait_limit_ms_);
+    if (result == WAIT_FAILED) {
         const DWORD error = GetLastError();
         throw exception("WaitForSingleObject returned 0x%08x", static_cast<unsigned>(error));
+    }
+    if (result == WAIT_TIMEOUT) {
+        gave_up_ = true;
+        ++unheld_;
     }
 }
 
 void real_mutex::unlock() {
+    if (unheld_ > 0) {
+        --unheld_;
+        return;
+    }
     if (!ReleaseMutex(handle_.get())) {
         const DWORD error = GetLastError();
         throw exception("ReleaseMutex returned 0x%08x", static_cast<unsigned>(error));

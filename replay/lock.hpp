@@ -35,18 +35,29 @@ private:
 // Named, system-wide mutex that every account can open. On Windows 2000 and
 // later a name without a backslash lives in the global namespace ("Global\");
 // on NT 4 everything up to the last backslash is dropped.
-// The constructor raises replay::exception "OpenMutex returned 0x%08x" when
-// the mutex can be neither created nor opened; lock and unlock raise
-// "WaitForSingleObject returned 0x%08x" and "ReleaseMutex returned 0x%08x".
-// An abandoned mutex is taken over silently.
+//
+// Any account can create or hold a global name, so the mutex never stops its
+// owner for long: lock() waits at most wait_limit_ms. When that runs out, or
+// when the mutex could be neither created nor opened (a name taken with a
+// DACL that denies us), lock() goes on without the lock, and so does every
+// later lock() of this object, without waiting again; the matching unlock()
+// then releases nothing. lock raises "WaitForSingleObject returned 0x%08x"
+// when the wait itself fails, unlock "ReleaseMutex returned 0x%08x" when a
+// held lock cannot be released. An abandoned mutex is taken over silently.
 class real_mutex : public scope_semantics {
 public:
-    explicit real_mutex(const std::string& name);
+    static constexpr DWORD default_wait_limit_ms = 3000;
+
+    explicit real_mutex(const std::string& name, DWORD wait_limit_ms = default_wait_limit_ms);
     real_mutex(const real_mutex&) = delete;
     real_mutex& operator=(const real_mutex&) = delete;
     ~real_mutex() noexcept override;
     void lock() override;
     void unlock() override;
+
+    // Whether this object has stopped taking the lock: the name could not be
+    // opened, or a wait ran out.
+    bool gave_up() const { return gave_up_; }
 
     // The name the mutex is created under, for the given requested name and
     // Windows major version.
@@ -54,6 +65,11 @@ public:
 
 private:
     mutex_handle handle_;
+    DWORD wait_limit_ms_;
+    bool gave_up_ = false;
+    // Locks taken without the mutex and not yet unlocked; they are always
+    // the innermost, since none is taken with it after the first.
+    unsigned unheld_ = 0;
 };
 
 // Locks the held object on construction and unlocks it once, on unlock() or

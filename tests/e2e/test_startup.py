@@ -170,6 +170,26 @@ def test_log_file_cannot_be_created(prefix):
     assert run.duration >= 2.5, run.describe()
 
 
+@pytest.mark.parametrize("mutex", [
+    "Global\\log-ZENQORemover",
+    "Global\\log-" + h.TEMP_DIR.replace("\\", "_") + "_ZENQORemover",
+], ids=["current-directory-log", "temporary-log"])
+def test_log_mutex_held_by_another_program_does_not_stop_the_run(prefix, mutex):
+    # Any account may create and hold a global name: the run waits a few
+    # seconds once, then writes without the lock.
+    holder = prefix.install(prefix.config.helper("sleeper.exe"))
+    ready = h.SCRATCH_DIR + "\\mutex_held"
+    prefix.scratch("mutex_held")
+    prefix.start_program([holder, "--hold-mutex", mutex, ready])
+    prefix.wait_for_file(ready)
+    run = prefix.run_remover()
+    assert run.exit_code == 0, run.describe()
+    for log in (run.cwd_log, run.temp_log, run.console):
+        assert_complete_run(run, log, "Windows 7 Service Pack 1")
+    h.assert_log_file_format(run.cwd_log)
+    h.assert_log_file_format(run.temp_log)
+
+
 # -- 32-bit program -----------------------------------------------------------
 
 @pytest.mark.wow64

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 #include <type_traits>
 
@@ -125,6 +126,59 @@ TEST(RealMutex, ReleaseWithoutOwnershipRaises) {
         EXPECT_EQ(e.kind(), "");
         EXPECT_EQ(e.message(), replay::format("ReleaseMutex returned 0x%08x", ERROR_NOT_OWNER));
     }
+}
+
+
+// Another program holding the mutex, or a name that cannot be opened as one,
+// must not stop the writer: one bounded wait, then no lock at all.
+TEST(RealMutex, HeldElsewhereCostsOneBoundedWaitThenNoLock) {
+    SKIP_THREADS_WHERE_EMULATED();
+    const std::string name = "zenqo-test-held-" + std::to_string(GetCurrentProcessId());
+    HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        HANDLE h = CreateMutexA(nullptr, /*initial_owner=*/TRUE, ("Global\\" + name).c_str());
+        SetEvent(taken);
+        WaitForSingleObject(release, 10000);
+        ReleaseMutex(h);
+        CloseHandle(h);
+    });
+    ASSERT_EQ(WaitForSingleObject(taken, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+
+    replay::real_mutex mutex(name, /*wait_limit_ms=*/300);
+    DWORD start = GetTickCount();
+    EXPECT_NO_THROW(mutex.lock());
+    EXPECT_GE(GetTickCount() - start, 250u);
+    EXPECT_TRUE(mutex.gave_up());
+    EXPECT_NO_THROW(mutex.unlock());
+
+    // Later locks do not wait again, also once the other has let go.
+    start = GetTickCount();
+    for (int i = 0; i < 5; ++i) {
+        replay::scope guard(&mutex);
+    }
+    EXPECT_LT(GetTickCount() - start, 250u);
+    SetEvent(release);
+    holder.join();
+    EXPECT_NO_THROW(mutex.lock());
+    EXPECT_NO_THROW(mutex.unlock());
+    CloseHandle(taken);
+    CloseHandle(release);
+}
+
+TEST(RealMutex, NameThatCannotBeOpenedMeansNoLock) {
+    // An event planted under the name: the name can be neither created nor
+    // opened as a mutex, as with a mutex whose DACL denies us.
+    const std::string name = "zenqo-test-taken-" + std::to_string(GetCurrentProcessId());
+    HANDLE planted = CreateEventA(nullptr, TRUE, FALSE, ("Global\\" + name).c_str());
+    ASSERT_NE(planted, nullptr);
+
+    std::unique_ptr<replay::real_mutex> mutex;
+    ASSERT_NO_THROW(mutex = std::make_unique<replay::real_mutex>(name));
+    EXPECT_TRUE(mutex->gave_up());
+    EXPECT_NO_THROW(mutex->lock());
+    EXPECT_NO_THROW(mutex->unlock());
+    CloseHandle(planted);
 }
 
 }  // namespace

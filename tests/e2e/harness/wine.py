@@ -465,6 +465,15 @@ class Prefix:
     def exists(self, win_path: str) -> bool:
         return os.path.lexists(self.unix_path(win_path))
 
+    def wait_for_file(self, win_path: str, timeout: float = 60) -> None:
+        """Waits until a program of the prefix has created the file."""
+        target = self.unix_path(win_path)
+        deadline = time.monotonic() + timeout
+        while not target.exists():
+            if time.monotonic() > deadline:
+                raise HarnessError(f"{win_path} did not appear within {timeout} s")
+            time.sleep(0.05)
+
     def is_dir(self, win_path: str) -> bool:
         return self.unix_path(win_path).is_dir()
 

@@ -3,9 +3,20 @@
 // product's programs (Zentrivo.exe, MsgSys.exe, ...) so that the remover finds
 // them running.
 //
-//   sleeper.exe          (no arguments; any are ignored)
+//   sleeper.exe                          (no arguments; others are ignored)
+//   sleeper.exe --hold-mutex NAME FILE   takes the named mutex, creates FILE
+//                                        once it holds it, and keeps it
 #include <windows.h>
 
-int wmain() {
+#include <cwchar>
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 4 && std::wcscmp(argv[1], L"--hold-mutex") == 0) {
+        HANDLE mutex = CreateMutexW(nullptr, /*initial_owner=*/FALSE, argv[2]);
+        if (mutex == nullptr || WaitForSingleObject(mutex, 60000) != WAIT_OBJECT_0) return 1;
+        HANDLE ready = CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (ready == INVALID_HANDLE_VALUE) return 1;
+        CloseHandle(ready);
+    }
     for (;;) Sleep(INFINITE);
 }
