@@ -1,11 +1,13 @@
 // The support mail built from a log file: how the file's first bytes decide
-// its encoding, and the files that end the offer before anything is asked.
+// its encoding, and the files that end the offer before anything is asked;
+// the texts from outside that must not write headers; the prompt's wait.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "remover/log_submission.hpp"
 #include "replay/exception.hpp"
+#include "support/emulation.hpp"
 #include "support/temp_folder.hpp"
 
 namespace {
@@ -27,6 +29,10 @@ TEST(LogMail, BodyIsTheLogTextInUtf8) {
         // The program's own log: sent byte for byte, its mark included.
         {"utf-8 with mark", "\xEF\xBB\xBF" + path_utf8, log_mail::state::ready,
          "\xEF\xBB\xBF" + path_utf8},
+        // Bytes that are not UTF-8 (a cut sequence, a stray continuation
+        // byte, 0xFF) are sent as they are, not replaced.
+        {"utf-8 with invalid bytes", "\xEF\xBB\xBFok \xC3 \x80 \xFF\xE4\xB8", log_mail::state::ready,
+         "\xEF\xBB\xBFok \xC3 \x80 \xFF\xE4\xB8"},
         {"utf-16 with mark", std::string("\xFF\xFEO\0K\0", 6), log_mail::state::ready,
          "\xEF\xBB\xBFOK"},
         {"utf-16 without mark", std::string("O\0K\0\xFC\0", 6), log_mail::state::ready,
@@ -75,6 +81,104 @@ TEST(LogMail, MissingLogIsNotOpenedAndAsksNothing) {
     // The whole offer returns 0 without a box: the test would hang on one.
     remover::product_remover remover("Zentrivo");
     EXPECT_EQ(remover::offer_log_submission(remover, folder / "none"), 0);
+}
+
+// A product version from the registry with line breaks cannot add headers:
+// the subject is one header line that reads back as the text it was made of.
+TEST(LogMail, SubjectIsOneHeaderLineWhateverTheVersionHolds) {
+    struct row {
+        const char* name;
+        std::string version;
+        bool plain;  // written as it is, not as an encoded word
+    };
+    const row rows[] = {
+        {"ordinary", "2.1.5", true},
+        {"CR LF and a header", "2.1.5\r\nBcc: <victim@example.net>", false},
+        {"headers ended early", "2.1.5\r\n\r\nnot a body", false},
+        {"lone LF", "2.1.5\nX: y", false},
+    };
+    temp_folder folder;
+    for (const row& each : rows) {
+        SCOPED_TRACE(each.name);
+        replay::internet::message2::message mail;
+        replay::file_handle file;
+        log_mail::build(each.version, folder / "none.log.txt", mail, file);
+        const std::string& subject = mail.headers()[0].second;
+        EXPECT_EQ(subject.find_first_of("\r\n"), std::string::npos);
+        replay::internet::message2::header_type::unstructured_value_type decoded;
+        decoded.parse(subject);
+        const std::string text = decoded.narrow_value(CP_UTF8);
+        EXPECT_EQ(text.rfind("ZNVRemover.exe log ZNV:" + each.version + "  OS:", 0), 0u) << text;
+        EXPECT_EQ(subject == text, each.plain) << subject;
+    }
+}
+
+TEST(LogMail, SenderNeedsAnAtAndNoControlCharacter) {
+    struct row {
+        const char* sender;
+        bool usable;
+    };
+    const row rows[] = {
+        {"admin@corp.example", true},
+        {"x@y", true},
+        {"", false},
+        {"admin", false},
+        {"ivy@example.org>\r\nBcc: <victim@example.net@example.org", false},
+        {"ivy@example.org>\rBcc: <victim@example.net", false},
+        {"ivy@example.org\n", false},
+        {"tab\t@example.org", false},
+        {"del\x7F@example.org", false},
+    };
+    for (const row& each : rows) {
+        SCOPED_TRACE(each.sender);
+        EXPECT_EQ(log_mail::usable_sender(each.sender), each.usable);
+    }
+}
+
+// The prompt waits for messages without polling: while nobody types, its
+// thread uses next to no processor time.
+TEST(Prompt, WaitsWithoutUsingTheProcessor) {
+    SKIP_THREADS_WHERE_EMULATED();
+    struct prompt_run {
+        char buffer[remover::email_buffer_size] = {};
+        int answer = -1;
+    } run;
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* context) -> DWORD {
+            auto* r = static_cast<prompt_run*>(context);
+            r->answer = remover::prompt_for_email(r->buffer);
+            return 0;
+        },
+        &run, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    HWND window = nullptr;
+    for (int tries = 0; tries < 100 && window == nullptr; ++tries) {
+        Sleep(100);
+        window = FindWindowA("InputBox", "Enter your e-mail");
+    }
+    const auto processor_ms = [&] {
+        FILETIME created, ended, kernel, user;
+        GetThreadTimes(thread, &created, &ended, &kernel, &user);
+        const auto ticks = [](const FILETIME& t) {
+            return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+        };
+        return (ticks(kernel) + ticks(user)) / 10000;
+    };
+    unsigned long long used_ms = 0;
+    if (window != nullptr) {
+        const unsigned long long before = processor_ms();
+        Sleep(3000);
+        used_ms = processor_ms() - before;
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    }
+    const DWORD ended = WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    ASSERT_NE(window, nullptr) << "the prompt did not appear";
+    ASSERT_EQ(ended, WAIT_OBJECT_0);
+    EXPECT_EQ(run.answer, 0);
+    // A polling loop keeps one processor busy: about 3000 ms here.
+    EXPECT_LT(used_ms, 300u);
 }
 
 // A byte the ANSI code page cannot decode ends the offer with an error before
