@@ -135,22 +135,23 @@ TEST(LogMail, SenderNeedsAnAtAndNoControlCharacter) {
     }
 }
 
+struct prompt_run {
+    char buffer[remover::email_buffer_size] = {};
+    int answer = -1;
+};
+
+DWORD WINAPI run_prompt(void* context) {
+    auto* run = static_cast<prompt_run*>(context);
+    run->answer = remover::prompt_for_email(run->buffer);
+    return 0;
+}
+
 // The prompt waits for messages without polling: while nobody types, its
 // thread uses next to no processor time.
 TEST(Prompt, WaitsWithoutUsingTheProcessor) {
     SKIP_THREADS_WHERE_EMULATED();
-    struct prompt_run {
-        char buffer[remover::email_buffer_size] = {};
-        int answer = -1;
-    } run;
-    const HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* context) -> DWORD {
-            auto* r = static_cast<prompt_run*>(context);
-            r->answer = remover::prompt_for_email(r->buffer);
-            return 0;
-        },
-        &run, 0, nullptr);
+    prompt_run run;
+    const HANDLE thread = CreateThread(nullptr, 0, run_prompt, &run, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     HWND window = nullptr;
     for (int tries = 0; tries < 100 && window == nullptr; ++tries) {
