@@ -7,7 +7,9 @@ from __future__ import annotations
 
 import base64
 import email
+import email.header
 import email.policy
+import re
 import socket
 from dataclasses import dataclass, field
 
@@ -24,6 +26,12 @@ NO_SENDER = ("Log file not submitted", "Log file can't be sent without a sender"
 THANKS = ("Log file submitted", "Thank you. The log file has been submitted.", (1,))
 NOT_SUBMITTED = "Log file not submitted"
 SMTP_PORT = 25
+# What the suite's stand-in library reads from its configuration as the user
+# name: the stored address then tries to add a Bcc header and to split the
+# log line that reports it.
+HOSTILE_NAME = "ivy@example.org>\rBcc: <victim@example.net"
+HOSTILE_VERSION = "2.1.5\r\nBcc: <victim@example.net>\r\n\r\nnot a body"
+LOG_LINE = re.compile(rb"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d [# +!>@]  [^\r\n]*")
 
 
 class Mailbox:
@@ -58,6 +66,9 @@ class Scenario:
     shown: tuple = ()
     sender: str = None  # the mail's From address; None: no mail
     error: str = None  # the start of the failure box's text
+    version: str = "2.1.5"  # the installed product's DisplayVersion
+    suite_name: str = None  # the user name in the suite's configuration, if not the usual one
+    logged: bytes = None  # a text the log must hold
 
 
 SCENARIOS = [
@@ -75,6 +86,13 @@ SCENARIOS = [
              shown=("prompt", "error"), error="internet.transport.connection_failed.connection_refused["),
     Scenario("typed-address-32bit", prompts=("ok:admin@corp.example",), machine="installed",
              bits=32, shown=("prompt", THANKS), sender="admin@corp.example"),
+    # A stored address with a line break is not used: the user is asked.
+    Scenario("suite-sender-with-line-break", machine="suite", suite_name=HOSTILE_NAME,
+             prompts=("ok:admin@corp.example",), shown=("prompt", THANKS), sender="admin@corp.example",
+             logged=b"Email set to ivy@example.org>\\rBcc: <victim@example.net@example.org from suite"),
+    Scenario("version-with-line-breaks", machine="installed", version=HOSTILE_VERSION,
+             prompts=("ok:admin@corp.example",), shown=("prompt", THANKS), sender="admin@corp.example",
+             logged=b"Product version: '2.1.5\\r\\nBcc: <victim@example.net>\\r\\n\\r\\nnot a body'"),
 ]
 
 
@@ -83,14 +101,16 @@ def port_free() -> bool:
         return probe.connect_ex(("127.0.0.1", SMTP_PORT)) != 0
 
 
-def plant(prefix: h.Prefix, machine: str, bits: int) -> None:
-    if machine == "installed":
+def plant(prefix: h.Prefix, s: Scenario) -> None:
+    if s.machine == "installed":
         # The 32-bit program reads the Uninstall entries of the 32-bit view.
-        maker_dir = installed.MAKER_DIR if bits == 64 else installed.MAKER_DIR_X86
-        prefix.plant_registry({**installed.uninstall_entry(location=maker_dir),
-                               **installed.product_keys("HKLM")}, view=bits)
-    elif machine == "suite":
-        suite.plant(prefix, suite.Machine(), bits)
+        maker_dir = installed.MAKER_DIR if s.bits == 64 else installed.MAKER_DIR_X86
+        prefix.plant_registry({**installed.uninstall_entry(location=maker_dir, version=s.version),
+                               **installed.product_keys("HKLM")}, view=s.bits)
+    elif s.machine == "suite":
+        suite.plant(prefix, suite.Machine(), s.bits)
+        if s.suite_name is not None:
+            prefix.plant_paths({suite.SUITE_CFG: f"name={s.suite_name}\nsite=example.org\n"})
 
 
 @pytest.fixture(params=SCENARIOS, ids=lambda s: s.name)
@@ -105,7 +125,7 @@ def outcome(request, template, e2e_config):
         controller.start()
     try:
         with h.scenario_prefix(template, e2e_config, f"test_log_submission-{s.name}") as prefix:
-            plant(prefix, s.machine, s.bits)
+            plant(prefix, s)
             run = prefix.run_remover(bits=s.bits, answers={h.SUBMISSION_QUESTION_CAPTION: s.question},
                                      prompts=s.prompts)
             log = prefix.read_bytes(run.cwd.rstrip("\\") + "\\" + h.LOG_NAME)
@@ -154,6 +174,13 @@ def test_log_submission(outcome):
         assert (caption, buttons) == (NOT_SUBMITTED, (1,)) and text.startswith(s.error), run.describe()
     else:
         assert shown == s.shown, run.describe()
+    # Every line of the log carries its prefix, whatever the texts from
+    # outside held.
+    assert log.startswith(h.UTF8_BOM) and log.endswith(b"\r\n")
+    for line in log[len(h.UTF8_BOM):-2].split(b"\r\n"):
+        assert LOG_LINE.fullmatch(line), line
+    if s.logged:
+        assert s.logged in log
     # Each prompt is answered as asked, in turn.
     prompts = [b for b in run.boxes if isinstance(b, h.Prompt)]
     assert [p.answer for p in prompts] == list(s.prompts)
@@ -169,8 +196,14 @@ def test_log_submission(outcome):
     assert envelope.mail_from == "<>" and envelope.rcpt_tos == [SUPPORT]
     mail = email.message_from_bytes(envelope.original_content, policy=email.policy.compat32)
     assert mail.keys() == ["From", "Subject", "To", "Content-Transfer-Encoding", "Content-Type"]
-    version = "2.1.5" if s.machine == "installed" else "NUL"
-    assert mail["Subject"] == f"ZNVRemover.exe log ZNV:{version}  OS:6.1"
+    version = s.version if s.machine == "installed" else "NUL"
+    subject = f"ZNVRemover.exe log ZNV:{version}  OS:6.1"
+    if s.version == HOSTILE_VERSION:
+        # One header line that reads back as the text.
+        assert "\r" not in mail["Subject"] and "\n" not in mail["Subject"]
+        assert str(email.header.make_header(email.header.decode_header(mail["Subject"]))) == subject
+    else:
+        assert mail["Subject"] == subject
     assert mail["From"] == f"<{s.sender}>"
     assert mail["To"] == f'"Remove-support mails" <{SUPPORT}>'
     assert mail["Content-Transfer-Encoding"] == "base64"
