@@ -126,7 +126,7 @@ void send_mail(const client& sender_client, const address::base& server, const s
         // take the message.
         std::size_t replies_read = 0;
         while (read_reply(link, replies) != go_ahead) {
-            if (++replies_read >= max_replies_per_command) {
+            if (++replies_read > max_replies_per_command) {
                 throw transport::tcp::base::connection_timed_out("recv() failed");
             }
         }

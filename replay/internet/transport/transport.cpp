@@ -175,7 +175,10 @@ void base::set_option(int level, int name, const void* value, int length) {
 }
 
 void base::limit_waits(DWORD each_ms, DWORD total_ms) {
-    each_ms_ = each_ms;
+    limited_ = true;
+    // A time-out option of 0 would mean no limit at all: then only the
+    // total bounds each wait.
+    each_ms_ = each_ms == 0 ? total_ms : each_ms;
     total_ms_ = total_ms;
     started_ = GetTickCount();
     armed_ms_[0] = armed_ms_[1] = 0;
@@ -184,7 +187,7 @@ void base::limit_waits(DWORD each_ms, DWORD total_ms) {
 }
 
 void base::arm(bool sending) {
-    if (each_ms_ == 0) return;
+    if (!limited_) return;
     // Unsigned difference: right also when the tick count wraps around.
     const DWORD elapsed = GetTickCount() - started_;
     if (elapsed >= total_ms_) {
@@ -285,18 +288,16 @@ std::string read_line(tcp::base& link, std::size_t most) {
     }
 }
 
-void write_line(tcp::base& link, const std::string& text) {
-    link.send_queue_.insert(link.send_queue_.end(), text.begin(), text.end());
-    link.send_queue_.push_back('\r');
-    link.send_queue_.push_back('\n');
-    link.flush();
-}
-
 void queue_line(tcp::base& link, const std::string& text) {
     link.send_queue_.insert(link.send_queue_.end(), text.begin(), text.end());
     link.send_queue_.push_back('\r');
     link.send_queue_.push_back('\n');
     if (link.send_queue_.size() >= send_batch) link.flush();
+}
+
+void write_line(tcp::base& link, const std::string& text) {
+    queue_line(link, text);
+    link.flush();
 }
 
 void write_bytes(tcp::base& link, const std::string& text) {

@@ -53,8 +53,9 @@ public:
     // Sets a socket option; raises with "setsockopt() failed".
     void set_option(int level, int name, const void* value, int length);
 
-    // Bounds every later receive and send: each waits at most `each_ms`, and
-    // all of them together end `total_ms` after this call. Once the total has
+    // Bounds every later receive and send: each waits at most `each_ms` (0:
+    // no limit of its own), and all of them together end `total_ms` after
+    // this call. Once the total has
     // run out, a receive or send raises tcp::base::connection_timed_out with
     // "recv() failed" or "send() failed" without waiting. Raises with
     // "setsockopt() failed".
@@ -88,7 +89,8 @@ private:
     SOCKET socket_ = INVALID_SOCKET;
     std::uint32_t received_ = 0;
     std::uint32_t sent_ = 0;
-    // The limits of limit_waits; each_ms_ 0 when there are none.
+    // The limits of limit_waits, once it has been called.
+    bool limited_ = false;
     DWORD each_ms_ = 0;
     DWORD total_ms_ = 0;
     DWORD started_ = 0;  // GetTickCount() when the limits were set
