@@ -3,12 +3,28 @@
 // the texts from outside that must not write headers; the prompt's wait.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
 #include <string>
 
 #include "remover/log_submission.hpp"
 #include "replay/exception.hpp"
 #include "support/emulation.hpp"
 #include "support/temp_folder.hpp"
+
+// Memory runs out for any one request of 1 GiB or more in this test
+// program (no other test asks for as much): so a log that large finds no
+// memory in either bitness, without filling the machine's.
+constexpr std::size_t memory_limit = std::size_t(1) << 30;
+
+void* operator new(std::size_t size) {
+    if (size >= memory_limit) throw std::bad_alloc();
+    if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -180,6 +196,67 @@ TEST(Prompt, WaitsWithoutUsingTheProcessor) {
     EXPECT_EQ(run.answer, 0);
     // A polling loop keeps one processor busy: about 3000 ms here.
     EXPECT_LT(used_ms, 300u);
+}
+
+struct box_seen {
+    std::string caption = "no box";
+    std::string text;
+};
+
+// Answers the first message box of the offer that appears within 15 s with
+// OK, or No for the question, and tells what it showed.
+DWORD WINAPI answer_one_box(void* context) {
+    auto* seen = static_cast<box_seen*>(context);
+    for (int tries = 0; tries < 150; ++tries) {
+        Sleep(100);
+        for (const char* caption : {"Log file not submitted", "Brivona support"}) {
+            const HWND box = FindWindowA(nullptr, caption);
+            if (box == nullptr) continue;
+            char text[512] = {};
+            GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof(text));
+            seen->caption = caption;
+            seen->text = text;
+            PostMessageA(box, WM_COMMAND, seen->caption == "Brivona support" ? IDNO : IDOK, 0);
+            return 0;
+        }
+    }
+    return 0;
+}
+
+// A log too large for the memory left ends the offer in its own box, not in
+// an error that leaves the submission.
+TEST(LogMail, LogTooLargeForTheMemoryFailsInTheOffersBox) {
+    SKIP_THREADS_WHERE_EMULATED();
+    temp_folder folder;
+    const std::string path = folder / "ZENQORemover.log.txt";
+    {
+        // 1.5 GiB that take no room on the disk: a file extended, not written.
+        const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size;
+        size.QuadPart = 3LL << 29;
+        SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+        SetEndOfFile(file);
+        CloseHandle(file);
+    }
+    box_seen seen;
+    const HANDLE watcher = CreateThread(nullptr, 0, answer_one_box, &seen, 0, nullptr);
+    ASSERT_NE(watcher, nullptr);
+    remover::product_remover remover("Zentrivo");
+    int result = -1;
+    std::string escaped;
+    try {
+        result = remover::offer_log_submission(remover, folder / "ZENQORemover");
+    } catch (const std::exception& error) {
+        escaped = error.what();
+    }
+    WaitForSingleObject(watcher, 20000);
+    CloseHandle(watcher);
+    EXPECT_EQ(escaped, "");
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(seen.caption, "Log file not submitted");
+    EXPECT_EQ(seen.text, std::bad_alloc().what());
 }
 
 // A byte the ANSI code page cannot decode ends the offer with an error before
