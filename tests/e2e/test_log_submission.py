@@ -34,17 +34,20 @@ HOSTILE_VERSION = "2.1.5\r\nBcc: <victim@example.net>\r\n\r\nnot a body"
 LOG_LINE = re.compile(rb"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d [# +!>@]  [^\r\n]*")
 
 
-class Mailbox:
-    """aiosmtpd's handler: records each mail; with `reject_sender` it
-    refuses every MAIL FROM with a permanent failure."""
+LONG_REFUSAL = "550 5.7.1 " + "Null senders are not accepted here. " * 30
 
-    def __init__(self, reject_sender: bool = False):
-        self.reject_sender = reject_sender
+
+class Mailbox:
+    """aiosmtpd's handler: records each mail; with `refusal` it refuses
+    every MAIL FROM with that reply."""
+
+    def __init__(self, refusal: str = None):
+        self.refusal = refusal
         self.envelopes = []
 
     async def handle_MAIL(self, server, session, envelope, address, options):  # noqa: N802
-        if self.reject_sender:
-            return "550 5.7.1 Null senders are not accepted"
+        if self.refusal:
+            return self.refusal
         envelope.mail_from = address
         return "250 OK"
 
@@ -58,7 +61,7 @@ class Scenario:
     name: str
     question: str = "IDYES"
     prompts: tuple = ()
-    server: str = "accept"  # accept, reject (MAIL FROM 5xx), none (nothing listens)
+    server: str = "accept"  # accept, reject (MAIL FROM 5xx), reject-long (the same, 1,000 characters), none
     machine: str = "empty"  # empty, installed (2.1.5), suite (sender from its configuration)
     bits: int = 64
     # What the user sees after the question, in order: box tuples, or
@@ -69,6 +72,7 @@ class Scenario:
     version: str = "2.1.5"  # the installed product's DisplayVersion
     suite_name: str = None  # the user name in the suite's configuration, if not the usual one
     logged: bytes = None  # a text the log must hold
+    error_length: int = None  # the failure box text's length, when it is cut
 
 
 SCENARIOS = [
@@ -82,6 +86,10 @@ SCENARIOS = [
              shown=("prompt", NO_SENDER, "prompt", NO_SENDER, "prompt", THANKS), sender="x@y"),
     Scenario("rejected-sender", prompts=("ok:admin@corp.example",), server="reject",
              shown=("prompt", "error"), error="smtp.permanent_failure["),
+    # A reply of a thousand characters is cut to 300 and "..." in the box.
+    Scenario("long-refusal", prompts=("ok:admin@corp.example",), server="reject-long",
+             shown=("prompt", "error"), error="smtp.permanent_failure[550 5.7.1 Null senders are not",
+             error_length=303),
     Scenario("no-server", prompts=("ok:admin@corp.example",), server="none",
              shown=("prompt", "error"), error="internet.transport.connection_failed.connection_refused["),
     Scenario("typed-address-32bit", prompts=("ok:admin@corp.example",), machine="installed",
@@ -119,7 +127,8 @@ def outcome(request, template, e2e_config):
     if s.bits == 32:
         request.getfixturevalue("wow64")
     assert port_free(), "something already listens on 127.0.0.1:25"
-    mailbox = Mailbox(reject_sender=s.server == "reject")
+    refusals = {"reject": "550 5.7.1 Null senders are not accepted", "reject-long": LONG_REFUSAL}
+    mailbox = Mailbox(refusal=refusals.get(s.server))
     controller = Controller(mailbox, hostname="127.0.0.1", port=SMTP_PORT)
     if s.server != "none":
         controller.start()
@@ -172,6 +181,8 @@ def test_log_submission(outcome):
         assert len(shown) == 2 and shown[0] == "prompt", run.describe()
         caption, text, buttons = shown[1]
         assert (caption, buttons) == (NOT_SUBMITTED, (1,)) and text.startswith(s.error), run.describe()
+        if s.error_length:
+            assert len(text) == s.error_length and text.endswith("..."), text
     else:
         assert shown == s.shown, run.describe()
     # Every line of the log carries its prefix, whatever the texts from
