@@ -16,7 +16,6 @@
 #include "replay/internet/address/address.hpp"
 #include "replay/internet/environment/environment.hpp"
 #include "replay/internet/smtp/smtp.hpp"
-#include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace remover {
@@ -121,10 +120,7 @@ void send_log(message2::message& mail, const std::string& sender_from_suite) {
     std::string sender = sender_from_suite;
     // A stored address holding a line break or another control character
     // would write headers of its own: the user is asked instead.
-    if (!sender.empty() && !log_mail::usable_sender(sender)) {
-        replay::log::error("The e-mail address from the suite is not used: it holds a control character");
-        sender.clear();
-    }
+    if (!sender.empty() && !log_mail::usable_sender(sender)) sender.clear();
     if (sender.empty()) {
         for (;;) {
             char email_buffer[email_buffer_size] = {};
@@ -165,10 +161,11 @@ void send(const message2::message& mail, const replay::internet::address::base& 
         [&](const message2::line_sink& take) { message2::for_each_line(mail, take); }, limits);
 }
 
+bool has_utf8_mark(const std::string& bytes) { return bytes.compare(0, 3, "\xEF\xBB\xBF") == 0; }
+
 std::wstring text(const std::string& bytes) {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
-        return replay::unicode::to_wide(bytes, CP_UTF8);
+    if (has_utf8_mark(bytes)) return replay::unicode::to_wide(bytes, CP_UTF8);
     if (byte(0) == 0xFF || byte(0) == 0xFE || byte(0) == 0x00 || byte(1) == 0x00) {
         std::wstring wide(bytes.size() / 2, L'\0');
         std::memcpy(wide.data(), bytes.data(), wide.size() * sizeof(wchar_t));
@@ -200,8 +197,7 @@ state build(const std::string& version_string, const std::string& log_path,
     // The body is kept only as the bytes to send. The program's own log (UTF-8
     // with a mark) is those bytes as read, also where they are not valid
     // UTF-8; other logs are converted, and their wide text is let go.
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+    if (has_utf8_mark(bytes)) {
         mail.body_part.encoded_text = std::move(bytes);
     } else {
         mail.body_part.encoded_text = replay::unicode::to_narrow(text(bytes), replay::unicode::utf8, /*strict=*/true);

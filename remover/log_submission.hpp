@@ -44,6 +44,9 @@ enum class state {
 state build(const std::string& version_string, const std::string& log_path,
             replay::internet::message2::message& mail, replay::file_handle& file);
 
+// Whether the bytes begin with the UTF-8 byte order mark.
+bool has_utf8_mark(const std::string& bytes);
+
 // The log's text, decided from its first bytes: UTF-8 with a byte order mark,
 // UTF-16 little-endian (with or without a mark, or a zero first or second
 // byte), else the ANSI code page. A mark stays in the text. Raises the
