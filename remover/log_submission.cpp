@@ -188,7 +188,11 @@ state build(const std::string& version_string, const std::string& log_path,
 
     const DWORD size = GetFileSize(file.get(), nullptr);
     if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return state::nothing_to_send;
-    std::string bytes(size, '\0');
+    std::string bytes;
+    // A log longer than a string can be (about 1 GiB in the 32-bit program)
+    // is as much out of reach as one the memory cannot hold.
+    if (size > bytes.max_size()) throw std::bad_alloc();
+    bytes.assign(size, '\0');
     DWORD read = 0;
     if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
         return state::nothing_to_send;
