@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <vector>
 
 #include "remover/mail_settings.hpp"
@@ -28,7 +30,11 @@ constexpr char log_suffix[] = ".log.txt";
 constexpr char mail_caption_failed[] = "Log file not submitted";
 constexpr char no_sender_text[] = "Log file can't be sent without a sender";
 constexpr std::uint16_t smtp_port = 25;
-constexpr unsigned delivery_timeout_s = 30;
+// Each receive and send waits at most 30 s; the whole delivery at most five
+// minutes, however the server paces its bytes.
+constexpr replay::internet::smtp::time_limits delivery_limits(30, 300);
+// Longest error text shown in a box; a server's reply can be kilobytes long.
+constexpr std::size_t shown_error_length = 300;
 
 // The prompt window.
 constexpr char prompt_class[] = "InputBox";
@@ -45,6 +51,29 @@ std::string subject_line(const std::string& version_string) {
         return replay::format("ZNVRemover.exe log ZNV:%s  OS:%i.%i", version_string.c_str(), major,
                               minor);
     return replay::format("ZNVRemover.exe log ZNV:NUL  OS:%i.%i", major, minor);
+}
+
+// The subject as header text. The version comes from the registry: a line
+// break in it would end the header and start others, so the text goes
+// through the header encoding, which writes such characters as an encoded
+// word; plain ASCII stays as it is.
+std::string subject_header(const std::string& version_string) {
+    const std::string subject = subject_line(version_string);
+    std::wstring wide;
+    try {
+        wide = replay::unicode::to_wide(subject, replay::unicode::ansi);
+    } catch (const replay::unicode::generic&) {
+        wide = replay::unicode::to_wide(subject, replay::unicode::latin1);
+    }
+    message2::header_type::unstructured_value_type value(wide);
+    value.set_charset("utf-8");
+    return value.serialize();
+}
+
+// An error text as a box can show it.
+std::string shown_error(const std::string& text) {
+    if (text.size() <= shown_error_length) return text;
+    return text.substr(0, shown_error_length) + "...";
 }
 
 void create_child(HWND parent, const char* window_class, const char* text, DWORD style, int x,
@@ -89,6 +118,9 @@ LRESULT CALLBACK prompt_procedure(HWND window, UINT message, WPARAM wparam, LPAR
 // program's family or the standard one is shown in a box.
 void send_log(message2::message& mail, const std::string& sender_from_suite) {
     std::string sender = sender_from_suite;
+    // A stored address holding a line break or another control character
+    // would write headers of its own: the user is asked instead.
+    if (!sender.empty() && !log_mail::usable_sender(sender)) sender.clear();
     if (sender.empty()) {
         for (;;) {
             char email_buffer[email_buffer_size] = {};
@@ -97,7 +129,7 @@ void send_log(message2::message& mail, const std::string& sender_from_suite) {
                 return;
             }
             sender = email_buffer;
-            if (!sender.empty() && sender.find('@') != std::string::npos) break;
+            if (log_mail::usable_sender(sender)) break;
             message_box(no_sender_text, mail_caption_failed, MB_OK);
         }
     }
@@ -105,11 +137,8 @@ void send_log(message2::message& mail, const std::string& sender_from_suite) {
 
     // Ends Windows Sockets on every way out of this block.
     replay::internet::environment::startup sockets;
-    const replay::internet::smtp::client client("installer");
-    const std::vector<std::string> lines = message2::to_lines(mail);
     const replay::internet::address::ip4 server(mail_host(), smtp_port);
-    replay::internet::smtp::send_mail(client, server, support_address(), "", lines,
-                                      delivery_timeout_s);
+    log_mail::send(mail, server, delivery_limits);
     message_box("Thank you. The log file has been submitted.", "Log file submitted", MB_OK);
 }
 
@@ -117,10 +146,26 @@ void send_log(message2::message& mail, const std::string& sender_from_suite) {
 
 namespace log_mail {
 
+bool usable_sender(const std::string& sender) {
+    const bool control = std::any_of(sender.begin(), sender.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    return !control && sender.find('@') != std::string::npos;
+}
+
+void send(const message2::message& mail, const replay::internet::address::base& server,
+          replay::internet::smtp::time_limits limits) {
+    const replay::internet::smtp::client client("installer");
+    replay::internet::smtp::send_mail(
+        client, server, support_address(), "",
+        [&](const message2::line_sink& take) { message2::for_each_line(mail, take); }, limits);
+}
+
+bool has_utf8_mark(const std::string& bytes) { return bytes.compare(0, 3, "\xEF\xBB\xBF") == 0; }
+
 std::wstring text(const std::string& bytes) {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
-        return replay::unicode::to_wide(bytes, CP_UTF8);
+    if (has_utf8_mark(bytes)) return replay::unicode::to_wide(bytes, CP_UTF8);
     if (byte(0) == 0xFF || byte(0) == 0xFE || byte(0) == 0x00 || byte(1) == 0x00) {
         std::wstring wide(bytes.size() / 2, L'\0');
         std::memcpy(wide.data(), bytes.data(), wide.size() * sizeof(wchar_t));
@@ -135,7 +180,7 @@ state build(const std::string& version_string, const std::string& log_path,
     mail.set_header("Content-Transfer-Encoding", "base64");
     mail.set_header("To", std::string("\"Remove-support mails\" <") + support_address() + ">");
     mail.body_part.charset = "utf-8";
-    mail.set_header("Subject", subject_line(version_string));
+    mail.set_header("Subject", subject_header(version_string));
 
     file.reset(CreateFileA(log_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -143,13 +188,25 @@ state build(const std::string& version_string, const std::string& log_path,
 
     const DWORD size = GetFileSize(file.get(), nullptr);
     if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return state::nothing_to_send;
-    std::string bytes(size, '\0');
+    std::string bytes;
+    // A log longer than a string can be (about 1 GiB in the 32-bit program)
+    // is as much out of reach as one the memory cannot hold.
+    if (size > bytes.max_size()) throw std::bad_alloc();
+    bytes.assign(size, '\0');
     DWORD read = 0;
     if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
         return state::nothing_to_send;
     bytes.resize(read);
     if (bytes.size() <= 2) return state::nothing_to_send;
-    mail.set_text(text(bytes));
+    // The body is kept only as the bytes to send. The program's own log (UTF-8
+    // with a mark) is those bytes as read, also where they are not valid
+    // UTF-8; other logs are converted, and their wide text is let go.
+    if (has_utf8_mark(bytes)) {
+        mail.body_part.encoded_text = std::move(bytes);
+    } else {
+        mail.body_part.encoded_text = replay::unicode::to_narrow(text(bytes), replay::unicode::utf8, /*strict=*/true);
+    }
+    mail.body_part.text.clear();
     return state::ready;
 }
 
@@ -204,7 +261,16 @@ int prompt_for_email(char* email_buffer) {
 int offer_log_submission(const product_remover& remover, std::string log_base) {
     message2::message mail;
     replay::file_handle file;
-    switch (log_mail::build(remover.version_string, log_base + log_suffix, mail, file)) {
+    log_mail::state built = log_mail::state::not_opened;
+    try {
+        built = log_mail::build(remover.version_string, log_base + log_suffix, mail, file);
+    } catch (const std::bad_alloc& error) {
+        // A log too large for the memory left: this submission fails, the
+        // run does not.
+        message_box(error.what(), mail_caption_failed, MB_OK);
+        return 1;
+    }
+    switch (built) {
     case log_mail::state::not_opened:
         return 0;
     case log_mail::state::nothing_to_send:
@@ -219,7 +285,7 @@ int offer_log_submission(const product_remover& remover, std::string log_base) {
     try {
         send_log(mail, remover.user_email);
     } catch (const std::exception& error) {
-        message_box(error.what(), mail_caption_failed, MB_OK);
+        message_box(shown_error(error.what()).c_str(), mail_caption_failed, MB_OK);
     }
     return 1;
 }

@@ -6,7 +6,9 @@
 
 #include "remover/product_remover.hpp"
 #include "replay/handle.hpp"
+#include "replay/internet/address/address.hpp"
 #include "replay/internet/message2/message2.hpp"
+#include "replay/internet/smtp/smtp.hpp"
 
 namespace remover {
 
@@ -35,16 +37,31 @@ enum class state {
 };
 
 // Builds the support mail without its sender: the headers as sent and the
-// log file's text as the body. The file stays open in `file` while the mail
-// is offered, so that nobody replaces it meanwhile.
+// log file's text in UTF-8 as the body's bytes (a log with a UTF-8 mark as
+// read, byte for byte). The file stays open in `file` while the mail is
+// offered, so that nobody replaces it meanwhile. Raises std::bad_alloc when
+// the log does not fit in memory.
 state build(const std::string& version_string, const std::string& log_path,
             replay::internet::message2::message& mail, replay::file_handle& file);
+
+// Whether the bytes begin with the UTF-8 byte order mark.
+bool has_utf8_mark(const std::string& bytes);
 
 // The log's text, decided from its first bytes: UTF-8 with a byte order mark,
 // UTF-16 little-endian (with or without a mark, or a zero first or second
 // byte), else the ANSI code page. A mark stays in the text. Raises the
 // unicode errors for bytes the encoding cannot decode. Needs 2 bytes or more.
 std::wstring text(const std::string& bytes);
+
+// Whether an address can be the mail's sender: it holds an "@" and no
+// control character (which would write header lines of its own).
+bool usable_sender(const std::string& sender);
+
+// Delivers the mail to the support mailbox through the server at `server`,
+// its body encoded line by line as it is sent. Raises the mail library's
+// errors.
+void send(const replay::internet::message2::message& mail, const replay::internet::address::base& server,
+          replay::internet::smtp::time_limits limits);
 
 }  // namespace log_mail
 

@@ -43,6 +43,25 @@ std::string console_text(const std::string& utf8_text) {
     return result;
 }
 
+// The text as one line: CR and LF, which would start a line without the
+// prefix (text from the registry, the suite or a server can hold them), are
+// written as the two characters "\r" and "\n".
+std::string single_line(const std::string& text) {
+    if (text.find_first_of("\r\n") == std::string::npos) return text;
+    std::string line;
+    line.reserve(text.size() + 8);
+    for (const char c : text) {
+        if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
 }  // namespace
 
 std::string make_prefix(const SYSTEMTIME& time, int level) {
@@ -54,7 +73,7 @@ std::string make_prefix(const SYSTEMTIME& time, int level) {
 listener::~listener() = default;
 
 void console::write(int /*level*/, const std::string& prefix, const std::string& text) {
-    const std::string shown = console_text(text);
+    const std::string shown = console_text(single_line(text));
     std::fwrite(prefix.data(), 1, prefix.size(), stdout);
     std::fwrite(shown.data(), 1, shown.size(), stdout);
     std::fputc('\n', stdout);
@@ -139,7 +158,7 @@ void file::write(int /*level*/, const std::string& prefix, const std::string& te
         }
         if (saved) truncate();
     }
-    const std::string line = format("%s%s\r\n", prefix.c_str(), text.c_str());
+    const std::string line = format("%s%s\r\n", prefix.c_str(), single_line(text).c_str());
     SetFilePointer(handle.get(), 0, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(handle.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

@@ -7,7 +7,9 @@ from __future__ import annotations
 
 import base64
 import email
+import email.header
 import email.policy
+import re
 import socket
 from dataclasses import dataclass, field
 
@@ -26,19 +28,28 @@ SMTP_PORT = 25
 # Every scenario that listens on, or needs nothing listening on, that fixed
 # port runs in the same pytest-xdist worker.
 pytestmark = pytest.mark.xdist_group("smtp-port-25")
+# What the suite's stand-in library reads from its configuration as the user
+# name: the stored address then tries to add a Bcc header and to split the
+# log line that reports it.
+HOSTILE_NAME = "ivy@example.org>\rBcc: <victim@example.net"
+HOSTILE_VERSION = "2.1.5\r\nBcc: <victim@example.net>\r\n\r\nnot a body"
+LOG_LINE = re.compile(rb"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d [# +!>@]  [^\r\n]*")
+
+
+LONG_REFUSAL = "550 5.7.1 " + "Null senders are not accepted here. " * 30
 
 
 class Mailbox:
-    """aiosmtpd's handler: records each mail; with `reject_sender` it
-    refuses every MAIL FROM with a permanent failure."""
+    """aiosmtpd's handler: records each mail; with `refusal` it refuses
+    every MAIL FROM with that reply."""
 
-    def __init__(self, reject_sender: bool = False):
-        self.reject_sender = reject_sender
+    def __init__(self, refusal: str = None):
+        self.refusal = refusal
         self.envelopes = []
 
     async def handle_MAIL(self, server, session, envelope, address, options):  # noqa: N802
-        if self.reject_sender:
-            return "550 5.7.1 Null senders are not accepted"
+        if self.refusal:
+            return self.refusal
         envelope.mail_from = address
         return "250 OK"
 
@@ -52,7 +63,7 @@ class Scenario:
     name: str
     question: str = "IDYES"
     prompts: tuple = ()
-    server: str = "accept"  # accept, reject (MAIL FROM 5xx), none (nothing listens)
+    server: str = "accept"  # accept, reject (MAIL FROM 5xx), reject-long (the same, 1,000 characters), none
     machine: str = "empty"  # empty, installed (2.1.5), suite (sender from its configuration)
     bits: int = 64
     # What the user sees after the question, in order: box tuples, or
@@ -60,6 +71,10 @@ class Scenario:
     shown: tuple = ()
     sender: str = None  # the mail's From address; None: no mail
     error: str = None  # the start of the failure box's text
+    version: str = "2.1.5"  # the installed product's DisplayVersion
+    suite_name: str = None  # the user name in the suite's configuration, if not the usual one
+    logged: bytes = None  # a text the log must hold
+    error_length: int = None  # the failure box text's length, when it is cut
 
 
 SCENARIOS = [
@@ -73,10 +88,21 @@ SCENARIOS = [
              shown=("prompt", NO_SENDER, "prompt", NO_SENDER, "prompt", THANKS), sender="x@y"),
     Scenario("rejected-sender", prompts=("ok:admin@corp.example",), server="reject",
              shown=("prompt", "error"), error="smtp.permanent_failure["),
+    # A reply of a thousand characters is cut to 300 and "..." in the box.
+    Scenario("long-refusal", prompts=("ok:admin@corp.example",), server="reject-long",
+             shown=("prompt", "error"), error="smtp.permanent_failure[550 5.7.1 Null senders are not",
+             error_length=303),
     Scenario("no-server", prompts=("ok:admin@corp.example",), server="none",
              shown=("prompt", "error"), error="internet.transport.connection_failed.connection_refused["),
     Scenario("typed-address-32bit", prompts=("ok:admin@corp.example",), machine="installed",
              bits=32, shown=("prompt", THANKS), sender="admin@corp.example"),
+    # A stored address with a line break is not used: the user is asked.
+    Scenario("suite-sender-with-line-break", machine="suite", suite_name=HOSTILE_NAME,
+             prompts=("ok:admin@corp.example",), shown=("prompt", THANKS), sender="admin@corp.example",
+             logged=b"Email set to ivy@example.org>\\rBcc: <victim@example.net@example.org from suite"),
+    Scenario("version-with-line-breaks", machine="installed", version=HOSTILE_VERSION,
+             prompts=("ok:admin@corp.example",), shown=("prompt", THANKS), sender="admin@corp.example",
+             logged=b"Product version: '2.1.5\\r\\nBcc: <victim@example.net>\\r\\n\\r\\nnot a body'"),
 ]
 
 
@@ -85,14 +111,16 @@ def port_free() -> bool:
         return probe.connect_ex(("127.0.0.1", SMTP_PORT)) != 0
 
 
-def plant(prefix: h.Prefix, machine: str, bits: int) -> None:
-    if machine == "installed":
+def plant(prefix: h.Prefix, s: Scenario) -> None:
+    if s.machine == "installed":
         # The 32-bit program reads the Uninstall entries of the 32-bit view.
-        maker_dir = sm.MAKER_DIR if bits == 64 else sm.MAKER_DIR_X86
-        prefix.plant_registry({**sm.uninstall_entry(location=maker_dir),
-                               **sm.installed_product_keys("HKLM")}, view=bits)
-    elif machine == "suite":
-        sm.plant_suite_and_tray(prefix, sm.SuiteMachine(), bits)
+        maker_dir = sm.MAKER_DIR if s.bits == 64 else sm.MAKER_DIR_X86
+        prefix.plant_registry({**sm.uninstall_entry(location=maker_dir, version=s.version),
+                               **sm.installed_product_keys("HKLM")}, view=s.bits)
+    elif s.machine == "suite":
+        sm.plant_suite_and_tray(prefix, sm.SuiteMachine(), s.bits)
+        if s.suite_name is not None:
+            prefix.plant_paths({sm.SUITE_CFG: f"name={s.suite_name}\nsite=example.org\n"})
 
 
 @pytest.fixture(params=SCENARIOS, ids=lambda s: s.name)
@@ -101,13 +129,14 @@ def outcome(request, template, e2e_config):
     if s.bits == 32:
         request.getfixturevalue("wow64")
     assert port_free(), "something already listens on 127.0.0.1:25"
-    mailbox = Mailbox(reject_sender=s.server == "reject")
+    refusals = {"reject": "550 5.7.1 Null senders are not accepted", "reject-long": LONG_REFUSAL}
+    mailbox = Mailbox(refusal=refusals.get(s.server))
     controller = Controller(mailbox, hostname="127.0.0.1", port=SMTP_PORT)
     if s.server != "none":
         controller.start()
     try:
         with h.scenario_prefix(template, e2e_config, f"test_log_submission-{s.name}") as prefix:
-            plant(prefix, s.machine, s.bits)
+            plant(prefix, s)
             run = prefix.run_remover(bits=s.bits, answers={h.SUBMISSION_QUESTION_CAPTION: s.question},
                                      prompts=s.prompts)
             log = prefix.read_bytes(run.cwd.rstrip("\\") + "\\" + h.LOG_NAME)
@@ -154,8 +183,17 @@ def test_log_submission(outcome):
         assert len(shown) == 2 and shown[0] == "prompt", run.describe()
         caption, text, buttons = shown[1]
         assert (caption, buttons) == (NOT_SUBMITTED, (1,)) and text.startswith(s.error), run.describe()
+        if s.error_length:
+            assert len(text) == s.error_length and text.endswith("..."), text
     else:
         assert shown == s.shown, run.describe()
+    # Every line of the log carries its prefix, whatever the texts from
+    # outside held.
+    assert log.startswith(h.UTF8_BOM) and log.endswith(b"\r\n")
+    for line in log[len(h.UTF8_BOM):-2].split(b"\r\n"):
+        assert LOG_LINE.fullmatch(line), line
+    if s.logged:
+        assert s.logged in log
     # Each prompt is answered as asked, in turn.
     prompts = [b for b in run.boxes if isinstance(b, h.Prompt)]
     assert [p.answer for p in prompts] == list(s.prompts)
@@ -171,8 +209,14 @@ def test_log_submission(outcome):
     assert envelope.mail_from == "<>" and envelope.rcpt_tos == [SUPPORT]
     mail = email.message_from_bytes(envelope.original_content, policy=email.policy.compat32)
     assert mail.keys() == ["From", "Subject", "To", "Content-Transfer-Encoding", "Content-Type"]
-    version = "2.1.5" if s.machine == "installed" else "NUL"
-    assert mail["Subject"] == f"ZNVRemover.exe log ZNV:{version}  OS:6.1"
+    version = s.version if s.machine == "installed" else "NUL"
+    subject = f"ZNVRemover.exe log ZNV:{version}  OS:6.1"
+    if s.version == HOSTILE_VERSION:
+        # One header line that reads back as the text.
+        assert "\r" not in mail["Subject"] and "\n" not in mail["Subject"]
+        assert str(email.header.make_header(email.header.decode_header(mail["Subject"]))) == subject
+    else:
+        assert mail["Subject"] == subject
     assert mail["From"] == f"<{s.sender}>"
     assert mail["To"] == f'"Remove-support mails" <{SUPPORT}>'
     assert mail["Content-Transfer-Encoding"] == "base64"

@@ -216,7 +216,7 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-void append_body_lines(const message& mail, std::vector<std::string>& lines) {
+void append_body_lines(const message& mail, const line_sink& take) {
     std::string encoding;
     header_type::unstructured_value_type value;
     if (mail.find_header(transfer_encoding_name, value)) encoding = value.narrow_value(unicode::utf8);
@@ -224,7 +224,8 @@ void append_body_lines(const message& mail, std::vector<std::string>& lines) {
     const std::string& body = mail.body_part.encoded_text;
     if (encoding == "base64") {
         for (size_t at = 0; at < body.size(); at += base64_chunk) {
-            lines.push_back(coding::base64::encode(body.substr(at, base64_chunk)));
+            // One line at a time from the bytes: no encoded copy of the whole body.
+            take(coding::base64::encode(body.substr(at, base64_chunk)));
         }
     } else if (encoding == "quoted-printable") {
         for (const std::string& line : split_lines(body)) {
@@ -232,12 +233,12 @@ void append_body_lines(const message& mail, std::vector<std::string>& lines) {
             // A text line longer than one chunk continues after a soft line
             // break "=".
             for (; at + quoted_printable_chunk < line.size(); at += quoted_printable_chunk) {
-                lines.push_back(coding::quoted_printable::encode(line.substr(at, quoted_printable_chunk)) + "=");
+                take(coding::quoted_printable::encode(line.substr(at, quoted_printable_chunk)) + "=");
             }
-            lines.push_back(coding::quoted_printable::encode(line.substr(at)));
+            take(coding::quoted_printable::encode(line.substr(at)));
         }
     } else {
-        for (std::string& line : split_lines(body)) lines.push_back(std::move(line));
+        for (const std::string& line : split_lines(body)) take(line);
     }
 }
 
@@ -256,24 +257,24 @@ std::string content_type_value(const message& mail, const std::string& stored) {
     return value.serialize();
 }
 
-void append_lines(const message& mail, std::vector<std::string>& lines) {
+void append_lines(const message& mail, const line_sink& take) {
     for (const message::header& header : mail.headers()) {
         const std::string value = same_name(header.first, content_type_name)
                                       ? content_type_value(mail, header.second)
                                       : header.second;
-        lines.push_back(header.first + ": " + value);
+        take(header.first + ": " + value);
     }
-    lines.emplace_back();
-    if (!mail.body_part.encoded_text.empty()) append_body_lines(mail, lines);
+    take(std::string());
+    if (!mail.body_part.encoded_text.empty()) append_body_lines(mail, take);
     if (mail.child_parts.empty()) return;
     if (starts_with(mail.body_part.content_type, "multipart/")) {
         for (const message& child : mail.child_parts) {
-            lines.push_back("--" + mail.boundary);
-            append_lines(child, lines);
+            take("--" + mail.boundary);
+            append_lines(child, take);
         }
-        lines.push_back("--" + mail.boundary + "--");
+        take("--" + mail.boundary + "--");
     } else {
-        append_lines(mail.child_parts.front(), lines);
+        append_lines(mail.child_parts.front(), take);
     }
 }
 
@@ -379,9 +380,11 @@ void message::set_text(const std::wstring& text) {
     body_part.encoded_text = std::move(encoded);
 }
 
+void for_each_line(const message& mail, const line_sink& take) { append_lines(mail, take); }
+
 std::vector<std::string> to_lines(const message& mail) {
     std::vector<std::string> lines;
-    append_lines(mail, lines);
+    append_lines(mail, [&](const std::string& line) { lines.push_back(line); });
     return lines;
 }
 

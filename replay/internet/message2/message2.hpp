@@ -6,6 +6,7 @@
 //
 // Charset conversions raise the replay::unicode errors; decoding a Q encoded
 // word with a bad "=XX" escape raises replay::coding::translate::invalid_codeword.
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -145,5 +146,10 @@ private:
 // ("base64", "quoted-printable", or else the text lines as they are), then
 // the child parts. Leaves the message unchanged.
 std::vector<std::string> to_lines(const message& mail);
+
+using line_sink = std::function<void(const std::string&)>;
+// The same lines handed to `take` one at a time, each made when it is
+// handed: a large body is never held encoded as a whole.
+void for_each_line(const message& mail, const line_sink& take);
 
 }  // namespace replay::internet::message2

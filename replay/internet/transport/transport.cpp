@@ -136,6 +136,8 @@ void raise_for(call which, int code, bool sending = false) {
 }
 
 constexpr std::size_t fill_size = 8192;
+// Queued lines go out in sends of this size rather than one send each.
+constexpr std::size_t send_batch = 64 * 1024;
 
 bool is_terminator(char byte) { return byte == '\r' || byte == '\n'; }
 
@@ -172,9 +174,36 @@ void base::set_option(int level, int name, const void* value, int length) {
     }
 }
 
+void base::limit_waits(DWORD each_ms, DWORD total_ms) {
+    limited_ = true;
+    // A time-out option of 0 would mean no limit at all: then only the
+    // total bounds each wait.
+    each_ms_ = each_ms == 0 ? total_ms : each_ms;
+    total_ms_ = total_ms;
+    started_ = GetTickCount();
+    armed_ms_[0] = armed_ms_[1] = 0;
+    arm(/*sending=*/false);
+    arm(/*sending=*/true);
+}
+
+void base::arm(bool sending) {
+    if (!limited_) return;
+    // Unsigned difference: right also when the tick count wraps around.
+    const DWORD elapsed = GetTickCount() - started_;
+    if (elapsed >= total_ms_) {
+        throw tcp::base::connection_timed_out(sending ? "send() failed" : "recv() failed");
+    }
+    const DWORD wait_ms = std::min(each_ms_, total_ms_ - elapsed);
+    DWORD& armed = armed_ms_[sending ? 1 : 0];
+    if (wait_ms == armed) return;
+    set_option(SOL_SOCKET, sending ? SO_SNDTIMEO : SO_RCVTIMEO, &wait_ms, sizeof(wait_ms));
+    armed = wait_ms;
+}
+
 std::size_t base::recv_some(char* buffer, std::size_t capacity) {
     // A recv of 0 bytes would answer 0 like a closed connection.
     if (capacity == 0) return 0;
+    arm(/*sending=*/false);
     const int asked = static_cast<int>(std::min<std::size_t>(capacity, INT_MAX));
     const int result = recv(socket_, buffer, asked, /*flags=*/0);
     if (result == SOCKET_ERROR) raise_for(call::recv_send, WSAGetLastError());
@@ -185,6 +214,7 @@ std::size_t base::recv_some(char* buffer, std::size_t capacity) {
 
 void base::send_all(const char* buffer, std::size_t count) {
     while (count > 0) {
+        arm(/*sending=*/true);
         const int asked = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
         const int result = send(socket_, buffer, asked, /*flags=*/0);
         if (result == SOCKET_ERROR) raise_for(call::recv_send, WSAGetLastError(), /*sending=*/true);
@@ -224,7 +254,7 @@ void raw::fill() {
 
 }  // namespace tcp
 
-std::string read_line(tcp::base& link) {
+std::string read_line(tcp::base& link, std::size_t most) {
     std::deque<char>& queue = link.receive_queue_;
     // The previous line ended with a lone terminator byte: drop its partner
     // if that is what comes first now. Waiting for that byte right after the
@@ -239,6 +269,9 @@ std::string read_line(tcp::base& link) {
     for (;;) {
         const auto end = std::find_if(queue.begin() + static_cast<std::ptrdiff_t>(scanned), queue.end(),
                                       is_terminator);
+        const std::size_t length = static_cast<std::size_t>(end - queue.begin());
+        // A peer that never ends its line must not fill the memory.
+        if (length > most) throw line_too_long("line longer than %u bytes", static_cast<unsigned>(most));
         if (end != queue.end()) {
             std::string line(queue.begin(), end);
             const char terminator = *end;
@@ -255,10 +288,15 @@ std::string read_line(tcp::base& link) {
     }
 }
 
-void write_line(tcp::base& link, const std::string& text) {
+void queue_line(tcp::base& link, const std::string& text) {
     link.send_queue_.insert(link.send_queue_.end(), text.begin(), text.end());
     link.send_queue_.push_back('\r');
     link.send_queue_.push_back('\n');
+    if (link.send_queue_.size() >= send_batch) link.flush();
+}
+
+void write_line(tcp::base& link, const std::string& text) {
+    queue_line(link, text);
     link.flush();
 }
 

@@ -53,13 +53,23 @@ public:
     // Sets a socket option; raises with "setsockopt() failed".
     void set_option(int level, int name, const void* value, int length);
 
+    // Bounds every later receive and send: each waits at most `each_ms` (0:
+    // no limit of its own), and all of them together end `total_ms` after
+    // this call. Once the total has
+    // run out, a receive or send raises tcp::base::connection_timed_out with
+    // "recv() failed" or "send() failed" without waiting. Raises with
+    // "setsockopt() failed".
+    void limit_waits(DWORD each_ms, DWORD total_ms);
+
     // One recv of at most `capacity` bytes; returns how many arrived (0 only
     // for a capacity of 0). Raises tcp::base::connection_closed
     // "recv() failed" when the peer has closed the connection, and
     // tcp::base::connection_timed_out "recv() failed" when the receive
     // time-out expires.
     std::size_t recv_some(char* buffer, std::size_t capacity);
-    // Sends all `count` bytes. Raises with "send() failed".
+    // Sends all `count` bytes. Raises with "send() failed";
+    // tcp::base::connection_timed_out "send() failed" when the send time-out
+    // expires (a peer that stopped reading).
     void send_all(const char* buffer, std::size_t count);
 
     SOCKET handle() const noexcept { return socket_; }
@@ -72,9 +82,19 @@ protected:
     void take(SOCKET created) noexcept;
 
 private:
+    // Sets the receive or send time-out for the next call from the limits of
+    // limit_waits; raises connection_timed_out when the total has run out.
+    void arm(bool sending);
+
     SOCKET socket_ = INVALID_SOCKET;
     std::uint32_t received_ = 0;
     std::uint32_t sent_ = 0;
+    // The limits of limit_waits, once it has been called.
+    bool limited_ = false;
+    DWORD each_ms_ = 0;
+    DWORD total_ms_ = 0;
+    DWORD started_ = 0;  // GetTickCount() when the limits were set
+    DWORD armed_ms_[2] = {0, 0};  // the time-outs set now: receive, send
 };
 
 namespace tcp {
@@ -84,14 +104,23 @@ class raw;
 
 }  // namespace tcp
 
+// Longest line read_line returns unless told otherwise.
+constexpr std::size_t default_line_limit = 4096;
+
+REPLAY_DECLARE_EXCEPTION(line_too_long, generic, "line_too_long");
+
 // One line without its terminator. A line ends at CR, LF, CR LF or LF CR:
 // the line is returned as soon as its first terminator byte has arrived, and
 // the matching other byte is dropped when it comes next, also when it
 // arrives only at the next call. Waits for data as long as needed; raises
-// what recv_some raises.
-std::string read_line(tcp::base& link);
+// what recv_some raises, and line_too_long "line longer than %u bytes" as
+// soon as more than `most` bytes have come without a terminator.
+std::string read_line(tcp::base& link, std::size_t most = default_line_limit);
 // Queues `text` and CR LF and sends them at once.
 void write_line(tcp::base& link, const std::string& text);
+// Queues `text` and CR LF; sends what is queued once it reaches 64 KiB.
+// A flush sends the rest.
+void queue_line(tcp::base& link, const std::string& text);
 // Queues `text` and sends it at once.
 void write_bytes(tcp::base& link, const std::string& text);
 
@@ -130,8 +159,9 @@ protected:
     std::deque<char> receive_queue_;
 
 private:
-    friend std::string transport::read_line(base& link);
+    friend std::string transport::read_line(base& link, std::size_t most);
     friend void transport::write_line(base& link, const std::string& text);
+    friend void transport::queue_line(base& link, const std::string& text);
     friend void transport::write_bytes(base& link, const std::string& text);
 
     // The terminator byte that ended the last line when nothing followed it

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,14 +24,19 @@ namespace transport = replay::internet::transport;
 // An SMTP server on 127.0.0.1 for one client, on a thread of its own. It
 // sends the script's first reply at once and each later one after the
 // client's next command, or after the whole message once it has sent a 354
-// reply. "<close>" ends the connection the orderly way at once; when the
-// script has run out it sends nothing more. Either way it keeps reading
-// until the client closes, and keeps everything the client sent. Its waits
-// are bounded, so that a failing test ends.
+// reply. "<close>" ends the connection the orderly way at once; "<stall>"
+// stops reading (and sending) until the client is done; "<repeat>" followed
+// by a text sends that text every 100 ms, after the client's next command,
+// until the client is done. When the script has run out it sends nothing
+// more. Then it keeps reading until the client closes,
+// and keeps everything the client sent. Its waits are bounded, so that a
+// failing test ends; outlasted() tells whether a stall or repeat ran into
+// that bound before the client was done.
 class scripted_server {
 public:
     explicit scripted_server(std::vector<std::string> script)
-        : script_(std::move(script)), listener_(socket(AF_INET, SOCK_STREAM, 0)), where_("127.0.0.1", 0) {
+        : script_(std::move(script)), listener_(socket(AF_INET, SOCK_STREAM, 0)), where_("127.0.0.1", 0),
+          client_done_(CreateEventA(nullptr, /*manual_reset=*/TRUE, /*initial=*/FALSE, nullptr)) {
         int length = where_.length();
         EXPECT_EQ(bind(listener_, where_.get(), length), 0);
         EXPECT_EQ(listen(listener_, 1), 0);
@@ -51,16 +57,27 @@ public:
         });
     }
     ~scripted_server() {
+        client_is_done();
         if (thread_.joinable()) thread_.join();
         closesocket(listener_);
+        CloseHandle(client_done_);
     }
 
     const address::ip4& where() const { return where_; }
 
+    // Ends a stall or a trickle: the client has given up or finished.
+    void client_is_done() { SetEvent(client_done_); }
+
     // Everything the client sent, once it has closed the connection.
     std::string transcript() {
+        client_is_done();
         if (thread_.joinable()) thread_.join();
         return transcript_;
+    }
+
+    bool outlasted() {
+        transcript();
+        return outlasted_;
     }
 
 private:
@@ -72,7 +89,22 @@ private:
                 shutdown(peer_, SD_SEND);
                 return;
             }
+            if (reply == "<stall>") {
+                outlasted_ = WaitForSingleObject(client_done_, bound_ms) == WAIT_TIMEOUT;
+                return;
+            }
             if (step > 0 && !await_client(message_follows)) return;
+            if (reply.compare(0, repeat.size(), repeat) == 0) {
+                outlasted_ = true;
+                for (DWORD waited = 0; waited < bound_ms; waited += 100) {
+                    send(peer_, reply.data() + repeat.size(), static_cast<int>(reply.size() - repeat.size()), 0);
+                    if (WaitForSingleObject(client_done_, 100) == WAIT_OBJECT_0) {
+                        outlasted_ = false;
+                        break;
+                    }
+                }
+                return;
+            }
             send(peer_, reply.data(), static_cast<int>(reply.size()), 0);
             message_follows = reply.compare(0, 3, "354") == 0 || reply.find("\n354") != std::string::npos;
         }
@@ -101,9 +133,14 @@ private:
         return true;
     }
 
+    static constexpr DWORD bound_ms = 30000;
+    const std::string repeat = "<repeat>";
+
     const std::vector<std::string> script_;
     SOCKET listener_;
     address::ip4 where_;
+    const HANDLE client_done_;
+    bool outlasted_ = false;
     SOCKET peer_ = INVALID_SOCKET;
     std::string unread_;
     std::string transcript_;
@@ -112,7 +149,8 @@ private:
 
 const smtp::client installer("installer");
 const std::string support = "support@zentrivo.example";
-constexpr std::uint32_t timeout_seconds = 2;
+// Each wait 2 s, the whole delivery 30 s.
+constexpr smtp::time_limits limits = {2, 30};
 const std::vector<std::string> message = {"Subject: test", "", "body"};
 
 // What the client sends, piece by piece.
@@ -140,17 +178,26 @@ std::string continued_greeting(int continuation_lines) {
 struct outcome {
     std::string error;  // what(), or "delivered"
     std::string transcript;
+    bool server_outlasted;  // a stall or repeat ran into its bound first
 };
 
-outcome deliver(const std::vector<std::string>& script, const std::vector<std::string>& lines = message) {
+outcome deliver(const std::vector<std::string>& script, const smtp::line_source& lines,
+                smtp::time_limits with = limits) {
     scripted_server server(script);
     std::string error = "delivered";
     try {
-        smtp::send_mail(installer, server.where(), support, /*sender=*/"", lines, timeout_seconds);
+        smtp::send_mail(installer, server.where(), support, /*sender=*/"", lines, with);
     } catch (const std::exception& e) {
         error = e.what();
     }
-    return {error, server.transcript()};
+    server.client_is_done();
+    return {error, server.transcript(), server.outlasted()};
+}
+
+outcome deliver(const std::vector<std::string>& script, const std::vector<std::string>& lines = message) {
+    return deliver(script, [&](const std::function<void(const std::string&)>& take) {
+        for (const std::string& line : lines) take(line);
+    });
 }
 
 class Smtp : public ::testing::Test {
@@ -168,6 +215,11 @@ TEST_F(Smtp, DeliversThroughEachKindOfServer) {
     early_reply_to_data[5] = "250 odd\r\n354 go ahead\r\n";
     std::vector<std::string> long_greeting = accepting();
     long_greeting[0] = continued_greeting(128);
+    // Once the message is accepted, what QUIT brings does not undo it.
+    std::vector<std::string> quit_refused = accepting();
+    quit_refused.back() = "554 no quitting\r\n";
+    std::vector<std::string> closes_after_dot = accepting();
+    closes_after_dot.back() = "<close>";
 
     struct row {
         const char* name;
@@ -182,6 +234,8 @@ TEST_F(Smtp, DeliversThroughEachKindOfServer) {
          ehlo + helo + rset + mail_from + rcpt_to + data + sent_message + quit},
         {"2xx before 354", early_reply_to_data, message, whole_dialogue},
         {"128 continuation lines", long_greeting, message, whole_dialogue},
+        {"QUIT 5xx", quit_refused, message, whole_dialogue},
+        {"closed after the dot", closes_after_dot, message, whole_dialogue},
         {"dot-stuffing", accepting(), {".", ".hidden", "plain.", "", "split\n.\r\nline"},
          ehlo + rset + mail_from + rcpt_to + data + "..\r\n..hidden\r\nplain.\r\n\r\nsplit\r\n..\r\nline\r\n.\r\n" +
              quit},
@@ -195,8 +249,11 @@ TEST_F(Smtp, DeliversThroughEachKindOfServer) {
 }
 
 TEST_F(Smtp, EachFailureAsTheUserSeesIt) {
-    std::vector<std::string> closes_after_dot = accepting();
-    closes_after_dot.back() = "<close>";
+    std::vector<std::string> not_smtp_after_dot = accepting();
+    not_smtp_after_dot[6] = "+OK queued\r\n";
+    const std::string long_text(5000, 'x');
+    const char* const overlong = "smtp[Bad response: line longer than 4096 bytes]";
+    const std::string transaction = ehlo + rset + mail_from + rcpt_to + data;
 
     struct row {
         const char* name;
@@ -218,13 +275,66 @@ TEST_F(Smtp, EachFailureAsTheUserSeesIt) {
         {"silent greeting", {}, "internet.transport.connection_failed.connection_timed_out[recv() failed]", ""},
         {"silent in the transaction", {"220 ready\r\n", "250 hello\r\n"}, "smtp.temporary_failure[recv() failed]",
          ehlo + rset},
-        {"closed after the dot", closes_after_dot, "smtp.unreliable_delivery[recv() failed]", whole_dialogue},
+        {"HELO 4xx after EHLO 5xx", {"220 ready\r\n", "502 no\r\n", "421 later\r\n"},
+         "smtp.temporary_failure[421 later]", ehlo + helo},
+        {"HELO 5xx after EHLO 5xx", {"220 ready\r\n", "502 no\r\n", "550 go away\r\n"},
+         "smtp.permanent_failure[550 go away]", ehlo + helo},
+        {"closed in the transaction", {"220 ready\r\n", "250 hello\r\n", "250 reset\r\n", "<close>"},
+         "smtp.temporary_failure[recv() failed]", ehlo + rset + mail_from},
+        // A peer that is not an SMTP server never passes for one.
+        {"letters for a code", {"abc ok\r\n"}, "smtp[Bad response: abc ok]", ""},
+        {"+OK for a code", {"+OK ready\r\n"}, "smtp[Bad response: +OK ready]", ""},
+        {"code above 599", {"600 ready\r\n"}, "smtp[Bad response: 600 ready]", ""},
+        {"code below 100", {"099 ready\r\n"}, "smtp[Bad response: 099 ready]", ""},
+        {"4 and letters", {"4xx busy\r\n"}, "smtp[Bad response: 4xx busy]", ""},
+        {"code in a continuation line", {"2x0-hello\r\n220 ready\r\n"}, "smtp[Bad response: 2x0-hello]", ""},
+        {"+OK to the dot", not_smtp_after_dot, "smtp[Bad response: +OK queued]", transaction + sent_message},
+        {"overlong line", {"220 " + long_text + "\r\n"}, overlong, ""},
+        {"no line end at all", {"220 " + long_text}, overlong, ""},
     };
     for (const row& each : rows) {
         SCOPED_TRACE(each.name);
         const outcome result = deliver(each.script);
         EXPECT_EQ(result.error, each.what);
         EXPECT_EQ(result.transcript, each.transcript);
+    }
+}
+
+// A server that holds the client without ever refusing: the client gives up
+// on its own limits, long before the server's bound would end the dialogue.
+TEST_F(Smtp, ServersThatHoldTheClientAreLeft) {
+    std::vector<std::string> stops_reading = accepting();
+    stops_reading[6] = "<stall>";
+    std::vector<std::string> chatters_instead_of_354 = accepting();
+    chatters_instead_of_354[5] = "<repeat>250 still here\r\n";
+    // About 38 MB: more than the socket buffers of both ends hold.
+    const smtp::line_source big_message = [](const std::function<void(const std::string&)>& take) {
+        const std::string line(76, 'A');
+        for (int i = 0; i < 500000; ++i) take(line);
+    };
+    struct row {
+        const char* name;
+        std::vector<std::string> script;
+        smtp::time_limits limits;
+        const char* what;
+    };
+    const row rows[] = {
+        {"stops reading during DATA", stops_reading, limits, "smtp.temporary_failure[send() failed]"},
+        // Each byte comes well within the receive time-out; only the whole
+        // delivery's limit ends it.
+        {"trickles bytes", {"<repeat>2"}, {2, 3},
+         "internet.transport.connection_failed.connection_timed_out[recv() failed]"},
+        // Accepted replies to DATA, none of them the 354 that asks for the
+        // message: only so many are read, long before the whole delivery's
+        // limit (here beyond the server's bound) would end it.
+        {"other replies to DATA without end", chatters_instead_of_354, {2, 60},
+         "smtp.temporary_failure[recv() failed]"},
+    };
+    for (const row& each : rows) {
+        SCOPED_TRACE(each.name);
+        const outcome result = deliver(each.script, big_message, each.limits);
+        EXPECT_EQ(result.error, each.what);
+        EXPECT_FALSE(result.server_outlasted);
     }
 }
 

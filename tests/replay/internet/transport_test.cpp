@@ -170,6 +170,47 @@ TEST_F(Transport, LineEndedByALoneLfIsReturnedAtOnceAndASilentPeerTimesOut) {
     EXPECT_EQ(received, "ping\r\n.");
 }
 
+// A line past the cap is refused as soon as the cap is passed, without
+// waiting for its end; waits limited to a total end when the total does,
+// also with no limit of their own. The peer stays silent for 3 s and then
+// closes: waiting for it shows as connection_closed.
+TEST_F(Transport, CappedLinesAndLimitedWaits) {
+    struct row {
+        const char* name;
+        std::string sent;
+        std::size_t most;
+        DWORD each_ms, total_ms;  // 0, 0: no limits set
+        const char* what;  // what the second read_line raises, after "abcd"
+    };
+    const row rows[] = {
+        {"line over the cap", "abcd\nabcde\r\n", 4, 0, 0, "internet.transport.line_too_long[line longer than 4 bytes]"},
+        {"no line end, over the cap", "abcd\nabcdefgh", 4, 0, 0,
+         "internet.transport.line_too_long[line longer than 4 bytes]"},
+        {"total without a limit of each wait", "abcd\n", 100, 0, 1000,
+         "internet.transport.connection_failed.connection_timed_out[recv() failed]"},
+        {"each wait within the total", "abcd\n", 100, 500, 60000,
+         "internet.transport.connection_failed.connection_timed_out[recv() failed]"},
+        {"no limits", "abcd\n", 100, 0, 0, "internet.transport.connection_failed.connection_closed[recv() failed]"},
+    };
+    for (const row& each : rows) {
+        SCOPED_TRACE(each.name);
+        const HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        loopback_server server([&](SOCKET peer) {
+            send_text(peer, each.sent);
+            WaitForSingleObject(done, 3000);
+        });
+        transport::tcp::raw link;
+        link.open(server.where());
+        link.connect(server.where());
+        if (each.total_ms != 0) link.limit_waits(each.each_ms, each.total_ms);
+        EXPECT_EQ(transport::read_line(link, each.most), "abcd");
+        EXPECT_EQ(raised<transport::generic>([&] { transport::read_line(link, each.most); }), each.what);
+        SetEvent(done);
+        server.finish();
+        CloseHandle(done);
+    }
+}
+
 class Address : public ::testing::Test {
 protected:
     replay::internet::environment::startup winsock;

@@ -200,6 +200,42 @@ TEST_F(LogFile, DispatchedLinesCarryThePrefix) {
     EXPECT_EQ(lines[1].substr(19), " !  caf\xC3\xA9");
 }
 
+// Text from outside (a registry value, the suite, a server's reply) never
+// starts a line of its own: CR and LF are written as "\r" and "\n", in the
+// files and on the console; other text is unchanged.
+TEST_F(LogFile, LineBreaksInAMessageAreWrittenEscaped) {
+    struct row {
+        const char* name;
+        std::wstring message;
+        std::string written;
+    };
+    const row rows[] = {
+        {"ordinary", L"C:\\Program Files\\Vexars\\", "C:\\Program Files\\Vexars\\"},
+        {"forged header", L"Email set to ivy@example.org>\r\nBcc: <victim@example.net",
+         "Email set to ivy@example.org>\\r\\nBcc: <victim@example.net"},
+        {"lone LF and CR", L"a\nb\rc\n", "a\\nb\\rc\\n"},
+        {"literal backslash r", L"a\\r", "a\\r"},
+    };
+    for (const row& each : rows) {
+        SCOPED_TRACE(each.name);
+        DeleteFileA(path.c_str());
+        {
+            replay::log::dispatcher d;
+            d.attach(new replay::log::file(base));
+            d.attach(new replay::log::console);
+            ::testing::internal::CaptureStdout();
+            d.write(1, each.message);
+            const std::string shown = ::testing::internal::GetCapturedStdout();
+            ASSERT_EQ(shown.size(), 23 + each.written.size() + 1);
+            EXPECT_EQ(shown.substr(23), each.written + "\n");
+        }
+        const auto lines = lines_of(read_file(path).substr(3));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(std::regex_match(lines[0], prefixed_line));
+        EXPECT_EQ(lines[0].substr(23), each.written);
+    }
+}
+
 TEST_F(LogFile, CannotBeCreatedRaisesWithTheSystemText) {
     try {
         replay::log::file f(folder / "missing\\sub\\run");
