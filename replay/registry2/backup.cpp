@@ -11,6 +11,7 @@
 
 #include "replay/handle.hpp"
 #include "replay/registry2/key.hpp"
+#include "replay/system_function.hpp"
 
 namespace replay::registry2 {
 
@@ -43,8 +44,7 @@ bool starts_with_nocase(const std::wstring& text, const std::wstring& head) {
 
 std::wstring system_key_name(HKEY key) {
     using nt_query_key = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    static const auto query = reinterpret_cast<nt_query_key>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    static const auto query = system_function<nt_query_key>(L"ntdll.dll", "NtQueryKey");
     if (query == nullptr) return std::wstring();
     std::vector<BYTE> buffer(1024);
     for (int attempt = 0; attempt < 3; ++attempt) {
