@@ -145,7 +145,7 @@ void remove_scheduled_task(product_remover& remover) {
 // Deletes one counter through the registry layer, which saves it first.
 bool delete_counter(HKEY counters, const std::string& name) {
     try {
-        return replay::registry2::delete_value(counters, replay::unicode::to_wide(name, replay::unicode::ansi)) ==
+        return replay::registry2::delete_value(counters, replay::unicode::from_ansi(name)) ==
                ERROR_SUCCESS;
     } catch (const replay::exception&) {
         return false;

@@ -9,6 +9,8 @@
 
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
+#include "replay/system_function.hpp"
+#include "replay/unicode/names.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace remover {
@@ -19,18 +21,10 @@ constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // The longest path Windows allows, with its terminator.
 constexpr DWORD longest_path_chars = 32768;
 
-std::wstring widen(const std::string& path) { return replay::unicode::to_wide(path, replay::unicode::ansi); }
+using replay::unicode::from_ansi;
+using replay::unicode::to_ansi;
 
-std::string narrow_path(const std::wstring& path) {
-    return replay::unicode::to_narrow(path, replay::unicode::ansi, /*strict=*/false);
-}
-
-std::wstring upper(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-
-bool same_path(const std::wstring& a, const std::wstring& b) { return upper(a) == upper(b); }
+using replay::unicode::same_name;
 
 // The extended-length form ("\\?\C:\...", "\\?\UNC\server\...") of a full
 // path: every call below uses it, so that no path is too long for the system.
@@ -53,19 +47,12 @@ bool is_dot_entry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscm
 
 [[noreturn]] void raise(const char* operation, DWORD error, const std::wstring& path) {
     throw filesystem_error(replay::format("%s: %s: \"%s\"", operation, replay::system_error_text(error).c_str(),
-                                          narrow_path(path).c_str()));
+                                          to_ansi(path).c_str()));
 }
 
 // Functions of newer Windows versions, bound at run time so that the program
 // still starts on Windows 2000 and XP, where no symbolic links exist.
 using file_information_function = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-
-// A function of a system module that every process has loaded; null where
-// this Windows lacks it.
-template <typename Function>
-Function system_function(const wchar_t* module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name)));
-}
 
 using query_object_function = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
 using status_to_error_function = ULONG(NTAPI*)(NTSTATUS);
@@ -74,12 +61,12 @@ using create_file_function = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTR
 
 // Bound once, as the program starts.
 const auto get_file_information =
-    system_function<file_information_function>(L"kernel32.dll", "GetFileInformationByHandleEx");
+    replay::system_function<file_information_function>(L"kernel32.dll", "GetFileInformationByHandleEx");
 const auto set_file_information =
-    system_function<file_information_function>(L"kernel32.dll", "SetFileInformationByHandle");
-const auto create_file = system_function<create_file_function>(L"ntdll.dll", "NtCreateFile");
-const auto query_object = system_function<query_object_function>(L"ntdll.dll", "NtQueryObject");
-const auto status_to_error = system_function<status_to_error_function>(L"ntdll.dll", "RtlNtStatusToDosError");
+    replay::system_function<file_information_function>(L"kernel32.dll", "SetFileInformationByHandle");
+const auto create_file = replay::system_function<create_file_function>(L"ntdll.dll", "NtCreateFile");
+const auto query_object = replay::system_function<query_object_function>(L"ntdll.dll", "NtQueryObject");
+const auto status_to_error = replay::system_function<status_to_error_function>(L"ntdll.dll", "RtlNtStatusToDosError");
 
 // Whether the system can say where a handle leads (Vista and later).
 bool can_resolve() { return get_file_information != nullptr; }
@@ -143,7 +130,7 @@ link_state check_entry(const std::wstring& path, const std::wstring& parent_reso
     if (!can_resolve()) return link_state::own;
     const auto resolved = resolved_path(path, error);
     if (!resolved) return link_state::unknown;
-    return same_path(*resolved, parent_resolved + L"\\" + name) ? link_state::own : link_state::link;
+    return same_name(*resolved, parent_resolved + L"\\" + name) ? link_state::own : link_state::link;
 }
 
 // The length of the root of a full path: "X:\" or "\\server\share\"; 0 when
@@ -195,7 +182,7 @@ bool remove_link_alone(const std::wstring& path) {
                                            nullptr));
     if (!handle) return false;
     const auto resolved = final_path(handle.get(), error);
-    if (!resolved || !same_path(*resolved, *parent + path.substr(last))) return false;
+    if (!resolved || !same_name(*resolved, *parent + path.substr(last))) return false;
     return delete_through(handle.get(), 0) == 0;
 }
 
@@ -294,7 +281,7 @@ DWORD open_confirmed(const std::wstring& full, const std::wstring& resolved, boo
     if (!final) return error;
     link = handle_is_link(handle.get(), attributes, error);
     if (error != 0) return error;
-    return same_path(*final, resolved) ? 0 : link_not_removed;
+    return same_name(*final, resolved) ? 0 : link_not_removed;
 }
 
 // An entry checked by its path, then deleted through one handle that must
@@ -428,7 +415,7 @@ private:
             if (error != 0) raise("remove_all", error, path);
         }
         if (!object_name(handle.get(), name_buffer_, name, error)) raise("remove_all", error, path);
-        if (name != expected && !same_path(name, expected)) return opened::elsewhere;
+        if (name != expected && !same_name(name, expected)) return opened::elsewhere;
         return link ? opened::link : opened::own;
     }
 
@@ -476,7 +463,7 @@ private:
 
     [[noreturn]] static void raise_kept(const std::wstring& kept) {
         throw filesystem_error(
-            replay::format("remove_all: a link is not followed and stays: \"%s\"", narrow_path(kept).c_str()));
+            replay::format("remove_all: a link is not followed and stays: \"%s\"", to_ansi(kept).c_str()));
     }
 
     // Removes everything below a folder; returns the first link that had to
@@ -550,7 +537,7 @@ private:
     std::vector<unsigned char> listing_buffer_ = std::vector<unsigned char>(listing_room);
 };
 
-// The folders a tree removal never takes, in full upper-case form.
+// The folders a tree removal never takes, in full form.
 std::vector<std::wstring> build_protected_folders() {
     static const int known[] = {
         CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
@@ -561,7 +548,7 @@ std::vector<std::wstring> build_protected_folders() {
     };
     std::vector<std::wstring> folders;
     auto add = [&](const std::wstring& path) {
-        if (!path.empty()) folders.push_back(upper(full_path(path)));
+        if (!path.empty()) folders.push_back(full_path(path));
     };
     for (int csidl : known) {
         wchar_t path[MAX_PATH] = {};
@@ -617,20 +604,20 @@ std::wstring full_path(const std::wstring& path) {
 }
 
 bool is_protected_folder(const std::string& path) {
-    const std::wstring wide = widen(path);
+    const std::wstring wide = from_ansi(path);
     // Only fully qualified paths: "X:\..." or "\\server\share\...".
     const bool drive_path = wide.size() >= 3 && iswalpha(wide[0]) && wide[1] == L':' &&
                             (wide[2] == L'\\' || wide[2] == L'/');
     const bool share_path = wide.size() >= 3 && wide[0] == L'\\' && wide[1] == L'\\' && wide[2] != L'?' &&
                             wide[2] != L'.' && wide[2] != L'\\';
     if (!drive_path && !share_path) return true;
-    const std::wstring full = upper(full_path(wide));
+    const std::wstring full = full_path(wide);
     if (full.empty()) return true;
     if (drive_path && full.size() <= 3) return true;  // a drive root
     if (share_path && std::count(full.begin() + 2, full.end(), L'\\') < 2) return true;  // a share root
     for (const std::wstring& folder : protected_folders()) {
-        if (folder == full) return true;
-        if (folder.size() > full.size() && folder.compare(0, full.size(), full) == 0 &&
+        if (same_name(folder, full)) return true;
+        if (folder.size() > full.size() && replay::unicode::starts_with_name(folder, full) &&
             folder[full.size()] == L'\\') {
             return true;  // a parent of a protected folder
         }
@@ -699,7 +686,7 @@ link_state check_links(const std::wstring& path, DWORD* error, std::wstring* res
 }
 
 std::uintmax_t remove_tree(const std::string& path) {
-    const std::wstring full = full_path(widen(path));
+    const std::wstring full = full_path(from_ansi(path));
     if (full.empty()) return 0;
     return tree_remover().remove(full);
 }
@@ -709,7 +696,7 @@ namespace {
 // The full wide form of an ANSI path; false when the code page cannot decode it.
 bool full_wide_path(const std::string& path, std::wstring& full) {
     try {
-        full = full_path(widen(path));
+        full = full_path(from_ansi(path));
         return true;
     } catch (const replay::exception&) {
         return false;

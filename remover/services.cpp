@@ -166,7 +166,7 @@ int stop_and_delete_service(const std::string& name) {
     // The manager deletes the service's key: the registry backup takes it first.
     try {
         registry2::back_up_key(HKEY_LOCAL_MACHINE,
-                               L"SYSTEM\\CurrentControlSet\\Services\\" + replay::unicode::to_wide(name, replay::unicode::ansi),
+                               L"SYSTEM\\CurrentControlSet\\Services\\" + replay::unicode::from_ansi(name),
                                /*view=*/0, /*recursive=*/true);
     } catch (const replay::exception&) {
         // A name without a wide form has no key to save.
@@ -192,7 +192,7 @@ std::string find_service_by_image(const std::string& image) {
         // name to go on with; OpenServiceA needs it in the ANSI code page.
         std::string key_name;
         try {
-            key_name = replay::unicode::to_narrow(name, replay::unicode::ansi, /*strict=*/true);
+            key_name = replay::unicode::to_ansi_strict(name);
         } catch (const replay::exception&) {
             return false;
         }
