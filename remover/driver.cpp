@@ -26,6 +26,7 @@
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/backup.hpp"
+#include "replay/registry2/regedit_format.hpp"
 #include "replay/registry2/errors.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/unicode/unicode.hpp"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "replay/registry2/backup.hpp"
+#include "replay/registry2/links.hpp"
 #include "replay/system_function.hpp"
 #include "replay/unicode/unicode.hpp"
 
@@ -249,8 +250,6 @@ std::set<std::wstring> key::subkey_names() const {
 
 namespace {
 
-constexpr wchar_t link_value_name[] = L"SymbolicLinkValue";
-
 
 // Deletes the key behind a handle opened on the link itself. RegDeleteKey
 // would open the name anew and delete the target; NtDeleteKey takes the
@@ -296,22 +295,7 @@ void delete_tree(const key& parent, const std::wstring& name, bool recursive, RE
 
 }  // namespace
 
-bool holds_link_value(HKEY handle) {
-    DWORD type = 0;
-    return RegQueryValueExW(handle, link_value_name, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-           type == REG_LINK;
-}
-
 std::uint64_t registry_calls() { return calls_made.load(std::memory_order_relaxed); }
-
-bool is_link(HKEY parent, const std::wstring& name, REGSAM view) {
-    unique_hkey link;
-    if (RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, link.put()) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    return holds_link_value(link.get());
-}
 
 LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view) {
     back_up_key(parent, name, view, /*recursive=*/false);

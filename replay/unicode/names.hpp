@@ -16,6 +16,12 @@ bool starts_with_name(std::wstring_view text, std::wstring_view head);
 // Where part first occurs in text; npos when it does not.
 std::size_t find_name(std::wstring_view text, std::wstring_view part);
 
+// Orders names for sets and maps in which letter case makes no difference.
+struct name_less {
+    using is_transparent = void;
+    bool operator()(std::wstring_view a, std::wstring_view b) const { return compare_names(a, b) < 0; }
+};
+
 namespace detail {
 // The comparison of systems without CompareStringOrdinal (before Vista):
 // each code unit upper-cased by RtlUpcaseUnicodeChar, the same table.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "replay/registry2/key.hpp"
+#include "replay/registry2/regedit_format.hpp"
 #include "support/scratch_key.hpp"
 #include "support/temp_folder.hpp"
 
