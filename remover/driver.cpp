@@ -75,9 +75,9 @@ void short_separator() {
 std::string display() { return narrow(identity().display_name); }
 
 void attach_log_files(product_remover& remover) {
-    log::attach(new log::console());
+    log::attach(std::make_unique<log::console>());
     try {
-        log::attach(new log::file(program_name));
+        log::attach(std::make_unique<log::file>(program_name));
     } catch (...) {
         message_box(log_file_failure, "ZENQORemover.exe", MB_OK);
         remover.submit_log = false;
@@ -88,7 +88,7 @@ void attach_log_files(product_remover& remover) {
     char temp[temp_path_chars] = {};
     const DWORD length = GetTempPathA(temp_path_chars, temp);
     if (length == 0 || length >= temp_path_chars) return;
-    log::attach(new log::file(std::string(temp) + program_name));
+    log::attach(std::make_unique<log::file>(std::string(temp) + program_name));
 }
 
 // Whatever the run deletes or changes in the registry is saved first to

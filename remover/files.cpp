@@ -12,6 +12,7 @@
 #include "remover/text.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
+#include "replay/log/exception_report.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/unicode/names.hpp"

@@ -14,6 +14,7 @@
 #include "remover/registry_cleanup.hpp"
 #include "remover/suite_library.hpp"
 #include "replay/exception.hpp"
+#include "replay/log/exception_report.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"
 

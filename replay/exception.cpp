@@ -3,27 +3,81 @@
 #include <windows.h>
 #include <comdef.h>
 
-#include <cstdarg>
+#include <stdio.h>
+#include <wchar.h>
 
-#include "replay/format.hpp"
-#include "replay/log/log.hpp"
-#include "replay/unicode/unicode.hpp"
+#include <vector>
+
+#include "replay/handle.hpp"
 
 namespace replay {
 
 namespace {
-constexpr int ansi_code_page = 0;
 
-// Error reports must not fail on text that is not valid in the ANSI code page:
-// such text is shown byte for byte instead.
-std::wstring ansi_to_wide(const std::string& text) {
-    try {
-        return unicode::to_wide(text, ansi_code_page);
-    } catch (const unicode::generic&) {
-        return unicode::to_wide(text, unicode::latin1);
-    }
+// The narrow texts of a wide error, in the ANSI code page; a character it
+// lacks becomes its default character. Written here rather than taken from
+// the text-encoding layer, whose own errors are exceptions of this family.
+std::string to_ansi(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int size = WideCharToMultiByte(CP_ACP, /*flags=*/0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         /*default_char=*/nullptr, /*used_default=*/nullptr);
+    if (size <= 0) return std::string();
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
+    return result;
 }
+
 }  // namespace
+
+// The underscore functions are always the Microsoft runtime's own, whatever
+// the C++ library selects for the standard names, so the %s/%S rules hold.
+std::string detail::vformat_message(const char* fmt, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    const int length = _vscprintf(fmt, measure);
+    va_end(measure);
+    // The runtime rejects the format or an argument (a wide string with an
+    // unpaired surrogate for %S, say): say so rather than lose the text.
+    if (length < 0) throw exception(std::string("invalid format or argument: \"") + fmt + "\"");
+    if (length == 0) return std::string();
+    std::vector<char> buffer(static_cast<size_t>(length) + 1);
+    va_list fill;
+    va_copy(fill, args);
+    const int written = _vsnprintf(buffer.data(), buffer.size(), fmt, fill);
+    va_end(fill);
+    return std::string(buffer.data(), written < 0 ? static_cast<size_t>(length) : static_cast<size_t>(written));
+}
+
+std::wstring detail::vwformat_message(const wchar_t* fmt, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    const int length = _vscwprintf(fmt, measure);
+    va_end(measure);
+    if (length < 0) throw exception_w(std::wstring(L"invalid format or argument: \"") + fmt + L"\"");
+    if (length == 0) return std::wstring();
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
+    va_list fill;
+    va_copy(fill, args);
+    const int written = _vsnwprintf(buffer.data(), buffer.size(), fmt, fill);
+    va_end(fill);
+    return std::wstring(buffer.data(), written < 0 ? static_cast<size_t>(length) : static_cast<size_t>(written));
+}
+
+std::string detail::format_message(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string result = vformat_message(fmt, args);
+    va_end(args);
+    return result;
+}
+
+std::wstring detail::wformat_message(const wchar_t* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::wstring result = vwformat_message(fmt, args);
+    va_end(args);
+    return result;
+}
 
 exception::exception(const std::string& message) : message_text(message) {}
 
@@ -58,8 +112,8 @@ exception_w::~exception_w() = default;
 
 void exception_w::fill_narrow() const {
     if (narrow_ready) return;
-    kind_text = unicode::to_narrow(kind_text_w, ansi_code_page, /*strict=*/false);
-    message_text = unicode::to_narrow(message_text_w, ansi_code_page, /*strict=*/false);
+    kind_text = to_ansi(kind_text_w);
+    message_text = to_ansi(message_text_w);
     narrow_ready = true;
 }
 
@@ -91,57 +145,15 @@ std::wstring exception_w::message_w() const { return message_text_w; }
 
 std::wstring exception_w::kind_w() const { return kind_text_w; }
 
-std::wstring describe_current_exception(std::wstring prefix) {
-    if (!prefix.empty() && prefix.back() != L' ') prefix += L' ';
-    // Rethrowing outside a handler would end the program.
-    if (!std::current_exception()) return wformat(L"%s unknown exception", prefix.c_str());
-    try {
-        throw;
-    } catch (const _com_error& e) {
-        return wformat(L"%s _com_error: %S", prefix.c_str(), e.ErrorMessage());
-    } catch (const exception_w& e) {
-        return wformat(L"%s exception: %s", prefix.c_str(), e.what_w().c_str());
-    } catch (const std::exception& e) {
-        return wformat(L"%s exception: %s", prefix.c_str(), ansi_to_wide(e.what()).c_str());
-    } catch (...) {
-        return wformat(L"%s unknown exception", prefix.c_str());
-    }
-}
-
-void log_current_exception(const std::wstring& context, log::dispatcher& target) {
-    constexpr int error_level = 3;
-    if (!std::current_exception()) {
-        target.printf(error_level, L"%s unknown exception caught", context.c_str());
-        return;
-    }
-    try {
-        throw;
-    } catch (const _com_error& e) {
-        target.printf(error_level, L"%s _com_error: %s", context.c_str(),
-                      ansi_to_wide(e.ErrorMessage()).c_str());
-    } catch (const exception_w& e) {
-        target.printf(error_level, L"%s Exception: %s", context.c_str(), e.what_w().c_str());
-    } catch (const std::exception& e) {
-        target.printf(error_level, L"%s exception: %s", context.c_str(),
-                      ansi_to_wide(e.what()).c_str());
-    } catch (...) {
-        target.printf(error_level, L"%s unknown exception caught", context.c_str());
-    }
-}
-
-void log_current_exception(const std::string& context, log::dispatcher& target) {
-    log_current_exception(ansi_to_wide(context), target);
-}
-
 std::string system_error_text(std::uint32_t code) {
     char* buffer = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         /*source=*/nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
         reinterpret_cast<char*>(&buffer), /*size=*/0, /*arguments=*/nullptr);
+    const local_memory_handle owner(buffer);
     if (length == 0 || buffer == nullptr) return std::string();
     std::string text(buffer, length);
-    LocalFree(buffer);
     // System messages end with CR LF.
     text.erase(text.size() >= 2 ? text.size() - 2 : 0);
     return text;

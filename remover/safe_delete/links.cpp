@@ -1,5 +1,6 @@
 #include "remover/safe_delete/internal.hpp"
 
+#include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/system_function.hpp"
 #include "replay/unicode/names.hpp"
