@@ -77,7 +77,9 @@ std::wstring unpack_guid(const std::wstring& packed) {
            plain.substr(16, 4) + L"-" + plain.substr(20, 12) + L"}";
 }
 
-installer_database_cleaner::installer_database_cleaner(const std::wstring& upgrade_code) {
+void clean_installer_database(const std::wstring& upgrade_code) { installer_database_cleaner().clean(upgrade_code); }
+
+void installer_database_cleaner::clean(const std::wstring& upgrade_code) {
     try {
         log::message("**** Cleaning Installation Database (32) ****");
         upgrade_codes.insert(pack_guid(upgrade_code));
