@@ -191,7 +191,7 @@ void clean_registry(product_remover& remover) {
 #if defined(ZENQO_X64)
     remove_32bit_folder_key();
 #endif
-    remover.remove_uninstall_keys();
+    remove_uninstall_keys(remover);
     separator();
 }
 
@@ -224,7 +224,7 @@ void clean_program_files(product_remover& remover) {
     const std::string maker = narrow(identity().folder_name) + "\\";
     remove_empty_folder(get_folder_path(CSIDL_PROGRAM_FILES) + maker);
     remove_empty_folder(get_folder_path(CSIDL_PROGRAM_FILESX86) + maker);
-    remover.remove_installshield_folders();
+    remove_installshield_folders(remover);
     separator();
 }
 
@@ -251,7 +251,7 @@ int run_removal() {
     check_windows_version();
     check_administrator();
 
-    remover->search_product_info();
+    search_product_info(*remover);
     resolve_install_folder(*remover);
 
     close_running_applications(*remover);
@@ -294,11 +294,11 @@ void close_running_applications(product_remover& remover) {
     const std::string ui = remover.install_dir + "UI.exe";
     start_product_program(ui, "-close", remover.install_dir.c_str());
     log::message("%s", ui.c_str());
-    remover.close_process_by_name(display() + ".exe");
-    remover.close_process_by_name(display() + "64.exe");
-    remover.close_process_by_name("MsgSys.exe");
-    remover.close_process_by_name("UpDates.exe");
-    remover.close_process_by_name(narrow(identity().launcher_exe));
+    close_process_by_name(display() + ".exe");
+    close_process_by_name(display() + "64.exe");
+    close_process_by_name("MsgSys.exe");
+    close_process_by_name("UpDates.exe");
+    close_process_by_name(narrow(identity().launcher_exe));
     separator();
 }
 

@@ -176,8 +176,8 @@ void remove_desktop_shortcuts(const std::string& name) {
     }
 }
 
-void product_remover::remove_installshield_folders() {
-    for (const std::wstring& name : uninstall_keys) {
+void remove_installshield_folders(const product_remover& remover) {
+    for (const std::wstring& name : remover.uninstall_keys) {
         remove_folder_tree(get_folder_path(CSIDL_PROGRAM_FILES) + "InstallShield Installation Information\\" +
                            to_ansi(name));
     }

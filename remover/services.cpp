@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "remover/product_remover.hpp"
+#include "remover/processes.hpp"
 #include "remover/text.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
@@ -223,7 +223,7 @@ bool delete_service_entry_by_image(const std::string& image) {
     });
 }
 
-void product_remover::remove_service(const std::string& name, const std::string& image) {
+void remove_service(const std::string& name, const std::string& image) {
     std::string service = name;
     if (!service_exists(service)) {
         log::message("The specified service (%s) does not exist as an installed service.", name.c_str());

@@ -10,7 +10,7 @@
 #include "remover/identity.hpp"
 #include "remover/installer_database.hpp"
 #include "remover/processes.hpp"
-#include "remover/product_remover.hpp"
+#include "remover/services.hpp"
 #include "remover/registry_cleanup.hpp"
 #include "remover/suite_library.hpp"
 #include "replay/exception.hpp"
@@ -178,14 +178,13 @@ void toolkit31x_remover::remove_toolkit_31x() {
 }
 
 void toolkit31x_remover::remove_code() {
-    product_remover context("Suite");
     log::message("**** Let's remove Toolkit 3.1.x Code ****");
     const std::wstring service_exe = suite_dir + suite_service_exe;
     if (launch_and_wait_for_exit_code(service_exe, L"/stop", suite_dir) != 0) {
-        context.close_process_by_name(narrow(suite_service_exe));
+        close_process_by_name(narrow(suite_service_exe));
     }
     if (launch_and_wait_for_exit_code(service_exe, L"/uninstall", suite_dir) != 0) {
-        context.remove_service(narrow(suite_service_name), narrow(suite_service_exe));
+        remove_service(narrow(suite_service_name), narrow(suite_service_exe));
     }
     // The client library was loaded from this folder: a loaded library
     // cannot be deleted, so it is released first. A later call loads it again

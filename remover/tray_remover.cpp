@@ -48,8 +48,7 @@ tray_remover::tray_remover(std::wstring folder, const std::wstring& /*tray: alwa
     : folder_name(std::move(folder)),
       tray_name(L"Tray"),
       product_code(L"ZENQO"),
-      tray_exe(std::move(exe)),
-      context("") {}
+      tray_exe(std::move(exe)) {}
 
 int tray_remover::count_tray_products(const std::wstring& configurations) {
     try {
@@ -97,7 +96,7 @@ void tray_remover::remove_tray() {
             log::message(L"Process: %ls closed successfully", tray_path.c_str());
         } else {
             log::message(L"Terminate running process: %ls", tray_path.c_str());
-            context.close_process_by_name(image);
+            close_process_by_name(image);
             for (int poll = 0; poll < tray_exit_polls; ++poll) {
                 if (!is_process_running(image)) {
                     log::message(L"Process: %ls closed successfully", tray_path.c_str());
