@@ -1,11 +1,8 @@
 #include "remover/safe_delete/internal.hpp"
 
 #include "replay/handle.hpp"
-#include "replay/unicode/names.hpp"
 
 namespace remover::detail {
-
-using replay::unicode::same_name;
 
 tree_removal_seams installed_seams;
 

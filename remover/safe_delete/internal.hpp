@@ -10,8 +10,17 @@
 
 #include "remover/safe_delete.hpp"
 #include "replay/handle.hpp"
+#include "replay/unicode/names.hpp"
+#include "replay/unicode/unicode.hpp"
 
 namespace remover::detail {
+
+// Paths and names are converted with the ANSI code page and compared as
+// Windows compares names.
+using replay::unicode::from_ansi;
+using replay::unicode::same_name;
+using replay::unicode::starts_with_name;
+using replay::unicode::to_ansi;
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // The longest path Windows allows, with its terminator.

@@ -3,11 +3,8 @@
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/system_function.hpp"
-#include "replay/unicode/names.hpp"
 
 namespace remover::detail {
-
-using replay::unicode::same_name;
 
 // Bound once, as the program starts.
 const file_information_function get_file_information =

@@ -2,11 +2,8 @@
 
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
-#include "replay/unicode/unicode.hpp"
 
 namespace remover::detail {
-
-using replay::unicode::to_ansi;
 
 // The extended-length form ("\\?\C:\...", "\\?\UNC\server\...") of a full
 // path: every call below uses it, so that no path is too long for the system.

@@ -5,15 +5,10 @@
 #include <algorithm>
 
 #include "replay/handle.hpp"
-#include "replay/unicode/names.hpp"
-#include "replay/unicode/unicode.hpp"
 
 namespace remover {
 
 using namespace detail;
-using replay::unicode::from_ansi;
-using replay::unicode::same_name;
-using replay::unicode::starts_with_name;
 
 namespace {
 

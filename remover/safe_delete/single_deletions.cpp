@@ -1,11 +1,8 @@
 #include "remover/safe_delete/internal.hpp"
 
-#include "replay/unicode/unicode.hpp"
-
 namespace remover {
 
 using namespace detail;
-using replay::unicode::from_ansi;
 
 namespace {
 

@@ -2,15 +2,10 @@
 
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
-#include "replay/unicode/names.hpp"
-#include "replay/unicode/unicode.hpp"
 
 namespace remover {
 
 using namespace detail;
-using replay::unicode::from_ansi;
-using replay::unicode::same_name;
-using replay::unicode::to_ansi;
 
 namespace {
 

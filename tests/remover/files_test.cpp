@@ -11,8 +11,7 @@
 #include "remover/product_remover.hpp"
 #include "replay/format.hpp"
 #include "replay/unicode/unicode.hpp"
-#include "support/emulation.hpp"
-#include "support/log_capture.hpp"
+#include "support/file_test.hpp"
 #include "support/machine_override.hpp"
 #include "support/temp_folder.hpp"
 
@@ -20,9 +19,8 @@ namespace {
 
 using test_support::write_file;
 
-bool present(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void make_folder(const std::string& path) { std::filesystem::create_directories(path); }
+using test_support::make_folder;
+using test_support::present;
 
 std::vector<std::string> lines_containing(const std::vector<std::string>& lines, const std::string& part) {
     std::vector<std::string> result;
@@ -32,17 +30,7 @@ std::vector<std::string> lines_containing(const std::vector<std::string>& lines,
     return result;
 }
 
-class Files : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SKIP_WHERE_EMULATED("its file calls were seen to hang after the registry tests; the 32-bit end-to-end "
-                            "scenarios run the same file code");
-    }
-    void TearDown() override { remover::test_seams() = remover::tree_removal_seams(); }
-
-    test_support::temp_folder folder;
-    test_support::log_capture log;
-};
+class Files : public test_support::file_test {};
 
 TEST_F(Files, RemoveFolderTreeLogsEachOutcome) {
     const std::string root = folder / "product";

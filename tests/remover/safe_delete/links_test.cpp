@@ -7,13 +7,12 @@
 
 #include "remover/files.hpp"
 #include "remover/safe_delete.hpp"
-#include "remover/safe_delete/fixture.hpp"
+#include "support/file_test.hpp"
 
 namespace {
 
-using safe_delete_test::make_folder;
-using safe_delete_test::present;
-using safe_delete_test::SafeDelete;
+using test_support::make_folder;
+using test_support::present;
 using test_support::write_file;
 
 #ifdef _WIN64
@@ -64,10 +63,10 @@ bool is_folder_link(const std::string& path) {
 const std::vector<std::pair<std::string, std::string>> victim_files = {
     {"a.dat", "victim a"}, {"b.dat", "victim b"}, {"c.dat", "victim c"}, {"inner\\d.dat", "victim d"}};
 
-class TreeLinks : public SafeDelete {
+class TreeLinks : public test_support::file_test {
 protected:
     void SetUp() override {
-        SafeDelete::SetUp();
+        file_test::SetUp();
         if (IsSkipped()) return;
         root_unix = unix_path(folder.path());
         if (root_unix.empty()) GTEST_SKIP() << "links are planted with a Unix program, which only Wine starts";

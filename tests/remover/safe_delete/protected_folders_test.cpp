@@ -8,15 +8,16 @@
 
 #include "remover/files.hpp"
 #include "remover/safe_delete.hpp"
-#include "remover/safe_delete/fixture.hpp"
+#include "support/file_test.hpp"
 #include "remover/text.hpp"
 
 namespace {
 
-using safe_delete_test::present;
-using safe_delete_test::SafeDelete;
+class ProtectedFolders : public test_support::file_test {};
 
-TEST_F(SafeDelete, ProtectedFoldersAreRefused) {
+using test_support::present;
+
+TEST_F(ProtectedFolders, AreRefusedInAnyLetterCase) {
     const std::string program_files = remover::get_folder_path(CSIDL_PROGRAM_FILES);
     const std::string profile = remover::get_folder_path(CSIDL_PROFILE);
     const std::string profiles_root = profile.substr(0, profile.rfind('\\', profile.size() - 2) + 1);

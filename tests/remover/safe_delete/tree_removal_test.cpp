@@ -7,17 +7,18 @@
 
 #include "remover/files.hpp"
 #include "remover/safe_delete.hpp"
-#include "remover/safe_delete/fixture.hpp"
+#include "support/file_test.hpp"
 
 namespace {
 
-using safe_delete_test::make_folder;
-using safe_delete_test::present;
-using safe_delete_test::SafeDelete;
+class TreeRemoval : public test_support::file_test {};
+
+using test_support::make_folder;
+using test_support::present;
 using test_support::write_file;
 
 // Through handles, and by path as on systems without handle-based checks.
-TEST_F(SafeDelete, RemoveTreeCountsEveryEntry) {
+TEST_F(TreeRemoval, RemoveTreeCountsEveryEntry) {
     for (const bool by_path : {false, true}) {
         SCOPED_TRACE(by_path ? "by path" : "through handles");
         remover::test_seams().by_path = by_path;
@@ -45,7 +46,7 @@ TEST_F(SafeDelete, RemoveTreeCountsEveryEntry) {
     }
 }
 
-TEST_F(SafeDelete, ReadOnlyFoldersAreRemovedLikeReadOnlyFiles) {
+TEST_F(TreeRemoval, ReadOnlyFoldersAreRemovedLikeReadOnlyFiles) {
     const std::string root = folder / "ro";
     make_folder(root + "\\inner");
     write_file(root + "\\inner\\f.txt", "f");
@@ -57,7 +58,7 @@ TEST_F(SafeDelete, ReadOnlyFoldersAreRemovedLikeReadOnlyFiles) {
 
 // Paths far beyond 260 characters: created through their extended-length
 // form, removed whole and counted right, read-only entries included.
-TEST_F(SafeDelete, TreesDeeperThanMaxPathAreRemovedAndCounted) {
+TEST_F(TreeRemoval, TreesDeeperThanMaxPathAreRemovedAndCounted) {
     const std::wstring root = std::wstring(L"\\\\?\\") + std::wstring(folder.path().begin(), folder.path().end()) +
                               L"\\deep";
     std::wstring path = root;

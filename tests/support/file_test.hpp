@@ -1,5 +1,5 @@
 #pragma once
-// What the tests of the link-safe deletion share: a temporary folder, the
+// What the tests of the file operations share: a temporary folder, the
 // captured log, and the tree removal's seams put back after each test.
 #include <windows.h>
 
@@ -13,13 +13,13 @@
 #include "support/log_capture.hpp"
 #include "support/temp_folder.hpp"
 
-namespace safe_delete_test {
+namespace test_support {
 
 inline bool present(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 inline void make_folder(const std::string& path) { std::filesystem::create_directories(path); }
 
-class SafeDelete : public ::testing::Test {
+class file_test : public ::testing::Test {
 protected:
     void SetUp() override {
         SKIP_WHERE_EMULATED("its file calls were seen to hang after the registry tests; the 32-bit end-to-end "
@@ -31,4 +31,4 @@ protected:
     test_support::log_capture log;
 };
 
-}  // namespace safe_delete_test
+}  // namespace test_support
