@@ -7,6 +7,7 @@
 
 #include "remover/files.hpp"
 #include "remover/safe_delete.hpp"
+#include "replay/system_function.hpp"
 #include "support/file_test.hpp"
 
 namespace {
@@ -24,8 +25,7 @@ using test_support::write_file;
 // The Unix path of a Windows path under Wine; empty elsewhere.
 std::string unix_path(const std::string& path) {
     using function = char*(CDECL*)(LPCWSTR);
-    const auto to_unix = reinterpret_cast<function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    static const auto to_unix = replay::system_function<function>(L"kernel32.dll", "wine_get_unix_file_name");
     if (to_unix == nullptr) return std::string();
     char* name = to_unix(std::wstring(path.begin(), path.end()).c_str());
     if (name == nullptr) return std::string();
