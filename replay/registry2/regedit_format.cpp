@@ -51,7 +51,7 @@ std::wstring hex_data(std::wstring line, DWORD type, const BYTE* data, std::size
 
 }  // namespace
 
-// A line break inside would otherwise end the line.
+// Escapes line breaks too: inside the quotes they would end the line.
 std::wstring quoted(const std::wstring& text) {
     std::wstring out = L"\"";
     for (wchar_t c : text) {
