@@ -1,7 +1,6 @@
 #include "replay/exception.hpp"
 
 #include <windows.h>
-#include <comdef.h>
 
 #include <stdio.h>
 #include <wchar.h>
@@ -27,57 +26,58 @@ std::string to_ansi(const std::wstring& text) {
     return result;
 }
 
-}  // namespace
-
 // The underscore functions are always the Microsoft runtime's own, whatever
 // the C++ library selects for the standard names, so the %s/%S rules hold.
-std::string detail::vformat_message(const char* fmt, va_list args) {
-    va_list measure;
-    va_copy(measure, args);
-    const int length = _vscprintf(fmt, measure);
-    va_end(measure);
-    // The runtime rejects the format or an argument (a wide string with an
-    // unpaired surrogate for %S, say): say so rather than lose the text.
-    if (length < 0) throw exception(std::string("invalid format or argument: \"") + fmt + "\"");
-    if (length == 0) return std::string();
-    std::vector<char> buffer(static_cast<size_t>(length) + 1);
-    va_list fill;
-    va_copy(fill, args);
-    const int written = _vsnprintf(buffer.data(), buffer.size(), fmt, fill);
-    va_end(fill);
-    return std::string(buffer.data(), written < 0 ? static_cast<size_t>(length) : static_cast<size_t>(written));
+int measure(const char* fmt, va_list args) { return _vscprintf(fmt, args); }
+int measure(const wchar_t* fmt, va_list args) { return _vscwprintf(fmt, args); }
+int fill(char* buffer, size_t size, const char* fmt, va_list args) { return _vsnprintf(buffer, size, fmt, args); }
+int fill(wchar_t* buffer, size_t size, const wchar_t* fmt, va_list args) {
+    return _vsnwprintf(buffer, size, fmt, args);
 }
 
-std::wstring detail::vwformat_message(const wchar_t* fmt, va_list args) {
-    va_list measure;
-    va_copy(measure, args);
-    const int length = _vscwprintf(fmt, measure);
-    va_end(measure);
-    if (length < 0) throw exception_w(std::wstring(L"invalid format or argument: \"") + fmt + L"\"");
-    if (length == 0) return std::wstring();
-    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
-    va_list fill;
-    va_copy(fill, args);
-    const int written = _vsnwprintf(buffer.data(), buffer.size(), fmt, fill);
-    va_end(fill);
-    return std::wstring(buffer.data(), written < 0 ? static_cast<size_t>(length) : static_cast<size_t>(written));
+// The runtime rejects the format or an argument (a wide string with an
+// unpaired surrogate for %S, say): say so rather than lose the text.
+[[noreturn]] void reject(const char* fmt) {
+    throw exception(std::string("invalid format or argument: \"") + fmt + "\"");
+}
+[[noreturn]] void reject(const wchar_t* fmt) {
+    throw exception_w(std::wstring(L"invalid format or argument: \"") + fmt + L"\"");
 }
 
-std::string detail::format_message(const char* fmt, ...) {
+template <typename Char>
+std::basic_string<Char> vformat_text(const Char* fmt, va_list args) {
+    va_list measured;
+    va_copy(measured, args);
+    const int length = measure(fmt, measured);
+    va_end(measured);
+    if (length < 0) reject(fmt);
+    if (length == 0) return std::basic_string<Char>();
+    std::vector<Char> buffer(static_cast<size_t>(length) + 1);
+    va_list filled;
+    va_copy(filled, args);
+    const int written = fill(buffer.data(), buffer.size(), fmt, filled);
+    va_end(filled);
+    return std::basic_string<Char>(buffer.data(),
+                                   written < 0 ? static_cast<size_t>(length) : static_cast<size_t>(written));
+}
+
+}  // namespace
+
+std::string detail::vformat_message(const char* fmt, va_list args) { return vformat_text(fmt, args); }
+
+std::wstring detail::vwformat_message(const wchar_t* fmt, va_list args) { return vformat_text(fmt, args); }
+
+template <typename Char>
+std::basic_string<Char> detail::format_message(const Char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    std::string result = vformat_message(fmt, args);
+    std::basic_string<Char> result = vformat_text(fmt, args);
     va_end(args);
     return result;
 }
 
-std::wstring detail::wformat_message(const wchar_t* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    std::wstring result = vwformat_message(fmt, args);
-    va_end(args);
-    return result;
-}
+template std::string detail::format_message<char>(const char* fmt, ...);
+template std::wstring detail::format_message<wchar_t>(const wchar_t* fmt, ...);
 
 exception::exception(const std::string& message) : message_text(message) {}
 

@@ -23,8 +23,10 @@ constexpr bool is_self<Self, Arg> = std::is_base_of_v<Self, std::decay_t<Arg>>;
 // printf-style formatting into a string of any length. A format or argument
 // that the runtime rejects raises exception "invalid format or argument:
 // "<format>"" (exception_w for a wide format), so that no text is lost.
-std::string format_message(const char* fmt, ...);
-std::wstring wformat_message(const wchar_t* fmt, ...);
+template <typename Char>
+std::basic_string<Char> format_message(const Char* fmt, ...);
+extern template std::string format_message<char>(const char* fmt, ...);
+extern template std::wstring format_message<wchar_t>(const wchar_t* fmt, ...);
 std::string vformat_message(const char* fmt, va_list args);
 std::wstring vwformat_message(const wchar_t* fmt, va_list args);
 }  // namespace detail
@@ -83,7 +85,7 @@ public:
     template <typename Arg, typename... Args>
     exception_w(const wchar_t* fmt, Arg&& arg, Args&&... args)
         : exception(),
-          message_text_w(detail::wformat_message(fmt, std::forward<Arg>(arg), std::forward<Args>(args)...)) {}
+          message_text_w(detail::format_message(fmt, std::forward<Arg>(arg), std::forward<Args>(args)...)) {}
     exception_w(const exception_w&) = default;
     exception_w& operator=(const exception_w&) = default;
     ~exception_w() override;
