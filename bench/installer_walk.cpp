@@ -115,7 +115,7 @@ struct sample {
 
 sample time_ours(HKEY root) {
     const replay::registry2::key start(root);
-    remover::installer_database_cleaner cleaner{remover::installer_database_cleaner::walk_only_t{}};
+    remover::installer_database_cleaner cleaner;
     const std::uint64_t calls_before = replay::registry2::registry_calls();
     const auto begin = std::chrono::steady_clock::now();
     cleaner.find_installer_roots(L"HKCU\\Software\\ZENQOBench", start, 0);

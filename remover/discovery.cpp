@@ -36,13 +36,13 @@ int version_code(const std::string& text) {
     return digit(text[0]) * 10000 + digit(text[2]) * 1000 + build;
 }
 
-bool product_remover::search_product_info() {
-    log::message("**** Search %s info ****", product_name.c_str());
+bool search_product_info(product_remover& remover) {
+    log::message("**** Search %s info ****", remover.product_name.c_str());
     log::message("");
     try {
         const registry2::key machine(HKEY_LOCAL_MACHINE);
         const registry2::key uninstall(machine, uninstall_path, /*create=*/false);
-        const std::string wanted = ascii_lower(product_name);
+        const std::string wanted = ascii_lower(remover.product_name);
         for (const std::wstring& name : uninstall.subkey_names()) {
             try {
                 const registry2::key entry = open_uninstall_entry(uninstall, name);
@@ -53,29 +53,29 @@ bool product_remover::search_product_info() {
             log::message(L". Product information is found in the key "
                          L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s",
                          name.c_str());
-            uninstall_keys.push_back(name);
+            remover.uninstall_keys.push_back(name);
         }
 
-        for (const std::wstring& name : uninstall_keys) {
+        for (const std::wstring& name : remover.uninstall_keys) {
             bool version_read = false;
             bool folder_read = false;
             try {
-                version_string = open_uninstall_entry(uninstall, name).get_string<std::string>(L"DisplayVersion");
+                remover.version_string = open_uninstall_entry(uninstall, name).get_string<std::string>(L"DisplayVersion");
                 version_read = true;
-                log::message(". Product version: '%s'", version_string.c_str());
-                version = version_code(version_string);
-                if (version < 0) {
+                log::message(". Product version: '%s'", remover.version_string.c_str());
+                remover.version = version_code(remover.version_string);
+                if (remover.version < 0) {
                     log::message("The version '%s' has strange format, expected 9.9.99 or 9.9.9",
-                                 version_string.c_str());
-                    version = 0;
+                                 remover.version_string.c_str());
+                    remover.version = 0;
                 }
             } catch (const replay::exception&) {
                 log::message(L"ATTENTION: could not find DisplayVersion in '%s' !", name.c_str());
             }
             try {
-                install_dir = open_uninstall_entry(uninstall, name).get_string<std::string>(L"InstallLocation");
+                remover.install_dir = open_uninstall_entry(uninstall, name).get_string<std::string>(L"InstallLocation");
                 folder_read = true;
-                log::message(". Installation directory: '%s'", install_dir.c_str());
+                log::message(". Installation directory: '%s'", remover.install_dir.c_str());
             } catch (const replay::exception&) {
                 log::message(L"ATTENTION: could not find InstallLocation in '%s' !", name.c_str());
             }
@@ -84,19 +84,19 @@ bool product_remover::search_product_info() {
     } catch (...) {
         // No Uninstall key to search: the product counts as not installed.
     }
-    if (uninstall_keys.empty()) {
+    if (remover.uninstall_keys.empty()) {
         log::message("ATTENTION: could not find keys about '%s' in "
                      "'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall' !",
-                     product_name.c_str());
+                     remover.product_name.c_str());
     }
-    return !version_string.empty() && !install_dir.empty();
+    return !remover.version_string.empty() && !remover.install_dir.empty();
 }
 
-bool product_remover::remove_uninstall_keys() {
-    for (const std::wstring& name : uninstall_keys) {
+bool remove_uninstall_keys(const product_remover& remover) {
+    for (const std::wstring& name : remover.uninstall_keys) {
         remove_registry_key(HKEY_LOCAL_MACHINE, uninstall_path, name, /*recursive=*/true);
     }
-    return !uninstall_keys.empty();
+    return !remover.uninstall_keys.empty();
 }
 
 void resolve_install_folder(product_remover& remover) {

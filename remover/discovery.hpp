@@ -19,4 +19,12 @@ constexpr int newest_tested_version = 21005;      // 2.1.5
 // unless the stored path says otherwise.
 void resolve_install_folder(product_remover& remover);
 
+// Finds the product's Uninstall entries by display name and reads its
+// version and installation folder from them into remover. True when both
+// were found.
+bool search_product_info(product_remover& remover);
+
+// Deletes every Uninstall entry found; false when none was found.
+bool remove_uninstall_keys(const product_remover& remover);
+
 }  // namespace remover

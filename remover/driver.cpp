@@ -26,9 +26,11 @@
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/backup.hpp"
+#include "replay/registry2/regedit_format.hpp"
 #include "replay/registry2/errors.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/unicode/unicode.hpp"
+#include "resources/version.h"
 
 namespace remover {
 
@@ -40,9 +42,6 @@ constexpr char separator_line[] = "=============================================
 constexpr char short_separator_line[] = "=================================================";
 constexpr DWORD log_wait_ms = 3000;
 constexpr DWORD temp_path_chars = 260;
-// Read, set-value and create-subkey rights in the 32-bit registry view.
-constexpr REGSAM modify_32bit_view = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY;
-static_assert(modify_32bit_view == 0x2021F);
 
 constexpr char log_file_failure[] =
     "Unable to create log file. If you need log file make sure that you have permission to write to "
@@ -74,9 +73,9 @@ void short_separator() {
 std::string display() { return narrow(identity().display_name); }
 
 void attach_log_files(product_remover& remover) {
-    log::attach(new log::console());
+    log::attach(std::make_unique<log::console>());
     try {
-        log::attach(new log::file(program_name));
+        log::attach(std::make_unique<log::file>(program_name));
     } catch (...) {
         message_box(log_file_failure, "ZENQORemover.exe", MB_OK);
         remover.submit_log = false;
@@ -87,7 +86,7 @@ void attach_log_files(product_remover& remover) {
     char temp[temp_path_chars] = {};
     const DWORD length = GetTempPathA(temp_path_chars, temp);
     if (length == 0 || length >= temp_path_chars) return;
-    log::attach(new log::file(std::string(temp) + program_name));
+    log::attach(std::make_unique<log::file>(std::string(temp) + program_name));
 }
 
 // Whatever the run deletes or changes in the registry is saved first to
@@ -106,7 +105,7 @@ void start_registry_backup() {
 void check_windows_version() {
     if (os_version().dwMajorVersion < 5) {
         log::message(old_windows);
-        message_box(old_windows, " force remover version 1.2.3.0", MB_OK);
+        message_box(old_windows, " force remover version " ZENQO_VERSION_TEXT, MB_OK);
         finish_abnormally();
     }
 }
@@ -115,7 +114,7 @@ void check_administrator() {
     const std::wstring title = replay::wformat(L"%s force remover", identity().display_name.c_str());
     if (IsRunAsAdministrator(title) != 1) {
         log::message(no_admin_rights);
-        const std::string caption = replay::format("%s force remover version 1.2.3.0", display().c_str());
+        const std::string caption = replay::format("%s force remover version " ZENQO_VERSION_TEXT, display().c_str());
         message_box(no_admin_rights, caption.c_str(), MB_OK);
         finish_abnormally();
     }
@@ -140,53 +139,6 @@ void remove_scheduled_task(product_remover& remover) {
     start_product_program(product_exe, "-uninstall", nullptr);
     short_separator();
 }
-
-#if defined(ZENQO_X64)
-// Deletes one counter through the registry layer, which saves it first.
-bool delete_counter(HKEY counters, const std::string& name) {
-    try {
-        return replay::registry2::delete_value(counters, replay::unicode::to_wide(name, replay::unicode::ansi)) ==
-               ERROR_SUCCESS;
-    } catch (const replay::exception&) {
-        return false;
-    }
-}
-
-// The product's own files are also counted in the 32-bit view's SharedDlls.
-void remove_32bit_shared_dlls_values(product_remover& remover) {
-    replay::unique_hkey shared_dlls;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", 0, modify_32bit_view,
-                  shared_dlls.put());
-    if (shared_dlls) {
-        const std::string msgsys = remover.install_dir + "MsgSys.exe";
-        if (delete_counter(shared_dlls.get(), msgsys)) {
-            log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sMsgSys.exe'",
-                         remover.install_dir.c_str());
-        }
-        const std::string bvhtml = remover.install_dir + "bvhtml.dll";
-        if (delete_counter(shared_dlls.get(), bvhtml)) {
-            log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sbvhtml.dll'",
-                         remover.install_dir.c_str());
-        }
-    }
-    log::message("");
-}
-
-// The maker's key in the 32-bit view, once nothing is left below it. Where
-// that key is a registry link, the link goes and its target stays.
-void remove_32bit_folder_key() {
-    replay::unique_hkey software;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, modify_32bit_view, software.put());
-    if (!software) return;
-    try {
-        const replay::registry2::key parent(software.get());
-        replay::registry2::delete_key(parent, identity().folder_name, /*recursive=*/false, KEY_WOW64_32KEY);
-    } catch (const replay::registry2::generic&) {
-        return;  // not there, or not empty: not reported
-    }
-    log::message("  Removed regkey 'HKLM\\SOFTWARE\\Wow6432Node\\%s'", narrow(identity().folder_name).c_str());
-}
-#endif
 
 void deal_with_toolkit(product_remover& remover) {
     header("**** Deal with Toolkit 3.1.x ****");
@@ -235,11 +187,11 @@ void remove_application_data() {
 
 void clean_registry(product_remover& remover) {
     header("**** Cleaning SOFTWARE registry ****");
-    clean_software_registry(remover);
+    clean_software_registry();
 #if defined(ZENQO_X64)
     remove_32bit_folder_key();
 #endif
-    remover.remove_uninstall_keys();
+    remove_uninstall_keys(remover);
     separator();
 }
 
@@ -272,7 +224,7 @@ void clean_program_files(product_remover& remover) {
     const std::string maker = narrow(identity().folder_name) + "\\";
     remove_empty_folder(get_folder_path(CSIDL_PROGRAM_FILES) + maker);
     remove_empty_folder(get_folder_path(CSIDL_PROGRAM_FILESX86) + maker);
-    remover.remove_installshield_folders();
+    remove_installshield_folders(remover);
     separator();
 }
 
@@ -291,7 +243,7 @@ int run_removal() {
     start_registry_backup();
 
     log::message("");
-    log::message("%s force remover version 1.2.3.0", display().c_str());
+    log::message("%s force remover version " ZENQO_VERSION_TEXT, display().c_str());
     log::message("");
     log::message("%s", describe_os_version().c_str());
     log::message("");
@@ -299,15 +251,14 @@ int run_removal() {
     check_windows_version();
     check_administrator();
 
-    remover->search_product_info();
+    search_product_info(*remover);
     resolve_install_folder(*remover);
 
     close_running_applications(*remover);
     remove_scheduled_task(*remover);
-    // Constructing the cleaner does the whole Windows Installer clean-up.
-    { installer_database_cleaner cleaner(identity().product_guid); }
+    clean_installer_database(identity().product_guid);
 #if defined(ZENQO_X64)
-    remove_32bit_shared_dlls_values(*remover);
+    remove_32bit_shared_dlls_values(remover->install_dir);
 #endif
     deal_with_toolkit(*remover);
     remove_common_tray();
@@ -318,7 +269,7 @@ int run_removal() {
     clean_program_files(*remover);
     clean_virtual_store();
 
-    log::message("%s force remover version 1.2.3.0 completed OK.", display().c_str());
+    log::message("%s force remover version " ZENQO_VERSION_TEXT " completed OK.", display().c_str());
     log::message("");
     log::message("");
     log::message("");
@@ -331,7 +282,7 @@ int run_removal() {
 
 void finish_abnormally() {
     log::message("");
-    log::message("%s force remover version 1.2.3.0 completed abnormally.", display().c_str());
+    log::message("%s force remover version " ZENQO_VERSION_TEXT " completed abnormally.", display().c_str());
     log::message("");
     log::shutdown();
     std::exit(1);
@@ -343,29 +294,12 @@ void close_running_applications(product_remover& remover) {
     const std::string ui = remover.install_dir + "UI.exe";
     start_product_program(ui, "-close", remover.install_dir.c_str());
     log::message("%s", ui.c_str());
-    remover.close_process_by_name(display() + ".exe");
-    remover.close_process_by_name(display() + "64.exe");
-    remover.close_process_by_name("MsgSys.exe");
-    remover.close_process_by_name("UpDates.exe");
-    remover.close_process_by_name(narrow(identity().launcher_exe));
+    close_process_by_name(display() + ".exe");
+    close_process_by_name(display() + "64.exe");
+    close_process_by_name("MsgSys.exe");
+    close_process_by_name("UpDates.exe");
+    close_process_by_name(narrow(identity().launcher_exe));
     separator();
-}
-
-void clean_software_registry(product_remover& /*remover*/) {
-    try {
-        const std::wstring& folder = identity().folder_name;
-        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            remove_registry_key(root, L"Software\\" + folder, L"ZENQO", /*recursive=*/true);
-            remove_registry_key(root, L"Software", folder, /*recursive=*/false);
-            remove_registry_key(root, L"Software\\Corvantis\\ZENQO", L"5", /*recursive=*/true);
-            remove_registry_key(root, L"Software\\Corvantis", L"ZENQO", /*recursive=*/false);
-            remove_registry_key(root, L"Software", L"Corvantis", /*recursive=*/false);
-        }
-        remove_registry_key(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
-                            identity().display_name + L".exe", /*recursive=*/true);
-    } catch (...) {
-        // Ends the clean-up of these keys; the step goes on.
-    }
 }
 
 void submit_log_or_wait(product_remover& remover, const std::string& program) {

@@ -15,7 +15,6 @@ int run();
 [[noreturn]] void finish_abnormally();
 
 void close_running_applications(product_remover& remover);
-void clean_software_registry(product_remover& remover);
 void submit_log_or_wait(product_remover& remover, const std::string& program);
 
 }  // namespace remover

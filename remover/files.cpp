@@ -12,8 +12,10 @@
 #include "remover/text.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
+#include "replay/log/exception_report.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key.hpp"
+#include "replay/unicode/names.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace remover {
@@ -26,17 +28,8 @@ namespace registry2 = replay::registry2;
 constexpr wchar_t installer_folders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
 constexpr char virtual_store_below_profile[] = "AppData\\Local\\VirtualStore\\ProgramData\\";
 
-std::wstring widen(const std::string& path) {
-    return replay::unicode::to_wide(path, replay::unicode::ansi);
-}
-
-std::string narrow_path(const std::wstring& path) {
-    return replay::unicode::to_narrow(path, replay::unicode::ansi, /*strict=*/false);
-}
-
-bool same_path(const std::wstring& a, const std::wstring& b) {
-    return lstrcmpiW(a.c_str(), b.c_str()) == 0;
-}
+using replay::unicode::from_ansi;
+using replay::unicode::to_ansi;
 
 bool ends_with_backslash(const std::string& path) { return !path.empty() && path.back() == '\\'; }
 
@@ -82,7 +75,7 @@ bool remove_folder_tree(const std::string& path) {
             log::message("Would not dare to remove '%s' !", path.c_str());
             return false;
         }
-        if (!path_exists(widen(path))) {
+        if (!path_exists(from_ansi(path))) {
             log::message("Folder to remove '%s' does NOT EXIST !", path.c_str());
             return false;
         }
@@ -99,7 +92,7 @@ bool remove_folder_tree(const std::string& path) {
 
 void remove_empty_folder(const std::string& path) {
     try {
-        const std::wstring wide = widen(path);
+        const std::wstring wide = from_ansi(path);
         if (!path_exists(wide)) {
             log::message("Folder to remove '%s' does NOT EXIST !", path.c_str());
             return;
@@ -127,7 +120,7 @@ bool remove_registered_install_folder(const std::string& path) {
     if (path.empty()) return false;
     const std::string folder = ends_with_backslash(path) ? path : path + "\\";
     try {
-        const std::wstring wide = widen(folder);
+        const std::wstring wide = from_ansi(folder);
         const registry2::key machine(HKEY_LOCAL_MACHINE);
         const registry2::key folders(machine, installer_folders, /*create=*/false);
         // Only a folder that Windows Installer registered is taken.
@@ -156,7 +149,7 @@ void remove_install_folder(const std::string& path) {
             log::message("Would not dare to remove '%s' !", current.c_str());
             return;
         }
-        if (!is_empty_folder(widen(current))) return;
+        if (!is_empty_folder(from_ansi(current))) return;
         if (current.empty()) return;
     }
 }
@@ -183,10 +176,10 @@ void remove_desktop_shortcuts(const std::string& name) {
     }
 }
 
-void product_remover::remove_installshield_folders() {
-    for (const std::wstring& name : uninstall_keys) {
+void remove_installshield_folders(const product_remover& remover) {
+    for (const std::wstring& name : remover.uninstall_keys) {
         remove_folder_tree(get_folder_path(CSIDL_PROGRAM_FILES) + "InstallShield Installation Information\\" +
-                           narrow_path(name));
+                           to_ansi(name));
     }
 }
 
@@ -226,7 +219,7 @@ std::vector<std::wstring> entries_of(const std::wstring& folder) {
     if (!search) {
         const DWORD error = GetLastError();
         throw filesystem_error(replay::format("directory_iterator: %s: \"%s\"",
-                                              replay::system_error_text(error).c_str(), narrow_path(folder).c_str()));
+                                              replay::system_error_text(error).c_str(), to_ansi(folder).c_str()));
     }
     do {
         if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) {
@@ -245,8 +238,8 @@ int rmove_virtual_store() {
     int total = 0;
     for (const std::wstring& entry : entries_of(*root)) {
         try {
-            const std::string target = narrow_path(entry) + "\\" + relative;
-            if (!path_exists(widen(target))) continue;
+            const std::string target = to_ansi(entry) + "\\" + relative;
+            if (!path_exists(from_ansi(target))) continue;
             if (is_protected_folder(target)) {
                 log::message("Would not dare to remove '%s' !", target.c_str());
                 continue;
@@ -279,10 +272,10 @@ void for_each_profile(const std::string& relative, Remove remove) {
         if (!root) return;
         for (const std::wstring& entry : entries_of(*root)) {
             // The All Users profile, where common application data lives in it.
-            if (same_path(entry, skip)) continue;
+            if (replay::unicode::same_name(entry, skip)) continue;
             try {
-                const std::string target = narrow_path(entry) + "\\" + relative;
-                if (!path_exists(widen(target))) continue;
+                const std::string target = to_ansi(entry) + "\\" + relative;
+                if (!path_exists(from_ansi(target))) continue;
                 log::message("removing %s", target.c_str());
                 if (is_protected_folder(target)) {
                     log::message("Would not dare to remove '%s' !", target.c_str());

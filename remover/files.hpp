@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "remover/product_remover.hpp"
 #include "remover/safe_delete.hpp"
 
 namespace remover {
@@ -72,5 +73,8 @@ std::vector<std::string> list_files(const std::string& folder, const std::string
 // Names of the sub-folders of folder (ending with a backslash), without "."
 // and ".." or other names beginning with a dot.
 std::vector<std::string> list_subfolders(const std::string& folder);
+
+// Removes the InstallShield information folder of each Uninstall entry found.
+void remove_installshield_folders(const product_remover& remover);
 
 }  // namespace remover

@@ -69,7 +69,7 @@ std::string narrow(const std::wstring& text) {
     if (length == static_cast<size_t>(-1)) {
         // The locale cannot represent some character: fall back to the ANSI
         // code page rather than lose the whole name.
-        return replay::unicode::to_narrow(text, replay::unicode::ansi, /*strict=*/false);
+        return replay::unicode::to_ansi(text);
     }
     std::vector<char> buffer(length + 1);
     std::wcstombs(buffer.data(), text.c_str(), buffer.size());

@@ -6,6 +6,8 @@
 #include "remover/text.hpp"
 #include "replay/exception.hpp"
 #include "replay/log/log.hpp"
+#include "replay/system_function.hpp"
+#include "replay/unicode/names.hpp"
 
 namespace remover {
 
@@ -37,18 +39,12 @@ void heading(const char* title, const char* line) {
     log::message("%s", line);
 }
 
-std::wstring lowered(std::wstring text) {
-    if (!text.empty()) CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-
 }  // namespace
 
 bool running_under_wow64() {
     using is_wow64_function = BOOL(WINAPI*)(HANDLE, PBOOL);
     static const bool wow64 = [] {
-        const auto function = reinterpret_cast<is_wow64_function>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+        const auto function = replay::system_function<is_wow64_function>(L"kernel32", "IsWow64Process");
         BOOL result = FALSE;
         return function != nullptr && function(GetCurrentProcess(), &result) && result;
     }();
@@ -81,7 +77,9 @@ std::wstring unpack_guid(const std::wstring& packed) {
            plain.substr(16, 4) + L"-" + plain.substr(20, 12) + L"}";
 }
 
-installer_database_cleaner::installer_database_cleaner(const std::wstring& upgrade_code) {
+void clean_installer_database(const std::wstring& upgrade_code) { installer_database_cleaner().clean(upgrade_code); }
+
+void installer_database_cleaner::clean(const std::wstring& upgrade_code) {
     try {
         log::message("**** Cleaning Installation Database (32) ****");
         upgrade_codes.insert(pack_guid(upgrade_code));
@@ -314,7 +312,6 @@ void remove_installer_components(const std::wstring& text) {
         const REGSAM view = wow64 ? KEY_WOW64_64KEY : 0;
         replay::unique_hkey user_data;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, user_data_path, 0, mask, user_data.put()) != ERROR_SUCCESS) return;
-        const std::wstring wanted = lowered(text);
         std::vector<std::wstring> found;
         std::vector<wchar_t> sid(component_name_chars + 1);
         for (DWORD i = 0;; ++i) {
@@ -351,7 +348,7 @@ void remove_installer_components(const std::wstring& text) {
                     continue;
                 }
                 const std::wstring key_path(data.data(), wcsnlen(data.data(), data_size / sizeof(wchar_t)));
-                if (lowered(key_path).find(wanted) == std::wstring::npos) continue;
+                if (replay::unicode::find_name(key_path, text) == std::wstring_view::npos) continue;
                 std::vector<wchar_t> child(component_name_chars + 1);
                 DWORD child_length = component_name_chars;
                 if (RegEnumKeyExW(component.get(), 0, child.data(), &child_length, nullptr, nullptr, nullptr,

@@ -23,14 +23,21 @@ std::wstring pack_guid(const std::wstring& guid);
 // The braced GUID text of a packed code.
 std::wstring unpack_guid(const std::wstring& packed);
 
-// Constructing it does the whole cleaning and logs every step; it never
-// raises. In a 32-bit process on 64-bit Windows every key of the local
-// machine is reached in the 64-bit view, where Windows Installer keeps it.
+// Cleans the Windows Installer database of the product with this upgrade
+// code and logs every step; never raises. In a 32-bit process on 64-bit
+// Windows every key of the local machine is reached in the 64-bit view, where
+// Windows Installer keeps it.
+void clean_installer_database(const std::wstring& upgrade_code);
+
+// The state of one cleaning; a new one has found nothing yet.
 class installer_database_cleaner {
 public:
-    explicit installer_database_cleaner(const std::wstring& upgrade_code);
+    installer_database_cleaner() = default;
     installer_database_cleaner(const installer_database_cleaner&) = delete;
     installer_database_cleaner& operator=(const installer_database_cleaner&) = delete;
+
+    // The whole cleaning, as clean_installer_database describes it.
+    void clean(const std::wstring& upgrade_code);
 
     // The walk over one key and everything below it; appends the keys that
     // hold Installer\UpgradeCodes to the roots. Raises registry2 errors when
@@ -40,10 +47,6 @@ public:
 
     // The number of keys the last walks visited, for the benchmark.
     std::uint64_t keys_visited() const { return visited_; }
-
-    // An empty cleaner for the benchmark: no step runs.
-    struct walk_only_t {};
-    explicit installer_database_cleaner(walk_only_t) {}
 
 private:
     struct numbered {

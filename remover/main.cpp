@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "remover/driver.hpp"
+#include "replay/system_function.hpp"
 
 namespace {
 
@@ -10,8 +11,8 @@ namespace {
 // that adds it keep their default search.
 void restrict_library_search() {
     using set_default_dll_directories = BOOL(WINAPI*)(DWORD);
-    const auto function = reinterpret_cast<set_default_dll_directories>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    const auto function =
+        replay::system_function<set_default_dll_directories>(L"kernel32.dll", "SetDefaultDllDirectories");
     if (function != nullptr) function(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 

@@ -5,7 +5,6 @@
 
 #include <set>
 
-#include "remover/product_remover.hpp"
 #include "remover/startup_checks.hpp"
 #include "remover/text.hpp"
 #include "replay/log/log.hpp"
@@ -90,7 +89,7 @@ bool is_windows_2000() {
            info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-void product_remover::close_process_by_name(const std::string& name) {
+void close_process_by_name(const std::string& name) {
     const std::string short_name = process_name_for_snapshot(name);
     replay::log::message("Dealing with '%s' process ....", name.c_str());
     if (is_process_running(short_name)) {

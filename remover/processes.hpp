@@ -22,6 +22,9 @@ bool is_process_running(const std::string& name);
 // alone. Logs nothing, raises nothing.
 void terminate_processes_by_name(const std::string& name);
 
+// Logs and terminates every process whose executable name ends with name.
+void close_process_by_name(const std::string& name);
+
 // Windows 2000 cuts executable names in its snapshots to 15 characters.
 std::string process_name_for_snapshot(const std::string& name);
 

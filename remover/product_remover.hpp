@@ -1,6 +1,8 @@
 #pragma once
 // The context of one removal run: what discovery found and what the end of
-// the run needs.
+// the run needs. The operations on it are free functions of the units that
+// do the work: search_product_info and remove_uninstall_keys (discovery),
+// remove_installshield_folders (files).
 #include <string>
 #include <vector>
 
@@ -8,23 +10,6 @@ namespace remover {
 
 struct product_remover {
     explicit product_remover(const std::string& name) : product_name(name) {}
-
-    // Logs and terminates every process whose executable name ends with name.
-    void close_process_by_name(const std::string& name);
-
-    // Finds the product's Uninstall entries by display name and reads its
-    // version and installation folder from them. True when both were found.
-    bool search_product_info();
-
-    // Deletes every Uninstall entry found; false when none was found.
-    bool remove_uninstall_keys();
-
-    // Removes the InstallShield information folder of each Uninstall entry.
-    void remove_installshield_folders();
-
-    // Stops and deletes a service; when that fails, terminates its executable
-    // and deletes its registry entry. The service may be found by image.
-    void remove_service(const std::string& name, const std::string& image);
 
     std::string install_dir;     // ends with a backslash once resolved
     std::string version_string;  // DisplayVersion as found

@@ -3,11 +3,14 @@
 #include <memory>
 #include <set>
 
+#include "remover/identity.hpp"
 #include "remover/text.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
+#include "replay/registry2/errors.hpp"
 #include "replay/registry2/key.hpp"
+#include "replay/unicode/unicode.hpp"
 
 namespace remover {
 
@@ -21,6 +24,11 @@ constexpr char shared_dlls_path[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersio
 constexpr REGSAM read_32bit_view = KEY_READ | KEY_WOW64_32KEY;
 static_assert(read_32bit_view == 0x20219);
 constexpr DWORD counter_size = sizeof(DWORD);
+#if defined(ZENQO_X64)
+// Read, set-value and create-subkey rights in the 32-bit registry view.
+constexpr REGSAM modify_32bit_view = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY;
+static_assert(modify_32bit_view == 0x2021F);
+#endif
 
 // The counter's value, when it is a 4-byte REG_DWORD; raises otherwise.
 DWORD read_counter(const registry2::key& counters, const std::wstring& name) {
@@ -32,6 +40,18 @@ DWORD read_counter(const registry2::key& counters, const std::wstring& name) {
     counters.read(name, &count, counter_size);
     return count;
 }
+
+#if defined(ZENQO_X64)
+// Deletes one counter through the registry layer, which saves it first.
+bool delete_counter(HKEY counters, const std::string& name) {
+    try {
+        return registry2::delete_value(counters, replay::unicode::from_ansi(name)) ==
+               ERROR_SUCCESS;
+    } catch (const replay::exception&) {
+        return false;
+    }
+}
+#endif
 
 }  // namespace
 
@@ -103,5 +123,59 @@ void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
         // The key cannot be reopened or listed: nothing to repair.
     }
 }
+
+void clean_software_registry() {
+    try {
+        const std::wstring& folder = identity().folder_name;
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            remove_registry_key(root, L"Software\\" + folder, L"ZENQO", /*recursive=*/true);
+            remove_registry_key(root, L"Software", folder, /*recursive=*/false);
+            remove_registry_key(root, L"Software\\Corvantis\\ZENQO", L"5", /*recursive=*/true);
+            remove_registry_key(root, L"Software\\Corvantis", L"ZENQO", /*recursive=*/false);
+            remove_registry_key(root, L"Software", L"Corvantis", /*recursive=*/false);
+        }
+        remove_registry_key(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+                            identity().display_name + L".exe", /*recursive=*/true);
+    } catch (...) {
+        // Ends the clean-up of these keys; the step goes on.
+    }
+}
+
+#if defined(ZENQO_X64)
+// The product's own files are also counted in the 32-bit view's SharedDlls.
+void remove_32bit_shared_dlls_values(const std::string& install_dir) {
+    replay::unique_hkey shared_dlls;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", 0, modify_32bit_view,
+                  shared_dlls.put());
+    if (shared_dlls) {
+        const std::string msgsys = install_dir + "MsgSys.exe";
+        if (delete_counter(shared_dlls.get(), msgsys)) {
+            log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sMsgSys.exe'",
+                         install_dir.c_str());
+        }
+        const std::string bvhtml = install_dir + "bvhtml.dll";
+        if (delete_counter(shared_dlls.get(), bvhtml)) {
+            log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sbvhtml.dll'",
+                         install_dir.c_str());
+        }
+    }
+    log::message("");
+}
+
+// The maker's key in the 32-bit view, once nothing is left below it. Where
+// that key is a registry link, the link goes and its target stays.
+void remove_32bit_folder_key() {
+    replay::unique_hkey software;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, modify_32bit_view, software.put());
+    if (!software) return;
+    try {
+        const registry2::key parent(software.get());
+        registry2::delete_key(parent, identity().folder_name, /*recursive=*/false, KEY_WOW64_32KEY);
+    } catch (const registry2::generic&) {
+        return;  // not there, or not empty: not reported
+    }
+    log::message("  Removed regkey 'HKLM\\SOFTWARE\\Wow6432Node\\%s'", narrow(identity().folder_name).c_str());
+}
+#endif
 
 }  // namespace remover

@@ -22,4 +22,18 @@ bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstri
 // counters are left alone. Never raises.
 void fix_shareddlls_counters(const std::wstring& pattern, DWORD users);
 
+// The product's keys below Software of the current user and of the local
+// machine, the maker's keys once empty, and the product's App Paths entry;
+// each outcome logged. Never raises.
+void clean_software_registry();
+
+#if defined(ZENQO_X64)
+// The 32-bit view's SharedDlls counters of the product's own files in
+// install_dir; each removal logged, then an empty line.
+void remove_32bit_shared_dlls_values(const std::string& install_dir);
+// The maker's key in the 32-bit view, once nothing is left below it; logged
+// only when it went.
+void remove_32bit_folder_key();
+#endif
+
 }  // namespace remover

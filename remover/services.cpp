@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "remover/product_remover.hpp"
+#include "remover/processes.hpp"
 #include "remover/text.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
@@ -171,7 +171,7 @@ int stop_and_delete_service(const std::string& name) {
     // The manager deletes the service's key: the registry backup takes it first.
     try {
         registry2::back_up_key(HKEY_LOCAL_MACHINE,
-                               L"SYSTEM\\CurrentControlSet\\Services\\" + replay::unicode::to_wide(name, replay::unicode::ansi),
+                               L"SYSTEM\\CurrentControlSet\\Services\\" + replay::unicode::from_ansi(name),
                                /*view=*/0, /*recursive=*/true);
     } catch (const replay::exception&) {
         // A name without a wide form has no key to save.
@@ -197,7 +197,7 @@ std::string find_service_by_image(const std::string& image) {
         // name to go on with; OpenServiceA needs it in the ANSI code page.
         std::string key_name;
         try {
-            key_name = replay::unicode::to_narrow(name, replay::unicode::ansi, /*strict=*/true);
+            key_name = replay::unicode::to_ansi_strict(name);
         } catch (const replay::exception&) {
             return false;
         }
@@ -228,7 +228,7 @@ bool delete_service_entry_by_image(const std::string& image) {
     });
 }
 
-void product_remover::remove_service(const std::string& name, const std::string& image) {
+void remove_service(const std::string& name, const std::string& image) {
     std::string service = name;
     if (!service_exists(service)) {
         log::message("The specified service (%s) does not exist as an installed service.", name.c_str());

@@ -68,4 +68,8 @@ std::string find_service_by_image(const std::string& image);
 // message, when none matched or none could be deleted.
 bool delete_service_entry_by_image(const std::string& image);
 
+// Stops and deletes a service; when that fails, terminates its executable
+// and deletes its registry entry. The service may be found by image.
+void remove_service(const std::string& name, const std::string& image);
+
 }  // namespace remover

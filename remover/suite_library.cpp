@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "replay/exception.hpp"
+#include "replay/system_function.hpp"
 
 namespace remover::suite {
 
@@ -79,11 +80,9 @@ HMODULE load_from(std::wstring folder, DWORD& error) {
 
 template <typename Function>
 Function look_up(HMODULE module, const char* name) {
-    FARPROC address = GetProcAddress(module, name);
-    if (address == nullptr) {
-        throw replay::exception_w(L"The suite client library has no function %S", name);
-    }
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+    const auto function = replay::module_function<Function>(module, name);
+    if (function == nullptr) throw replay::exception_w(L"The suite client library has no function %S", name);
+    return function;
 }
 
 const functions& library() {

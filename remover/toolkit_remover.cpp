@@ -10,10 +10,11 @@
 #include "remover/identity.hpp"
 #include "remover/installer_database.hpp"
 #include "remover/processes.hpp"
-#include "remover/product_remover.hpp"
+#include "remover/services.hpp"
 #include "remover/registry_cleanup.hpp"
 #include "remover/suite_library.hpp"
 #include "replay/exception.hpp"
+#include "replay/log/exception_report.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"
 
@@ -22,6 +23,12 @@ namespace remover {
 namespace {
 
 namespace log = replay::log;
+// Paths of the narrow file operations and the wide suite operations meet
+// here, converted with the ANSI code page, so that a folder whose name is not
+// ASCII stays the same folder.
+using replay::unicode::from_ansi;
+using replay::unicode::to_ansi;
+using replay::unicode::to_ansi_strict;
 
 // The suite's files that Windows Installer registered as components.
 constexpr const wchar_t* suite_components[] = {
@@ -46,12 +53,6 @@ void log_exception(const char* context) {
 
 }  // namespace
 
-std::wstring ansi_to_wide(const std::string& text) { return replay::unicode::to_wide(text, replay::unicode::ansi); }
-
-std::string wide_to_ansi(const std::wstring& text) {
-    return replay::unicode::to_narrow(text, replay::unicode::ansi, /*strict=*/true);
-}
-
 toolkit_remover::toolkit_remover(std::wstring folder, std::wstring suite, std::wstring service_name,
                                  std::wstring service_exe)
     : folder_name(std::move(folder)),
@@ -64,7 +65,7 @@ toolkit_remover::~toolkit_remover() = default;
 toolkit31x_remover::toolkit31x_remover(std::wstring folder, std::wstring suite, std::wstring service_name,
                                        std::wstring service_exe)
     : toolkit_remover(std::move(folder), std::move(suite), std::move(service_name), std::move(service_exe)) {
-    suite_dir = ansi_to_wide(get_folder_path(CSIDL_PROGRAM_FILESX86)) + folder_name + L"\\";
+    suite_dir = from_ansi(get_folder_path(CSIDL_PROGRAM_FILESX86)) + folder_name + L"\\";
     suite::set_library_folder(suite_dir);
 }
 
@@ -124,8 +125,8 @@ std::string toolkit31x_remover::read_user_email_from_toolkit_31x(std::wstring co
         const std::wstring address = name + L"@" + site;
         if (address != L"@") {
             log::message(L"Email set to %S from suite config of ToolKit version 3.1.x",
-                         replay::unicode::to_narrow(address, replay::unicode::ansi, /*strict=*/false).c_str());
-            return replay::unicode::to_narrow(address, replay::unicode::ansi, /*strict=*/true);
+                         to_ansi(address).c_str());
+            return to_ansi_strict(address);
         }
     } catch (const std::exception& error) {
         log::error("exception in read_user_email_from_toolkit_31x(), %s", error.what());
@@ -141,12 +142,12 @@ std::wstring toolkit31x_remover::product_install_folder(std::wstring code) {
 }
 
 std::wstring toolkit31x_remover::product_user_data_folder(std::wstring code) {
-    return ansi_to_wide(get_folder_path(CSIDL_APPDATA)) + folder_name + L"\\" +
+    return from_ansi(get_folder_path(CSIDL_APPDATA)) + folder_name + L"\\" +
            product_name_in_toolkit_31x(std::move(code)) + L"\\";
 }
 
 std::wstring toolkit31x_remover::product_common_data_folder(std::wstring code) {
-    return ansi_to_wide(get_folder_path(CSIDL_COMMON_APPDATA)) + folder_name + L"\\" +
+    return from_ansi(get_folder_path(CSIDL_COMMON_APPDATA)) + folder_name + L"\\" +
            product_name_in_toolkit_31x(std::move(code)) + L"\\";
 }
 
@@ -177,20 +178,19 @@ void toolkit31x_remover::remove_toolkit_31x() {
 }
 
 void toolkit31x_remover::remove_code() {
-    product_remover context("Suite");
     log::message("**** Let's remove Toolkit 3.1.x Code ****");
     const std::wstring service_exe = suite_dir + suite_service_exe;
     if (launch_and_wait_for_exit_code(service_exe, L"/stop", suite_dir) != 0) {
-        context.close_process_by_name(narrow(suite_service_exe));
+        close_process_by_name(narrow(suite_service_exe));
     }
     if (launch_and_wait_for_exit_code(service_exe, L"/uninstall", suite_dir) != 0) {
-        context.remove_service(narrow(suite_service_name), narrow(suite_service_exe));
+        remove_service(narrow(suite_service_name), narrow(suite_service_exe));
     }
     // The client library was loaded from this folder: a loaded library
     // cannot be deleted, so it is released first. A later call loads it again
     // where it still exists.
     suite::release_library();
-    const std::string folder = wide_to_ansi(with_backslash(suite_dir));
+    const std::string folder = to_ansi_strict(with_backslash(suite_dir));
     for (const std::string& name : list_files(folder, "*")) remove_file(folder + name);
     remove_folder_tree(folder + "Languages");
     remove_empty_folder(folder);

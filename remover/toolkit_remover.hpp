@@ -68,10 +68,4 @@ private:
     void remove_registry_component();
 };
 
-// Paths of the narrow (ANSI) file operations and the wide suite operations
-// meet here: converted with the ANSI code page, so that a folder whose name
-// is not ASCII stays the same folder.
-std::wstring ansi_to_wide(const std::string& text);
-std::string wide_to_ansi(const std::wstring& text);
-
 }  // namespace remover

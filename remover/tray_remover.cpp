@@ -13,11 +13,11 @@
 #include "remover/processes.hpp"
 #include "remover/registry_cleanup.hpp"
 #include "remover/text.hpp"
-#include "remover/toolkit_remover.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/errors.hpp"
 #include "replay/registry2/key.hpp"
+#include "replay/unicode/unicode.hpp"
 
 namespace remover {
 
@@ -25,6 +25,8 @@ namespace {
 
 namespace log = replay::log;
 namespace registry2 = replay::registry2;
+using replay::unicode::from_ansi;
+using replay::unicode::to_ansi_strict;
 
 // Read access in the 32-bit view, where the tray (a 32-bit program) keeps
 // its keys.
@@ -46,8 +48,7 @@ tray_remover::tray_remover(std::wstring folder, const std::wstring& /*tray: alwa
     : folder_name(std::move(folder)),
       tray_name(L"Tray"),
       product_code(L"ZENQO"),
-      tray_exe(std::move(exe)),
-      context("") {}
+      tray_exe(std::move(exe)) {}
 
 int tray_remover::count_tray_products(const std::wstring& configurations) {
     try {
@@ -74,11 +75,11 @@ int tray_remover::count_tray_products(const std::wstring& configurations) {
 
 void tray_remover::remove_tray() {
     const std::wstring configurations =
-        ansi_to_wide(get_folder_path(CSIDL_COMMON_APPDATA)) + folder_name + L"\\" + tray_name + L"\\Configurations\\";
+        from_ansi(get_folder_path(CSIDL_COMMON_APPDATA)) + folder_name + L"\\" + tray_name + L"\\Configurations\\";
     const std::wstring tray_folder =
-        ansi_to_wide(get_folder_path(CSIDL_PROGRAM_FILESX86)) + folder_name + L"\\" + tray_name + L"\\";
-    remove_file(wide_to_ansi(configurations + product_code + L".xml"));
-    remove_file(wide_to_ansi(tray_folder + L"HTML\\gfx\\Icon_TKTRAY-UPD-" + product_code + L".png"));
+        from_ansi(get_folder_path(CSIDL_PROGRAM_FILESX86)) + folder_name + L"\\" + tray_name + L"\\";
+    remove_file(to_ansi_strict(configurations + product_code + L".xml"));
+    remove_file(to_ansi_strict(tray_folder + L"HTML\\gfx\\Icon_TKTRAY-UPD-" + product_code + L".png"));
     const int users = count_tray_products(configurations);
     log::message("Number of prosucts = %d", users);
     if (users == 0) {
@@ -95,7 +96,7 @@ void tray_remover::remove_tray() {
             log::message(L"Process: %ls closed successfully", tray_path.c_str());
         } else {
             log::message(L"Terminate running process: %ls", tray_path.c_str());
-            context.close_process_by_name(image);
+            close_process_by_name(image);
             for (int poll = 0; poll < tray_exit_polls; ++poll) {
                 if (!is_process_running(image)) {
                     log::message(L"Process: %ls closed successfully", tray_path.c_str());
@@ -107,7 +108,7 @@ void tray_remover::remove_tray() {
         const std::string folder = narrow(folder_name);
         const std::string tray = narrow(tray_name);
         const std::string appdata = get_folder_path(CSIDL_APPDATA);
-        remove_folder_tree(wide_to_ansi(tray_folder));
+        remove_folder_tree(to_ansi_strict(tray_folder));
         remove_folder_tree(get_folder_path(CSIDL_COMMON_APPDATA) + folder + "\\" + tray);
         remove_folder_tree(appdata + folder + "\\" + tray);
         const std::string profile = get_folder_path(CSIDL_PROFILE);

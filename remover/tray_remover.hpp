@@ -9,8 +9,6 @@
 
 #include <string>
 
-#include "remover/product_remover.hpp"
-
 namespace remover {
 
 class tray_remover {
@@ -34,7 +32,6 @@ private:
     std::wstring tray_name;
     std::wstring product_code;
     std::wstring tray_exe;
-    product_remover context;
 };
 
 // How long the tray is given to end: this many polls, a second apart.

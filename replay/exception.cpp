@@ -1,29 +1,83 @@
 #include "replay/exception.hpp"
 
 #include <windows.h>
-#include <comdef.h>
 
-#include <cstdarg>
+#include <stdio.h>
+#include <wchar.h>
 
-#include "replay/format.hpp"
-#include "replay/log/log.hpp"
-#include "replay/unicode/unicode.hpp"
+#include <vector>
+
+#include "replay/handle.hpp"
 
 namespace replay {
 
 namespace {
-constexpr int ansi_code_page = 0;
 
-// Error reports must not fail on text that is not valid in the ANSI code page:
-// such text is shown byte for byte instead.
-std::wstring ansi_to_wide(const std::string& text) {
-    try {
-        return unicode::to_wide(text, ansi_code_page);
-    } catch (const unicode::generic&) {
-        return unicode::to_wide(text, unicode::latin1);
-    }
+// The narrow texts of a wide error, in the ANSI code page; a character it
+// lacks becomes its default character. Written here rather than taken from
+// the text-encoding layer, whose own errors are exceptions of this family.
+std::string to_ansi(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int size = WideCharToMultiByte(CP_ACP, /*flags=*/0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         /*default_char=*/nullptr, /*used_default=*/nullptr);
+    if (size <= 0) return std::string();
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
+    return result;
 }
+
+// The underscore functions are always the Microsoft runtime's own, whatever
+// the C++ library selects for the standard names, so the %s/%S rules hold.
+int measure(const char* fmt, va_list args) { return _vscprintf(fmt, args); }
+int measure(const wchar_t* fmt, va_list args) { return _vscwprintf(fmt, args); }
+int fill(char* buffer, size_t size, const char* fmt, va_list args) { return _vsnprintf(buffer, size, fmt, args); }
+int fill(wchar_t* buffer, size_t size, const wchar_t* fmt, va_list args) {
+    return _vsnwprintf(buffer, size, fmt, args);
+}
+
+// The runtime rejects the format or an argument (a wide string with an
+// unpaired surrogate for %S, say): say so rather than lose the text.
+[[noreturn]] void reject(const char* fmt) {
+    throw exception(std::string("invalid format or argument: \"") + fmt + "\"");
+}
+[[noreturn]] void reject(const wchar_t* fmt) {
+    throw exception_w(std::wstring(L"invalid format or argument: \"") + fmt + L"\"");
+}
+
+template <typename Char>
+std::basic_string<Char> vformat_text(const Char* fmt, va_list args) {
+    va_list measured;
+    va_copy(measured, args);
+    const int length = measure(fmt, measured);
+    va_end(measured);
+    if (length < 0) reject(fmt);
+    if (length == 0) return std::basic_string<Char>();
+    std::vector<Char> buffer(static_cast<size_t>(length) + 1);
+    va_list filled;
+    va_copy(filled, args);
+    const int written = fill(buffer.data(), buffer.size(), fmt, filled);
+    va_end(filled);
+    return std::basic_string<Char>(buffer.data(),
+                                   written < 0 ? static_cast<size_t>(length) : static_cast<size_t>(written));
+}
+
 }  // namespace
+
+std::string detail::vformat_message(const char* fmt, va_list args) { return vformat_text(fmt, args); }
+
+std::wstring detail::vwformat_message(const wchar_t* fmt, va_list args) { return vformat_text(fmt, args); }
+
+template <typename Char>
+std::basic_string<Char> detail::format_message(const Char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::basic_string<Char> result = vformat_text(fmt, args);
+    va_end(args);
+    return result;
+}
+
+template std::string detail::format_message<char>(const char* fmt, ...);
+template std::wstring detail::format_message<wchar_t>(const wchar_t* fmt, ...);
 
 exception::exception(const std::string& message) : message_text(message) {}
 
@@ -58,8 +112,8 @@ exception_w::~exception_w() = default;
 
 void exception_w::fill_narrow() const {
     if (narrow_ready) return;
-    kind_text = unicode::to_narrow(kind_text_w, ansi_code_page, /*strict=*/false);
-    message_text = unicode::to_narrow(message_text_w, ansi_code_page, /*strict=*/false);
+    kind_text = to_ansi(kind_text_w);
+    message_text = to_ansi(message_text_w);
     narrow_ready = true;
 }
 
@@ -91,57 +145,15 @@ std::wstring exception_w::message_w() const { return message_text_w; }
 
 std::wstring exception_w::kind_w() const { return kind_text_w; }
 
-std::wstring describe_current_exception(std::wstring prefix) {
-    if (!prefix.empty() && prefix.back() != L' ') prefix += L' ';
-    // Rethrowing outside a handler would end the program.
-    if (!std::current_exception()) return wformat(L"%s unknown exception", prefix.c_str());
-    try {
-        throw;
-    } catch (const _com_error& e) {
-        return wformat(L"%s _com_error: %S", prefix.c_str(), e.ErrorMessage());
-    } catch (const exception_w& e) {
-        return wformat(L"%s exception: %s", prefix.c_str(), e.what_w().c_str());
-    } catch (const std::exception& e) {
-        return wformat(L"%s exception: %s", prefix.c_str(), ansi_to_wide(e.what()).c_str());
-    } catch (...) {
-        return wformat(L"%s unknown exception", prefix.c_str());
-    }
-}
-
-void log_current_exception(const std::wstring& context, log::dispatcher& target) {
-    constexpr int error_level = 3;
-    if (!std::current_exception()) {
-        target.printf(error_level, L"%s unknown exception caught", context.c_str());
-        return;
-    }
-    try {
-        throw;
-    } catch (const _com_error& e) {
-        target.printf(error_level, L"%s _com_error: %s", context.c_str(),
-                      ansi_to_wide(e.ErrorMessage()).c_str());
-    } catch (const exception_w& e) {
-        target.printf(error_level, L"%s Exception: %s", context.c_str(), e.what_w().c_str());
-    } catch (const std::exception& e) {
-        target.printf(error_level, L"%s exception: %s", context.c_str(),
-                      ansi_to_wide(e.what()).c_str());
-    } catch (...) {
-        target.printf(error_level, L"%s unknown exception caught", context.c_str());
-    }
-}
-
-void log_current_exception(const std::string& context, log::dispatcher& target) {
-    log_current_exception(ansi_to_wide(context), target);
-}
-
 std::string system_error_text(std::uint32_t code) {
     char* buffer = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         /*source=*/nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
         reinterpret_cast<char*>(&buffer), /*size=*/0, /*arguments=*/nullptr);
+    const local_memory_handle owner(buffer);
     if (length == 0 || buffer == nullptr) return std::string();
     std::string text(buffer, length);
-    LocalFree(buffer);
     // System messages end with CR LF.
     text.erase(text.size() >= 2 ? text.size() - 2 : 0);
     return text;

@@ -1,13 +1,16 @@
 #pragma once
 // The program's one error family. Each class below replay::exception appends
 // its word to a dotted kind path, and what() shows "kind[message]".
+//
+// The bottom of the support library: it includes nothing of it. Its messages
+// are formatted here with the Microsoft runtime's printf rules, which
+// replay/format.hpp offers to everyone else.
+#include <cstdarg>
 #include <cstdint>
 #include <exception>
 #include <string>
 #include <type_traits>
 #include <utility>
-
-#include "replay/format.hpp"
 
 namespace replay {
 
@@ -16,21 +19,27 @@ template <typename Self, typename... Args>
 constexpr bool is_self = false;
 template <typename Self, typename Arg>
 constexpr bool is_self<Self, Arg> = std::is_base_of_v<Self, std::decay_t<Arg>>;
-}  // namespace detail
 
-namespace log {
-class dispatcher;
-}
+// printf-style formatting into a string of any length. A format or argument
+// that the runtime rejects raises exception "invalid format or argument:
+// "<format>"" (exception_w for a wide format), so that no text is lost.
+template <typename Char>
+std::basic_string<Char> format_message(const Char* fmt, ...);
+extern template std::string format_message<char>(const char* fmt, ...);
+extern template std::wstring format_message<wchar_t>(const wchar_t* fmt, ...);
+std::string vformat_message(const char* fmt, va_list args);
+std::wstring vwformat_message(const wchar_t* fmt, va_list args);
+}  // namespace detail
 
 class exception : public std::exception {
 public:
     // A message given alone is taken literally, whatever "%" it holds.
     explicit exception(const std::string& message);
     explicit exception(const char* message);
-    // A format followed by arguments is formatted with replay::format.
+    // A format followed by arguments is formatted as replay::format does.
     template <typename Arg, typename... Args>
     exception(const char* fmt, Arg&& arg, Args&&... args)
-        : message_text(format(fmt, std::forward<Arg>(arg), std::forward<Args>(args)...)) {}
+        : message_text(detail::format_message(fmt, std::forward<Arg>(arg), std::forward<Args>(args)...)) {}
     exception(const exception&) = default;
     exception& operator=(const exception&) = default;
     ~exception() override;
@@ -72,10 +81,11 @@ public:
     // A message given alone is taken literally, whatever "%" it holds.
     explicit exception_w(const std::wstring& message);
     explicit exception_w(const wchar_t* message);
-    // A format followed by arguments is formatted with replay::wformat.
+    // A format followed by arguments is formatted as replay::wformat does.
     template <typename Arg, typename... Args>
     exception_w(const wchar_t* fmt, Arg&& arg, Args&&... args)
-        : exception(), message_text_w(wformat(fmt, std::forward<Arg>(arg), std::forward<Args>(args)...)) {}
+        : exception(),
+          message_text_w(detail::format_message(fmt, std::forward<Arg>(arg), std::forward<Args>(args)...)) {}
     exception_w(const exception_w&) = default;
     exception_w& operator=(const exception_w&) = default;
     ~exception_w() override;
@@ -95,17 +105,6 @@ private:
     std::wstring kind_text_w;
     mutable bool narrow_ready = false;
 };
-
-// Describes the exception being handled: "<prefix> exception: [..]" and so on.
-// A prefix that does not end with a blank gets one, so the format's own blank
-// makes two. Must be called inside a handler; never throws what it describes.
-std::wstring describe_current_exception(std::wstring prefix);
-
-// Writes one level-3 line describing the exception being handled through the
-// dispatcher. Must be called inside a handler; never throws what it describes.
-void log_current_exception(const std::wstring& context, log::dispatcher& target);
-// The narrow context is converted with the ANSI code page.
-void log_current_exception(const std::string& context, log::dispatcher& target);
 
 // The system's message text for a Windows error code without its final line
 // break; empty when the system has no text.

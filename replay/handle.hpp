@@ -83,6 +83,14 @@ struct module {
     static void close(pointer h) noexcept { FreeLibrary(h); }
 };
 
+// What the system allocated for the caller with LocalAlloc
+// (FormatMessage, ConvertSidToStringSid).
+struct local_memory {
+    using pointer = HLOCAL;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { LocalFree(h); }
+};
+
 struct global_memory {
     using pointer = HGLOBAL;
     static pointer invalid() noexcept { return nullptr; }
@@ -121,6 +129,7 @@ using find_handle = unique_handle<handle_traits::find>;
 using unique_hkey = unique_handle<handle_traits::registry_key>;
 using module_handle = unique_handle<handle_traits::module>;
 using global_memory_handle = unique_handle<handle_traits::global_memory>;
+using local_memory_handle = unique_handle<handle_traits::local_memory>;
 using sid_handle = unique_handle<handle_traits::sid>;
 using service_handle = unique_handle<handle_traits::service>;
 

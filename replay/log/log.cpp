@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "replay/format.hpp"
+#include "replay/log/exception_report.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace replay::log {
@@ -174,10 +175,9 @@ void proxy::write(int level, const std::string& /*prefix*/, const std::string& t
 
 dispatcher::~dispatcher() noexcept { clear(); }
 
-void dispatcher::attach(listener* target, int min_level) {
-    std::unique_ptr<listener> owned(target);
+void dispatcher::attach(std::unique_ptr<listener> target, int min_level) {
     scope guard(this);
-    listeners_.emplace(min_level, std::move(owned));
+    listeners_.emplace(min_level, std::move(target));
 }
 
 void dispatcher::clear() {
@@ -233,10 +233,9 @@ dispatcher& instance() {
     return *the_dispatcher;
 }
 
-void attach(listener* target) {
-    std::unique_ptr<listener> owned(target);
+void attach(std::unique_ptr<listener> target) {
     scope guard(&global_lock());
-    instance().attach(owned.release());
+    instance().attach(std::move(target));
 }
 
 void shutdown() {

@@ -88,8 +88,7 @@ public:
     dispatcher() = default;
     ~dispatcher() noexcept override;
 
-    // Takes ownership.
-    void attach(listener* target, int min_level = 0);
+    void attach(std::unique_ptr<listener> target, int min_level = 0);
     // Deletes every listener.
     void clear();
 
@@ -105,7 +104,7 @@ private:
 
 // The dispatcher, created on first use. Does not take the global log lock.
 dispatcher& instance();
-void attach(listener* target);
+void attach(std::unique_ptr<listener> target);
 // Deletes every listener and the dispatcher; later messages go nowhere.
 void shutdown();
 

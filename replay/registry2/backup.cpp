@@ -1,7 +1,5 @@
 #include "replay/registry2/backup.hpp"
 
-#include <sddl.h>
-
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
@@ -10,128 +8,26 @@
 #include <utility>
 
 #include "replay/handle.hpp"
-#include "replay/registry2/key.hpp"
+#include "replay/registry2/key_names.hpp"
+#include "replay/registry2/links.hpp"
+#include "replay/registry2/regedit_format.hpp"
+#include "replay/unicode/names.hpp"
 
 namespace replay::registry2 {
 
 namespace {
 
-constexpr wchar_t file_header[] = L"Windows Registry Editor Version 5.00\r\n\r\n";
-constexpr wchar_t byte_order_mark = 0xFEFF;
-constexpr wchar_t link_value_name[] = L"SymbolicLinkValue";
-// regedit's own wrapping: a hex line is continued once it passes this column.
-constexpr std::size_t hex_wrap_column = 76;
 // Longest key name (255) and room for its terminator.
 constexpr DWORD key_name_chars = 256;
 
-// KEY_NAME_INFORMATION of NtQueryKey: the key's name in the system's own
-// namespace (\REGISTRY\MACHINE\...), after any view redirection.
-constexpr int key_name_information = 3;
-constexpr LONG status_buffer_overflow = static_cast<LONG>(0x80000005);
-constexpr LONG status_buffer_too_small = static_cast<LONG>(0xC0000023);
-
-// Registry names compare without regard to letter case.
-std::wstring folded(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-
-bool starts_with_nocase(const std::wstring& text, const std::wstring& head) {
-    return text.size() >= head.size() && folded(text.substr(0, head.size())) == folded(head) &&
-           (text.size() == head.size() || text[head.size()] == L'\\');
-}
-
-std::wstring system_key_name(HKEY key) {
-    using nt_query_key = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    static const auto query = reinterpret_cast<nt_query_key>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
-    if (query == nullptr) return std::wstring();
-    std::vector<BYTE> buffer(1024);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        ULONG needed = 0;
-        const LONG status = query(key, key_name_information, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if ((status == status_buffer_overflow || status == status_buffer_too_small) && needed > buffer.size()) {
-            buffer.resize(needed);
-            continue;
-        }
-        if (status != 0) return std::wstring();
-        ULONG length = 0;
-        std::memcpy(&length, buffer.data(), sizeof length);
-        return std::wstring(reinterpret_cast<const wchar_t*>(buffer.data() + sizeof length), length / sizeof(wchar_t));
+// (key, value) pairs ordered by the key's name, then the value's.
+struct name_pair_less {
+    bool operator()(const std::pair<std::wstring, std::wstring>& a,
+                    const std::pair<std::wstring, std::wstring>& b) const {
+        const int keys = unicode::compare_names(a.first, b.first);
+        return keys != 0 ? keys < 0 : unicode::compare_names(a.second, b.second) < 0;
     }
-    return std::wstring();
-}
-
-// The running user's SID as text; the hive of HKEY_CURRENT_USER bears it.
-const std::wstring& user_sid() {
-    static const std::wstring sid = [] {
-        token_handle token;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::wstring();
-        DWORD size = 0;
-        GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-        std::vector<BYTE> user(size);
-        if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return std::wstring();
-        wchar_t* text = nullptr;
-        if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) return std::wstring();
-        std::wstring result(text);
-        LocalFree(text);
-        return result;
-    }();
-    return sid;
-}
-
-// A name or text between double quotes, escaped as regedit reads it; a
-// line break inside would otherwise end the line.
-std::wstring quoted(const std::wstring& text) {
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        if (c == L'\r' || c == L'\n') {
-            out += c == L'\r' ? L"\\r" : L"\\n";
-            continue;
-        }
-        if (c == L'\\' || c == L'"') out += L'\\';
-        out += c;
-    }
-    return out + L"\"";
-}
-
-// A REG_SZ that reads back the same through "text": whole characters, one
-// terminating null and no other, no line break.
-bool plain_text(const BYTE* data, std::size_t size) {
-    if (size < sizeof(wchar_t) || size % sizeof(wchar_t) != 0) return false;
-    const std::size_t count = size / sizeof(wchar_t);
-    for (std::size_t i = 0; i < count; ++i) {
-        wchar_t c;
-        std::memcpy(&c, data + i * sizeof c, sizeof c);
-        if ((c == L'\0') != (i + 1 == count) || c == L'\r' || c == L'\n') return false;
-    }
-    return true;
-}
-
-std::wstring hex_data(std::wstring line, DWORD type, const BYTE* data, std::size_t size) {
-    wchar_t prefix[16];
-    if (type == REG_BINARY) {
-        std::wcscpy(prefix, L"hex:");
-    } else {
-        std::swprintf(prefix, sizeof prefix / sizeof *prefix, L"hex(%x):", static_cast<unsigned>(type));
-    }
-    line += prefix;
-    std::size_t column = line.size();
-    for (std::size_t i = 0; i < size; ++i) {
-        wchar_t byte[3];
-        std::swprintf(byte, 3, L"%02x", static_cast<unsigned>(data[i]));
-        line += byte;
-        column += 2;
-        if (i + 1 == size) break;
-        line += L',';
-        ++column;
-        if (column > hex_wrap_column) {
-            line += L"\\\r\n  ";
-            column = 2;
-        }
-    }
-    return line;
-}
+};
 
 struct value_data {
     DWORD type = 0;
@@ -184,8 +80,8 @@ public:
         const std::lock_guard<std::mutex> guard(lock_);
         if (!active_) return;
         const std::wstring key_name = full_key_name(key);
-        if (key_name.empty() || saved_keys_.count(folded(key_name)) != 0) return;
-        auto saved = std::make_pair(folded(key_name), folded(name));
+        if (key_name.empty() || saved_keys_.count(key_name) != 0) return;
+        auto saved = std::make_pair(key_name, name);
         if (saved_values_.count(saved) != 0) return;
         value_data data;
         std::wstring line;
@@ -227,9 +123,8 @@ public:
         const std::lock_guard<std::mutex> guard(lock_);
         if (!active_) return;
         const std::wstring key_name = full_key_name(key);
-        const std::wstring folded_key = folded(key_name);
-        if (key_name.empty() || !saved_keys_.insert(folded_key).second) return;
-        created_keys_.insert(folded_key);
+        if (key_name.empty() || !saved_keys_.insert(key_name).second) return;
+        created_keys_.insert(key_name);
         write(L"[-" + key_name + L"]\r\n\r\n");
     }
 
@@ -237,10 +132,9 @@ private:
     // The key and everything below it, parents first. Values saved before
     // (a counter lowered earlier in the run) keep their first entry.
     void export_tree(HKEY key, const std::wstring& key_name, REGSAM view, std::wstring& text) {
-        const std::wstring folded_key = folded(key_name);
         // Made during the run, and everything below it since: its entry
         // already deletes it.
-        if (created_keys_.count(folded_key) != 0) return;
+        if (created_keys_.count(key_name) != 0) return;
         if (holds_link_value(key)) {
             value_data target;
             read_value(key, link_value_name, target);
@@ -251,7 +145,7 @@ private:
             return;
         }
         text += L"[" + key_name + L"]\r\n";
-        if (saved_keys_.insert(folded_key).second) export_values(key, folded_key, text);
+        if (saved_keys_.insert(key_name).second) export_values(key, key_name, text);
         text += L"\r\n";
         std::vector<std::wstring> children;
         for (DWORD index = 0;; ++index) {
@@ -268,7 +162,7 @@ private:
         }
     }
 
-    void export_values(HKEY key, const std::wstring& folded_key, std::wstring& text) {
+    void export_values(HKEY key, const std::wstring& key_name, std::wstring& text) {
         DWORD name_chars = 0;
         DWORD data_bytes = 0;
         if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &name_chars,
@@ -292,7 +186,7 @@ private:
             if (result != ERROR_SUCCESS) return;
             ++index;
             const std::wstring value_name(name.data(), name_length);
-            if (saved_values_.count({folded_key, folded(value_name)}) != 0) continue;
+            if (saved_values_.count({key_name, value_name}) != 0) continue;
             text += reg_value_line(value_name, type, data.data(), size) + L"\r\n";
         }
     }
@@ -319,7 +213,7 @@ private:
                 continue;
             }
             if (size.QuadPart == 0) {
-                const std::wstring header = std::wstring(1, byte_order_mark) + file_header;
+                const std::wstring header = std::wstring(1, byte_order_mark) + regedit_file_header;
                 DWORD written = 0;
                 if (!WriteFile(file_.get(), header.data(), static_cast<DWORD>(header.size() * sizeof(wchar_t)),
                                &written, nullptr)) {
@@ -342,11 +236,12 @@ private:
     std::vector<std::wstring> folders_;
     bool active_ = false;
     bool failed_ = false;
-    // Folded full names of keys saved whole, and (key, value) pairs saved.
-    std::set<std::wstring> saved_keys_;
-    std::set<std::pair<std::wstring, std::wstring>> saved_values_;
-    // Folded full names of keys the run created.
-    std::set<std::wstring> created_keys_;
+    // Full names of keys saved whole, and (key, value) pairs saved; registry
+    // names are the same whatever their letter case.
+    std::set<std::wstring, unicode::name_less> saved_keys_;
+    std::set<std::pair<std::wstring, std::wstring>, name_pair_less> saved_values_;
+    // Full names of keys the run created.
+    std::set<std::wstring, unicode::name_less> created_keys_;
 };
 
 backup& the_backup() {
@@ -355,50 +250,6 @@ backup& the_backup() {
 }
 
 }  // namespace
-
-std::wstring full_key_name(HKEY key) {
-    std::wstring name = system_key_name(key);
-    if (name.empty()) {
-        // A predefined handle has no name of its own: open the key behind it.
-        unique_hkey opened;
-        if (RegOpenKeyExW(key, nullptr, 0, KEY_QUERY_VALUE, opened.put()) != ERROR_SUCCESS) return std::wstring();
-        name = system_key_name(opened.get());
-    }
-    const std::wstring machine = L"\\REGISTRY\\MACHINE";
-    const std::wstring users = L"\\REGISTRY\\USER";
-    const std::wstring user = users + L"\\" + user_sid();
-    const std::wstring user_classes = user + L"_Classes";
-    if (starts_with_nocase(name, machine)) return L"HKEY_LOCAL_MACHINE" + name.substr(machine.size());
-    if (!user_sid().empty() && starts_with_nocase(name, user_classes)) {
-        return L"HKEY_CURRENT_USER\\Software\\Classes" + name.substr(user_classes.size());
-    }
-    if (!user_sid().empty() && starts_with_nocase(name, user)) return L"HKEY_CURRENT_USER" + name.substr(user.size());
-    if (starts_with_nocase(name, users)) return L"HKEY_USERS" + name.substr(users.size());
-    return std::wstring();
-}
-
-std::wstring reg_value_line(const std::wstring& name, DWORD type, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const BYTE*>(data);
-    std::wstring line = (name.empty() ? std::wstring(L"@") : quoted(name)) + L"=";
-    if (type == REG_SZ && plain_text(bytes, size)) {
-        return line + quoted(std::wstring(reinterpret_cast<const wchar_t*>(bytes), size / sizeof(wchar_t) - 1));
-    }
-    if (type == REG_DWORD && size == sizeof(DWORD)) {
-        DWORD value = 0;
-        std::memcpy(&value, bytes, sizeof value);
-        wchar_t text[16];
-        std::swprintf(text, 16, L"dword:%08lx", static_cast<unsigned long>(value));
-        return line + text;
-    }
-    return hex_data(std::move(line), type, bytes, size);
-}
-
-std::wstring backup_file_name(const std::wstring& program, const SYSTEMTIME& time) {
-    wchar_t stamp[32];
-    std::swprintf(stamp, 32, L".backup-%04u%02u%02u-%02u%02u%02u.reg", time.wYear, time.wMonth, time.wDay, time.wHour,
-                  time.wMinute, time.wSecond);
-    return program + stamp;
-}
 
 void start_backup(const std::wstring& file_name, const std::vector<std::wstring>& folders) {
     the_backup().start(file_name, folders);

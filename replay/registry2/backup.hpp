@@ -17,26 +17,10 @@
 // serialised all the same.
 #include <windows.h>
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace replay::registry2 {
-
-// The full name of an open key, from the system's own name of it:
-// HKEY_LOCAL_MACHINE\..., HKEY_CURRENT_USER\... for the running user's hive
-// (HKEY_CURRENT_USER\Software\Classes\... for its classes), HKEY_USERS\...
-// for other users. Empty when the system does not give the name.
-std::wstring full_key_name(HKEY key);
-
-// One value line the way regedit writes it: "name" (or @ for the default
-// value), "=", then "text" for a well-formed REG_SZ, dword:xxxxxxxx for a
-// 4-byte REG_DWORD, and hex: (REG_BINARY) or hex(N): bytes for every other
-// type and size. Long hex data is wrapped with a trailing backslash.
-std::wstring reg_value_line(const std::wstring& name, DWORD type, const void* data, std::size_t size);
-
-// "<program>.backup-YYYYMMDD-HHMMSS.reg" for the given local time.
-std::wstring backup_file_name(const std::wstring& program, const SYSTEMTIME& time);
 
 // Starts the backup: entries go to `file_name` in the first of `folders`
 // (each empty for the current directory, or ending with a backslash) where

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "replay/registry2/backup.hpp"
+#include "replay/registry2/links.hpp"
+#include "replay/system_function.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace replay::registry2 {
@@ -248,8 +250,6 @@ std::set<std::wstring> key::subkey_names() const {
 
 namespace {
 
-constexpr wchar_t link_value_name[] = L"SymbolicLinkValue";
-
 
 // Deletes the key behind a handle opened on the link itself. RegDeleteKey
 // would open the name anew and delete the target; NtDeleteKey takes the
@@ -257,11 +257,8 @@ constexpr wchar_t link_value_name[] = L"SymbolicLinkValue";
 LSTATUS delete_by_handle(HKEY handle) {
     using nt_delete_key = LONG(NTAPI*)(HANDLE);
     using nt_status_to_error = ULONG(NTAPI*)(LONG);
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto remove = reinterpret_cast<nt_delete_key>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeleteKey")));
-    const auto to_error = reinterpret_cast<nt_status_to_error>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    static const auto remove = system_function<nt_delete_key>(L"ntdll.dll", "NtDeleteKey");
+    static const auto to_error = system_function<nt_status_to_error>(L"ntdll.dll", "RtlNtStatusToDosError");
     if (remove == nullptr || to_error == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
     const LONG status = remove(handle);
     return status == 0 ? ERROR_SUCCESS : static_cast<LSTATUS>(to_error(status));
@@ -272,8 +269,7 @@ LSTATUS delete_by_handle(HKEY handle) {
 LSTATUS remove_subkey(HKEY parent, const std::wstring& name, REGSAM view) {
     if (view == 0) return RegDeleteKeyW(parent, name.c_str());
     using delete_key_ex = LSTATUS(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
-    const auto function = reinterpret_cast<delete_key_ex>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+    static const auto function = system_function<delete_key_ex>(L"advapi32.dll", "RegDeleteKeyExW");
     if (function == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
     return function(parent, name.c_str(), view, 0);
 }
@@ -299,22 +295,7 @@ void delete_tree(const key& parent, const std::wstring& name, bool recursive, RE
 
 }  // namespace
 
-bool holds_link_value(HKEY handle) {
-    DWORD type = 0;
-    return RegQueryValueExW(handle, link_value_name, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-           type == REG_LINK;
-}
-
 std::uint64_t registry_calls() { return calls_made.load(std::memory_order_relaxed); }
-
-bool is_link(HKEY parent, const std::wstring& name, REGSAM view) {
-    unique_hkey link;
-    if (RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, link.put()) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    return holds_link_value(link.get());
-}
 
 LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view) {
     back_up_key(parent, name, view, /*recursive=*/false);

@@ -25,6 +25,7 @@
 
 #include "replay/handle.hpp"
 #include "replay/registry2/errors.hpp"
+#include "replay/registry2/links.hpp"
 
 namespace replay::registry2 {
 
@@ -150,16 +151,6 @@ LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view);
 // RegDeleteValueW on a handle the caller opened, after saving the value to
 // the backup. Returns the Windows result.
 LSTATUS delete_value(HKEY key, const std::wstring& name);
-
-// True when a key opened with REG_OPTION_OPEN_LINK is a registry link (it
-// holds the REG_LINK value "SymbolicLinkValue").
-bool holds_link_value(HKEY handle);
-// True when the subkey `name` of `parent` is a registry link (a key made with
-// REG_OPTION_CREATE_LINK, holding a REG_LINK value "SymbolicLinkValue").
-// Opening such a key by name reaches its target, so whoever walks or deletes
-// the registry must not descend through it. `view` adds KEY_WOW64_* flags.
-// False when the key cannot be opened.
-bool is_link(HKEY parent, const std::wstring& name, REGSAM view = 0);
 
 // How many registry calls the key objects of this process have made to open,
 // create and enumerate keys and values: what a walk costs, for measurements.

@@ -75,4 +75,10 @@ std::string to_narrow(const std::wstring& text, int code_page, bool strict) {
     return std::string(buffer.data(), static_cast<size_t>(count));
 }
 
+std::wstring from_ansi(const std::string& text) { return to_wide(text, ansi); }
+
+std::string to_ansi(const std::wstring& text) { return to_narrow(text, ansi, /*strict=*/false); }
+
+std::string to_ansi_strict(const std::wstring& text) { return to_narrow(text, ansi, /*strict=*/true); }
+
 }  // namespace replay::unicode

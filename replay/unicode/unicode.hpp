@@ -26,6 +26,15 @@ std::wstring to_wide(const std::string& text, int code_page);
 // unmappable_character instead of becoming the default character.
 std::string to_narrow(const std::wstring& text, int code_page, bool strict);
 
+// The ANSI code page's text, the form of the program's narrow paths and
+// names, in UTF-16; raises as to_wide.
+std::wstring from_ansi(const std::string& text);
+// UTF-16 in the ANSI code page. to_ansi turns a character the code page lacks
+// into its default character (for messages and paths that must still be
+// shown); to_ansi_strict raises unmappable_character for it.
+std::string to_ansi(const std::wstring& text);
+std::string to_ansi_strict(const std::wstring& text);
+
 // The code page for a charset name as MIME headers give it; -1 when unknown.
 int codepage_from_name(const std::string& name);
 

@@ -56,7 +56,7 @@ TEST_F(Discovery, ValuesComeFromTheFirstEntryThatHasBoth) {
     plant_entry(L"{B-second}", L"Zentrivo", L"2.1.5", L"C:\\Program Files\\Vexars\\");
     plant_entry(L"{A-first}", L"ZENTRIVO", L"2.1.3", nullptr);
     plant_entry(L"{C-other}", L"Zentrivo 2", L"9.9.9", L"C:\\Other\\");
-    EXPECT_TRUE(remover.search_product_info());
+    EXPECT_TRUE(remover::search_product_info(remover));
     EXPECT_EQ(remover.uninstall_keys, (std::vector<std::wstring>{L"{A-first}", L"{B-second}"}));
     EXPECT_EQ(remover.version_string, "2.1.5");
     EXPECT_EQ(remover.version, 21005);
@@ -71,13 +71,13 @@ TEST_F(Discovery, ValuesComeFromTheFirstEntryThatHasBoth) {
 
 TEST_F(Discovery, StrangeVersionCountsAsRead) {
     plant_entry(L"Zentrivo", L"Zentrivo", L"2.2", L"D:\\Z\\");
-    EXPECT_TRUE(remover.search_product_info());
+    EXPECT_TRUE(remover::search_product_info(remover));
     EXPECT_EQ(remover.version, 0);
     EXPECT_EQ(log.texts()[4], "The version '2.2' has strange format, expected 9.9.99 or 9.9.9");
 }
 
 TEST_F(Discovery, NothingFound) {
-    EXPECT_FALSE(remover.search_product_info());
+    EXPECT_FALSE(remover::search_product_info(remover));
     EXPECT_EQ(remover.version, -1);
     EXPECT_EQ(log.texts().back(),
               "ATTENTION: could not find keys about 'Zentrivo' in "

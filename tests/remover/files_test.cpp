@@ -11,8 +11,7 @@
 #include "remover/product_remover.hpp"
 #include "replay/format.hpp"
 #include "replay/unicode/unicode.hpp"
-#include "support/emulation.hpp"
-#include "support/log_capture.hpp"
+#include "support/file_test.hpp"
 #include "support/machine_override.hpp"
 #include "support/temp_folder.hpp"
 
@@ -20,9 +19,8 @@ namespace {
 
 using test_support::write_file;
 
-bool present(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void make_folder(const std::string& path) { std::filesystem::create_directories(path); }
+using test_support::make_folder;
+using test_support::present;
 
 std::vector<std::string> lines_containing(const std::vector<std::string>& lines, const std::string& part) {
     std::vector<std::string> result;
@@ -32,46 +30,7 @@ std::vector<std::string> lines_containing(const std::vector<std::string>& lines,
     return result;
 }
 
-class Files : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SKIP_WHERE_EMULATED("its file calls were seen to hang after the registry tests; the 32-bit end-to-end "
-                            "scenarios run the same file code");
-    }
-    void TearDown() override { remover::test_seams() = remover::tree_removal_seams(); }
-
-    test_support::temp_folder folder;
-    test_support::log_capture log;
-};
-
-// Through handles, and by path as on systems without handle-based checks.
-TEST_F(Files, RemoveTreeCountsEveryEntry) {
-    for (const bool by_path : {false, true}) {
-        SCOPED_TRACE(by_path ? "by path" : "through handles");
-        remover::test_seams().by_path = by_path;
-        const std::string root = folder / "tree";
-        make_folder(root + "\\sub\\deeper");
-        write_file(root + "\\a.txt", "a");
-        write_file(root + "\\sub\\b.txt", "b");
-        write_file(root + "\\sub\\deeper\\c.txt", "c");
-        SetFileAttributesA((root + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-        SetFileAttributesA((root + "\\sub").c_str(), FILE_ATTRIBUTE_READONLY);
-        EXPECT_EQ(remover::remove_tree(root), 6u);
-        EXPECT_FALSE(present(root));
-        EXPECT_EQ(remover::remove_tree(root), 0u);
-
-        const std::string two = folder / "two";
-        make_folder(two);
-        write_file(two + "\\1", "1");
-        write_file(two + "\\2", "2");
-        EXPECT_EQ(remover::remove_tree(two + "\\"), 3u);
-
-        const std::string file = folder / "lone.txt";
-        write_file(file, "f");
-        EXPECT_EQ(remover::remove_tree(file), 1u);
-        EXPECT_FALSE(present(file));
-    }
-}
+class Files : public test_support::file_test {};
 
 TEST_F(Files, RemoveFolderTreeLogsEachOutcome) {
     const std::string root = folder / "product";
@@ -99,32 +58,6 @@ TEST_F(Files, RemoveFolderTreeReportsAFileItCannotDelete) {
     EXPECT_EQ(lines[0].rfind("remove_all: ", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find(" exception: filesystem[remove_all: "), std::string::npos) << lines[0];
     EXPECT_EQ(lines[1], "! Failed to remove folder '" + root + "' !");
-}
-
-TEST_F(Files, ProtectedFoldersAreRefused) {
-    const std::string program_files = remover::get_folder_path(CSIDL_PROGRAM_FILES);
-    const std::string profile = remover::get_folder_path(CSIDL_PROFILE);
-    const std::string profiles_root = profile.substr(0, profile.rfind('\\', profile.size() - 2) + 1);
-    for (const std::string& path :
-         {std::string(""), std::string("Zentrivo\\"), std::string("C:"), std::string("C:\\"), std::string("c:/"),
-          std::string("\\\\?\\unix\\tmp"), remover::get_folder_path(CSIDL_WINDOWS), program_files,
-          program_files.substr(0, program_files.size() - 1), remover::get_folder_path(CSIDL_COMMON_APPDATA),
-          profiles_root, profile, remover::get_folder_path(CSIDL_APPDATA), remover::get_folder_path(CSIDL_PROGRAMS),
-          remover::get_folder_path(CSIDL_COMMON_DESKTOPDIRECTORY), profile + "AppData",
-          program_files + "Vexars\\..\\"}) {
-        SCOPED_TRACE(path);
-        EXPECT_TRUE(remover::is_protected_folder(path));
-    }
-    for (const std::string& path : {program_files + "Vexars\\Zentrivo\\", folder.path(),
-                                    remover::get_folder_path(CSIDL_APPDATA) + "Vexars"}) {
-        SCOPED_TRACE(path);
-        EXPECT_FALSE(remover::is_protected_folder(path));
-    }
-
-    const std::string windows = remover::get_folder_path(CSIDL_WINDOWS);
-    EXPECT_FALSE(remover::remove_folder_tree(windows));
-    EXPECT_TRUE(present(windows + "system32"));
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"Would not dare to remove '" + windows + "' !"});
 }
 
 TEST_F(Files, RemoveEmptyFolderOnlyWhenEmpty) {
@@ -170,203 +103,6 @@ TEST_F(Files, DISABLED_UndecodablePathUnderCodePage932) {
     EXPECT_EQ(lines[2], "! Failed to remove folder '" + shown + "' !");
 }
 
-TEST_F(Files, ReadOnlyFoldersAreRemovedLikeReadOnlyFiles) {
-    const std::string root = folder / "ro";
-    make_folder(root + "\\inner");
-    write_file(root + "\\inner\\f.txt", "f");
-    SetFileAttributesA((root + "\\inner").c_str(), FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesA(root.c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(remover::remove_tree(root), 3u);
-    EXPECT_FALSE(present(root));
-}
-
-// Paths far beyond 260 characters: created through their extended-length
-// form, removed whole and counted right, read-only entries included.
-TEST_F(Files, TreesDeeperThanMaxPathAreRemovedAndCounted) {
-    const std::wstring root = std::wstring(L"\\\\?\\") + std::wstring(folder.path().begin(), folder.path().end()) +
-                              L"\\deep";
-    std::wstring path = root;
-    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
-    for (int level = 0; level < 12; ++level) {
-        path += L"\\cache-level-" + std::to_wstring(level) + L"-abcdefghijklmnopqrstuvwxyz";
-        ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
-    }
-    ASSERT_GT(path.size(), 400u);
-    for (const wchar_t* name : {L"\\a.bin", L"\\b.bin"}) {
-        const HANDLE file = CreateFileW((path + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        CloseHandle(file);
-    }
-    ASSERT_TRUE(CreateDirectoryW((path + L"\\last").c_str(), nullptr));
-    SetFileAttributesW((path + L"\\a.bin").c_str(), FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesW((path + L"\\last").c_str(), FILE_ATTRIBUTE_READONLY);
-
-    const std::string shown = folder / "deep";
-    EXPECT_TRUE(remover::remove_folder_tree(shown));
-    EXPECT_EQ(GetFileAttributesW(root.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(log.texts(), std::vector<std::string>{". Folder '" + shown + "' was removed"});
-
-    // 1 root + 12 levels + 2 files + 1 folder.
-    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
-    std::wstring again = root;
-    for (int level = 0; level < 12; ++level) {
-        again += L"\\level-" + std::to_wstring(level) + L"-abcdefghijklmnopqrstuvwxyz0123456789";
-        ASSERT_TRUE(CreateDirectoryW(again.c_str(), nullptr));
-    }
-    EXPECT_EQ(remover::remove_tree(shown), 13u);
-}
-
-#ifdef _WIN64
-// Links inside a tree. Windows code cannot create links under Wine, but a Unix
-// program started through its \\?\unix\ path can; its symbolic links are what
-// Windows code sees as links. Only the test's temporary folder is touched.
-// Built for 64 bits only: the 32-bit program under qemu cannot start others.
-
-// The Unix path of a Windows path under Wine; empty elsewhere.
-std::string unix_path(const std::string& path) {
-    using function = char*(CDECL*)(LPCWSTR);
-    const auto to_unix = reinterpret_cast<function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (to_unix == nullptr) return std::string();
-    char* name = to_unix(std::wstring(path.begin(), path.end()).c_str());
-    if (name == nullptr) return std::string();
-    const std::string result(name);
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
-
-// Runs a shell script with /bin/sh under Wine and waits until done() holds.
-// Wine gives no handle of a Unix process, hence the wait for its effect.
-template <typename Done>
-::testing::AssertionResult run_shell(const std::string& script, Done done) {
-    std::wstring command = L"sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(L"\\\\?\\unix\\bin\\sh", command.data(), nullptr, nullptr, /*inherit=*/FALSE, 0, nullptr,
-                        nullptr, &startup, &process)) {
-        return ::testing::AssertionFailure() << "cannot start /bin/sh: error " << GetLastError();
-    }
-    if (process.hProcess != nullptr) CloseHandle(process.hProcess);
-    if (process.hThread != nullptr) CloseHandle(process.hThread);
-    for (int wait = 0; wait < 1000; ++wait) {
-        if (done()) return ::testing::AssertionSuccess();
-        Sleep(10);
-    }
-    return ::testing::AssertionFailure() << "no effect of: " << script;
-}
-
-bool is_folder_link(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) == (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// A folder of files that are not the product's, and its content.
-const std::vector<std::pair<std::string, std::string>> victim_files = {
-    {"a.dat", "victim a"}, {"b.dat", "victim b"}, {"c.dat", "victim c"}, {"inner\\d.dat", "victim d"}};
-
-class TreeLinks : public Files {
-protected:
-    void SetUp() override {
-        Files::SetUp();
-        if (IsSkipped()) return;
-        root_unix = unix_path(folder.path());
-        if (root_unix.empty()) GTEST_SKIP() << "links are planted with a Unix program, which only Wine starts";
-        victim = folder / "victim";
-        make_folder(victim + "\\inner");
-        for (const auto& [name, content] : victim_files) write_file(victim + "\\" + name, content);
-        tree = folder / "tree";
-    }
-
-    // The product's tree: its files have the victim's names.
-    void build_tree() {
-        make_folder(tree + "\\sub\\inner");
-        for (const char* name : {"\\sub\\a.dat", "\\sub\\b.dat", "\\sub\\inner\\d.dat"}) {
-            write_file(tree + name, "product");
-        }
-    }
-
-    // The Unix path of a path in the temporary folder, quoted for the shell.
-    std::string shell_path(const std::string& path) {
-        const std::string unix = unix_path(path);
-        EXPECT_EQ(unix.compare(0, root_unix.size() + 1, root_unix + "/"), 0) << unix;
-        return "'" + unix + "'";
-    }
-
-    void expect_victim_intact() {
-        for (const auto& [name, content] : victim_files) {
-            SCOPED_TRACE(name);
-            EXPECT_EQ(test_support::read_file(victim + "\\" + name), content);
-        }
-        EXPECT_EQ(remover::list_files(victim + "\\", "*").size(), 3u);
-    }
-
-    std::string root_unix, victim, tree;
-};
-
-// A link planted before the removal: one to a folder shows as a link in a
-// listing, one to a file looks like a plain file and only its handle's name
-// tells.
-TEST_F(TreeLinks, LinksInTheTreeAreNotFollowed) {
-    struct planted {
-        const char* link;    // below the tree
-        const char* target;  // below the victim
-    };
-    for (const planted& row : {planted{"\\sub\\folder-link", ""}, planted{"\\sub\\file-link.dat", "\\a.dat"}}) {
-        SCOPED_TRACE(row.link);
-        const std::string link = tree + row.link;
-        build_tree();
-        ASSERT_TRUE(run_shell("ln -s -T " + shell_path(victim + row.target) + " " + shell_path(link),
-                              [&] { return present(link); }));
-        try {
-            remover::remove_tree(tree);
-            ADD_FAILURE() << "the link that stays is not reported";
-        } catch (const remover::filesystem_error& e) {
-            EXPECT_EQ(e.message(), "remove_all: a link is not followed and stays: \"" + link + "\"");
-        }
-        expect_victim_intact();
-        EXPECT_TRUE(present(link));
-        // The product's own entries beside the link went.
-        auto left = remover::list_files(tree + "\\sub\\", "*");
-        for (const auto& name : remover::list_subfolders(tree + "\\sub\\")) left.push_back(name);
-        EXPECT_EQ(left, std::vector<std::string>{row.link + 5});
-        ASSERT_TRUE(run_shell("rm -f " + shell_path(link), [&] { return !present(link); }));
-        EXPECT_EQ(remover::remove_tree(tree), 2u);
-    }
-}
-
-// A folder replaced by a link after the removal has opened and checked it, or
-// one of its files: what the removal holds is not the link, and what it has
-// not opened yet is looked up in the folder it holds, so the link's target
-// keeps every file.
-TEST_F(TreeLinks, AFolderReplacedByALinkAfterItsCheckIsNotFollowed) {
-    const std::string sub = tree + "\\sub";
-    struct swap {
-        std::wstring trigger;
-        std::string sub, script;
-        bool tried = false, planted = false;
-    };
-    for (const char* moment : {"\\sub", "\\sub\\a.dat", "\\sub\\inner"}) {
-        SCOPED_TRACE(moment);
-        build_tree();
-        swap state{std::wstring(tree.begin(), tree.end()) + std::wstring(moment, moment + strlen(moment)), sub,
-                   "mv -T " + shell_path(sub) + " " + shell_path(sub + ".moved") + " && ln -s -T " +
-                       shell_path(victim) + " " + shell_path(sub)};
-        remover::test_seams().context = &state;
-        remover::test_seams().entry_checked = [](const std::wstring& path, void* context) {
-            auto& swap = *static_cast<struct swap*>(context);
-            if (swap.tried || path != swap.trigger) return;
-            swap.tried = true;
-            swap.planted = run_shell(swap.script, [&] { return is_folder_link(swap.sub); });
-        };
-        EXPECT_THROW(remover::remove_tree(tree), remover::filesystem_error);
-        EXPECT_TRUE(state.planted);
-        expect_victim_intact();
-        remover::test_seams() = remover::tree_removal_seams();
-        ASSERT_TRUE(run_shell("rm -f " + shell_path(sub), [&] { return !present(sub); }));
-        EXPECT_GT(remover::remove_tree(tree), 0u);
-    }
-}
-#endif
 
 TEST(RelativePath, BelowTheBaseIgnoringCase) {
     EXPECT_EQ(remover::relative_path("C:\\Users\\Ann\\AppData\\Roaming\\Vexars\\Suite", "C:\\Users\\Ann\\"),

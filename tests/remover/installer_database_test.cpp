@@ -147,7 +147,7 @@ TEST_F(InstallerDatabase, CleansEveryStoreAndKeepsWhatIsNotTheProducts) {
     registry.plant(hkcu, L"Software\\NoCodes\\Installer\\Inner\\Installer\\UpgradeCodes\\" + U, {{P, L""}});
     ASSERT_FALSE(HasFatalFailure());
 
-    { remover::installer_database_cleaner cleaner(upgrade_code); }
+    remover::clean_installer_database(upgrade_code);
 
     const std::string u = narrow(remover::unpack_guid(U));
     const std::string p = narrow(remover::unpack_guid(P));
@@ -207,7 +207,7 @@ TEST_F(InstallerDatabase, FixedRootsWhenTheSearchFails) {
     ASSERT_EQ(RegOpenKeyExW(registry[HKEY_USERS], L"", 0, KEY_QUERY_VALUE, unlistable.put()), ERROR_SUCCESS);
     ASSERT_EQ(RegOverridePredefKey(HKEY_USERS, unlistable.get()), ERROR_SUCCESS);
 
-    { remover::installer_database_cleaner cleaner(upgrade_code); }
+    remover::clean_installer_database(upgrade_code);
 
     const auto lines = log.texts();
     ASSERT_GE(lines.size(), 10u);
@@ -231,7 +231,7 @@ TEST_F(InstallerDatabase, TheWalkDoesNotFollowRegistryLinks) {
     ASSERT_NO_FATAL_FAILURE(test_support::make_link(registry[HKEY_CURRENT_USER], L"Software\\Loop\\Inner\\side",
                                                     target.get()));
 
-    remover::installer_database_cleaner walker{remover::installer_database_cleaner::walk_only_t{}};
+    remover::installer_database_cleaner walker;
     walker.find_installer_roots(L"HKCU", replay::registry2::key(HKEY_CURRENT_USER), 0);
     // HKCU, Software, Loop, Inner, up, side, Target: the links are visited as
     // keys without subkeys, and Target's store is found once, by its own path.

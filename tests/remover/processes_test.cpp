@@ -65,7 +65,7 @@ TEST(ProcessNameForSnapshot, WholeNameOutsideWindows2000) {
 
 class LaunchAndWait : public ::testing::Test {
 protected:
-    void SetUp() override { replay::log::attach(new test_support::recording_listener(got, "r")); }
+    void SetUp() override { replay::log::attach(std::make_unique<test_support::recording_listener>(got, "r")); }
     void TearDown() override { replay::log::shutdown(); }
     std::vector<std::string> texts() const {
         std::vector<std::string> result;

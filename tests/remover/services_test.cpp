@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "remover/product_remover.hpp"
 #include "replay/handle.hpp"
 #include "support/emulation.hpp"
 #include "support/own_program.hpp"
@@ -486,8 +485,7 @@ TEST_F(RemoveService, ServiceKnownByItsNameIsStoppedAndDeleted) {
     ASSERT_TRUE(service.start());
     const DWORD process_id = service.process_id();
 
-    remover::product_remover remover("Zentrivo");
-    remover.remove_service(service.name(), service.image());
+    remover::remove_service(service.name(), service.image());
     EXPECT_EQ(log.texts(), stopped_and_deleted(service.name()));
     EXPECT_TRUE(service_gone(service.name()));
     EXPECT_TRUE(process_ended(process_id));
@@ -502,8 +500,7 @@ TEST_F(RemoveService, ServiceUnderAnotherNameIsFoundByImageAndRemovedByTheManage
     const DWORD process_id = service.process_id();
     const std::string expected_name = ascii(test_service_prefix) + unique_tag() + "-expected";
 
-    remover::product_remover remover("Zentrivo");
-    remover.remove_service(expected_name, service.image());
+    remover::remove_service(expected_name, service.image());
     lines expected = {
         "The specified service (" + expected_name + ") does not exist as an installed service.",
         "Search if " + service.image() + " service is installed",
@@ -524,8 +521,7 @@ TEST_F(RemoveService, EntryTheManagerDoesNotKnowIsKilledAndDeleted) {
     ASSERT_EQ(open_service_error(entry.name()), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     Sleep(300);  // let the sleeper appear in process snapshots
 
-    remover::product_remover remover("Zentrivo");
-    remover.remove_service(entry.name(), image);
+    remover::remove_service(entry.name(), image);
     EXPECT_EQ(log.texts(), (lines{
                                "The specified service (" + entry.name() + ") does not exist as an installed service.",
                                "Search if " + image + " service is installed",
@@ -545,8 +541,7 @@ TEST_F(RemoveService, WithoutAnyEntryOnlyTheExecutableIsEnded) {
     const std::string name = ascii(test_service_prefix) + unique_tag() + "-missing";
     Sleep(300);
 
-    remover::product_remover remover("Zentrivo");
-    remover.remove_service(name, image);
+    remover::remove_service(name, image);
     EXPECT_EQ(log.texts(), (lines{
                                "The specified service (" + name + ") does not exist as an installed service.",
                                "Search if " + image + " service is installed",

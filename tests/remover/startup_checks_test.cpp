@@ -42,7 +42,7 @@ TEST(DescribeOsVersion, RawNumbersForOtherVersions) {
 TEST(IsRunAsAdministrator, AdministratorTokenLogsHeaderAndSeparator) {
     // Wine's process token holds BUILTIN\Administrators.
     auto got = std::make_shared<test_support::journal>();
-    replay::log::attach(new test_support::recording_listener(got, "r"));
+    replay::log::attach(std::make_unique<test_support::recording_listener>(got, "r"));
     const int verdict = remover::IsRunAsAdministrator(L"Zentrivo force remover");
     replay::log::shutdown();
     EXPECT_EQ(verdict, 1);

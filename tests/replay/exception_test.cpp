@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "replay/log/exception_report.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"
 #include "support/recording_listener.hpp"
@@ -108,7 +109,7 @@ protected:
     std::string logged(std::function<void()> thrower, const std::string& context) {
         replay::log::dispatcher target;
         auto journal = std::make_shared<test_support::journal>();
-        target.attach(new test_support::recording_listener(journal, "r"));
+        target.attach(std::make_unique<test_support::recording_listener>(journal, "r"));
         try {
             thrower();
         } catch (...) {

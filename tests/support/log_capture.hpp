@@ -11,7 +11,7 @@ namespace test_support {
 
 class log_capture {
 public:
-    log_capture() { replay::log::attach(new recording_listener(journal_, "capture")); }
+    log_capture() { replay::log::attach(std::make_unique<recording_listener>(journal_, "capture")); }
     log_capture(const log_capture&) = delete;
     log_capture& operator=(const log_capture&) = delete;
     ~log_capture() { replay::log::shutdown(); }

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "replay/internet/environment/environment.hpp"
+#include "replay/system_function.hpp"
 
 namespace replay::internet::address {
 
@@ -142,19 +143,12 @@ int WSAAPI fallback_getnameinfo(const sockaddr* address, socklen_t length, char*
     return 0;
 }
 
-// GetProcAddress gives a generic function pointer; going through void(*)()
-// states that the real type is known.
-template <typename Function>
-Function entry_point(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 bool take_from(HMODULE module, resolver& chosen) {
     if (module == nullptr) return false;
     resolver found{};
-    found.getaddrinfo = entry_point<decltype(found.getaddrinfo)>(module, "getaddrinfo");
-    found.freeaddrinfo = entry_point<decltype(found.freeaddrinfo)>(module, "freeaddrinfo");
-    found.getnameinfo = entry_point<decltype(found.getnameinfo)>(module, "getnameinfo");
+    found.getaddrinfo = module_function<decltype(found.getaddrinfo)>(module, "getaddrinfo");
+    found.freeaddrinfo = module_function<decltype(found.freeaddrinfo)>(module, "freeaddrinfo");
+    found.getnameinfo = module_function<decltype(found.getnameinfo)>(module, "getnameinfo");
     if (found.getaddrinfo == nullptr || found.freeaddrinfo == nullptr || found.getnameinfo == nullptr) {
         return false;
     }

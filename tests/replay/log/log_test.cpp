@@ -55,10 +55,10 @@ TEST(LogPrefix, TwentyThreeCharactersWithTheLevelMarker) {
 TEST(Dispatcher, HighestMinimumLevelFirstThenNewestFirst) {
     auto got = std::make_shared<journal>();
     replay::log::dispatcher d;
-    d.attach(new recording_listener(got, "a"));
-    d.attach(new recording_listener(got, "b"));
-    d.attach(new recording_listener(got, "errors"), 3);
-    d.attach(new recording_listener(got, "c"));
+    d.attach(std::make_unique<recording_listener>(got, "a"));
+    d.attach(std::make_unique<recording_listener>(got, "b"));
+    d.attach(std::make_unique<recording_listener>(got, "errors"), 3);
+    d.attach(std::make_unique<recording_listener>(got, "c"));
 
     d.write(1, L"progress");
     ASSERT_EQ(got->entries.size(), 3u);
@@ -77,8 +77,8 @@ TEST(Dispatcher, HighestMinimumLevelFirstThenNewestFirst) {
 TEST(Dispatcher, LevelFiveAppendsTheCurrentExceptionAsAnError) {
     auto got = std::make_shared<journal>();
     replay::log::dispatcher d;
-    d.attach(new recording_listener(got, "r"));
-    d.attach(new recording_listener(got, "errors only"), 3);
+    d.attach(std::make_unique<recording_listener>(got, "r"));
+    d.attach(std::make_unique<recording_listener>(got, "errors only"), 3);
     try {
         throw replay::exception("x");
     } catch (...) {
@@ -93,7 +93,7 @@ TEST(Dispatcher, LevelFiveAppendsTheCurrentExceptionAsAnError) {
 TEST(Dispatcher, NarrowTextFromAnsiCodePageAndWideTextStoredAsUtf8) {
     auto got = std::make_shared<journal>();
     replay::log::dispatcher d;
-    d.attach(new recording_listener(got, "r"));
+    d.attach(std::make_unique<recording_listener>(got, "r"));
     d.write(1, std::string("caf\xE9"));
     d.write(1, std::wstring(L"\u4e2d\u00e9"));
     d.printf(3, L"%s=%d", L"n", 5);
@@ -108,11 +108,11 @@ TEST(Dispatcher, ClearDeletesListeners) {
     auto got = std::make_shared<journal>();
     {
         replay::log::dispatcher d;
-        d.attach(new recording_listener(got, "r"));
+        d.attach(std::make_unique<recording_listener>(got, "r"));
         d.clear();
         EXPECT_EQ(got->destroyed.size(), 1u);
         d.write(1, L"lost");
-        d.attach(new recording_listener(got, "s"));
+        d.attach(std::make_unique<recording_listener>(got, "s"));
     }
     EXPECT_EQ(got->destroyed.size(), 2u);
     EXPECT_TRUE(got->entries.empty());
@@ -121,9 +121,9 @@ TEST(Dispatcher, ClearDeletesListeners) {
 TEST(Proxy, ForwardsTaggedTextToAnotherDispatcher) {
     auto got = std::make_shared<journal>();
     replay::log::dispatcher target;
-    target.attach(new recording_listener(got, "target"));
+    target.attach(std::make_unique<recording_listener>(got, "target"));
     replay::log::dispatcher source;
-    source.attach(new replay::log::proxy(&target, "[tag] "));
+    source.attach(std::make_unique<replay::log::proxy>(&target, "[tag] "));
     source.write(3, L"h\u00e9");
     ASSERT_EQ(got->entries.size(), 1u);
     EXPECT_EQ(got->entries[0].text, "[tag] h\xC3\xA9");
@@ -132,7 +132,7 @@ TEST(Proxy, ForwardsTaggedTextToAnotherDispatcher) {
 
 TEST(ProcessWideLog, ShutdownDeletesListenersAndLaterMessagesGoNowhere) {
     auto got = std::make_shared<journal>();
-    replay::log::attach(new recording_listener(got, "r"));
+    replay::log::attach(std::make_unique<recording_listener>(got, "r"));
     replay::log::message("%s %d", "narrow", 1);
     replay::log::error(L"%s %d", L"wide", 2);
     replay::log::shutdown();
@@ -188,7 +188,7 @@ TEST_F(LogFile, EmptyExistingFileGetsTheMark) {
 
 TEST_F(LogFile, DispatchedLinesCarryThePrefix) {
     replay::log::dispatcher d;
-    d.attach(new replay::log::file(base));
+    d.attach(std::make_unique<replay::log::file>(base));
     d.write(1, L"");
     d.write(3, L"caf\u00e9");
     const std::string content = read_file(path);
@@ -313,7 +313,7 @@ TEST_F(LogFile, WritersOfTheSameFileNeverInterleaveInsideALine) {
     constexpr int lines_per_writer = 150;
     auto writer = [&](const char* tag) {
         replay::log::dispatcher d;
-        d.attach(new replay::log::file(base));
+        d.attach(std::make_unique<replay::log::file>(base));
         for (int i = 0; i < lines_per_writer; ++i) {
             d.write(1, replay::wformat(L"%S line %d of a text long enough to need more than one piece", tag, i));
         }

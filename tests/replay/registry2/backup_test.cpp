@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "replay/registry2/key.hpp"
+#include "replay/registry2/regedit_format.hpp"
 #include "support/scratch_key.hpp"
 #include "support/temp_folder.hpp"
 
@@ -144,6 +145,22 @@ TEST_F(RegistryBackupFile, IsOnlyCreatedWhenSomethingIsDeletedOrChanged) {
     const std::wstring expected = L"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" +
                                   scratch.path() + L"]\r\n\"counter\"=-\r\n\r\n";
     EXPECT_EQ(read(), expected);
+}
+
+// Registry names are the same whatever their letter case, beyond ASCII too:
+// a value changed again under another spelling keeps its first entry.
+TEST_F(RegistryBackupFile, NamesDifferingOnlyInCaseAreSavedOnce) {
+    test_support::scratch_key scratch;
+    ASSERT_EQ(scratch.status(), ERROR_SUCCESS);
+    start();
+    const registry2::key k(scratch.get());
+    k.set_dword(L"Z\u00e4hler", 1);
+    k.set_dword(L"Z\u00c4HLER", 2);
+    k.set_dword(L"\u0436", 3);
+    k.set_dword(L"\u0416", 4);
+    const std::wstring head = L"[HKEY_CURRENT_USER\\" + scratch.path() + L"]\r\n";
+    EXPECT_EQ(read(), L"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n" + head + L"\"Z\u00e4hler\"=-\r\n\r\n" + head +
+                          L"\"\u0436\"=-\r\n\r\n");
 }
 
 // Every value type and odd name, changed and deleted in turn, and a key of

@@ -1,0 +1,144 @@
+#include "remover/safe_delete/internal.hpp"
+
+#include "replay/format.hpp"
+#include "replay/handle.hpp"
+#include "replay/system_function.hpp"
+
+namespace remover::detail {
+
+// Bound once, as the program starts.
+const file_information_function get_file_information =
+    replay::system_function<file_information_function>(L"kernel32.dll", "GetFileInformationByHandleEx");
+const file_information_function set_file_information =
+    replay::system_function<file_information_function>(L"kernel32.dll", "SetFileInformationByHandle");
+const create_file_function create_file =
+    replay::system_function<create_file_function>(L"ntdll.dll", "NtCreateFile");
+const query_object_function query_object =
+    replay::system_function<query_object_function>(L"ntdll.dll", "NtQueryObject");
+const status_to_error_function status_to_error =
+    replay::system_function<status_to_error_function>(L"ntdll.dll", "RtlNtStatusToDosError");
+
+// Whether the system can say where a handle leads (Vista and later).
+bool can_resolve() { return get_file_information != nullptr; }
+
+// Where an open handle really leads: its volume's serial number and its path
+// on that volume ("1A2B3C4D:\users\x"), without trailing backslashes. The
+// path on the volume has no length limit (GetFinalPathNameByHandle has one
+// under Wine), and SUBST drives, mapped drives and shares give parent and
+// entry alike.
+std::optional<std::wstring> final_path(HANDLE handle, DWORD& error) {
+    BY_HANDLE_FILE_INFORMATION identity;
+    if (!GetFileInformationByHandle(handle, &identity)) {
+        error = GetLastError();
+        return std::nullopt;
+    }
+    std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(wchar_t));
+    BOOL done = get_file_information(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (!done && GetLastError() == ERROR_MORE_DATA) {
+        buffer.resize(sizeof(FILE_NAME_INFO) + longest_path_chars * sizeof(wchar_t));
+        done = get_file_information(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
+    }
+    if (!done) {
+        error = GetLastError();
+        return std::nullopt;
+    }
+    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    std::wstring path = replay::wformat(L"%08lX:", static_cast<unsigned long>(identity.dwVolumeSerialNumber)) +
+                        std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+// Where the system resolves a path, following whatever links lie on it.
+std::optional<std::wstring> resolved_path(const std::wstring& path, DWORD& error) {
+    replay::file_handle handle(CreateFileW(ext(path).c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) {
+        error = GetLastError();
+        return std::nullopt;
+    }
+    return final_path(handle.get(), error);
+}
+
+// Checks one entry of a folder that resolves to parent_resolved. The entry is
+// the folder's own when it is no reparse point and resolves to its name below
+// that folder: a SUBST drive or a share resolves parent and entry alike, a
+// link resolves elsewhere.
+link_state check_entry(const std::wstring& path, const std::wstring& parent_resolved, const wchar_t* name,
+                       DWORD attributes, DWORD& error) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return link_state::link;
+    if (!can_resolve()) return link_state::own;
+    const auto resolved = resolved_path(path, error);
+    if (!resolved) return link_state::unknown;
+    return same_name(*resolved, parent_resolved + L"\\" + name) ? link_state::own : link_state::link;
+}
+
+// Removes a link without touching its target, where the system allows that:
+// the handle must name the link itself below its folder. Under some systems
+// (Wine) every handle reaches the target; the link then stays.
+bool remove_link_alone(const std::wstring& path) {
+    if (!can_resolve() || set_file_information == nullptr) {
+        // Windows 2000 and XP know only junctions, which RemoveDirectory
+        // removes without entering.
+        const DWORD attributes = GetFileAttributesW(ext(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(ext(path).c_str()) != FALSE
+                                                        : DeleteFileW(ext(path).c_str()) != FALSE;
+    }
+    const size_t last = path.find_last_of(L'\\');
+    if (last == std::wstring::npos) return false;
+    DWORD error = 0;
+    const auto parent = resolved_path(path.substr(0, std::max<size_t>(last, root_length(path))), error);
+    if (!parent) return false;
+    replay::file_handle handle(CreateFileW(ext(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+    if (!handle) return false;
+    const auto resolved = final_path(handle.get(), error);
+    if (!resolved || !same_name(*resolved, *parent + path.substr(last))) return false;
+    return delete_through(handle.get(), 0) == 0;
+}
+
+}  // namespace remover::detail
+
+namespace remover {
+
+using namespace detail;
+
+link_state check_links(const std::wstring& path, DWORD* error, std::wstring* resolved_out) {
+    DWORD ignored = 0;
+    DWORD& failure = error != nullptr ? *error : ignored;
+    const std::wstring full = full_path(path);
+    const size_t root = root_length(full);
+    if (root == 0) {
+        failure = ERROR_BAD_PATHNAME;
+        return link_state::unknown;
+    }
+    std::wstring resolved;
+    if (can_resolve()) {
+        const auto found = resolved_path(full.substr(0, root), failure);
+        if (!found) return link_state::unknown;
+        resolved = *found;
+    }
+    // Each component in turn, from the root down.
+    size_t start = root;
+    while (start < full.size()) {
+        size_t end = full.find(L'\\', start);
+        if (end == std::wstring::npos) end = full.size();
+        const std::wstring prefix = full.substr(0, end);
+        const std::wstring name = full.substr(start, end - start);
+        const DWORD attributes = GetFileAttributesW(ext(prefix).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            failure = GetLastError();
+            return link_state::unknown;
+        }
+        const link_state state = check_entry(prefix, resolved, name.c_str(), attributes, failure);
+        if (state != link_state::own) return state;
+        resolved += L"\\" + name;
+        start = end + 1;
+    }
+    if (resolved_out != nullptr) *resolved_out = resolved;
+    return link_state::own;
+}
+
+}  // namespace remover

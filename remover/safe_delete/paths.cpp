@@ -1,0 +1,90 @@
+#include "remover/safe_delete/internal.hpp"
+
+#include "replay/format.hpp"
+#include "replay/handle.hpp"
+
+namespace remover::detail {
+
+// The extended-length form ("\\?\C:\...", "\\?\UNC\server\...") of a full
+// path: every call below uses it, so that no path is too long for the system.
+// Messages keep showing the path as it was given.
+std::wstring ext(const std::wstring& full) {
+    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    if (full.size() >= 2 && full[1] == L':') return L"\\\\?\\" + full;
+    return full;
+}
+
+// The path as given, from its extended-length form.
+std::wstring plain(const std::wstring& path) {
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + path.substr(7);
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+    return path;
+}
+
+bool is_dot_entry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
+
+[[noreturn]] void raise(const char* operation, DWORD error, const std::wstring& path) {
+    throw filesystem_error(replay::format("%s: %s: \"%s\"", operation, replay::system_error_text(error).c_str(),
+                                          to_ansi(path).c_str()));
+}
+
+// The length of the root of a full path: "X:\" or "\\server\share\"; 0 when
+// the path has neither.
+size_t root_length(const std::wstring& full) {
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return 3;
+    if (full.compare(0, 2, L"\\\\") != 0) return 0;
+    const size_t server_end = full.find(L'\\', 2);
+    if (server_end == std::wstring::npos) return 0;
+    const size_t share_end = full.find(L'\\', server_end + 1);
+    return share_end == std::wstring::npos ? full.size() : share_end + 1;
+}
+
+}  // namespace remover::detail
+
+namespace remover {
+
+using namespace detail;
+
+std::wstring full_path(const std::wstring& path) {
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return std::wstring();
+    std::wstring full(size, L'\0');
+    size = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    full.resize(size);
+    const std::wstring extended = ext(full);
+    const DWORD long_size = GetLongPathNameW(extended.c_str(), nullptr, 0);
+    if (long_size > 0) {
+        std::wstring long_form(long_size, L'\0');
+        const DWORD written = GetLongPathNameW(extended.c_str(), long_form.data(), long_size);
+        if (written > 0 && written < long_size) full = plain(long_form.substr(0, written));
+    }
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+    return full;
+}
+
+bool path_exists(const std::wstring& path) {
+    if (GetFileAttributesW(ext(full_path(path)).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+        error == ERROR_BAD_NETPATH || error == ERROR_BAD_PATHNAME || error == ERROR_NOT_READY) {
+        return false;
+    }
+    raise("exists", error, path);
+}
+
+bool is_empty_folder(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    replay::find_handle search(FindFirstFileW((ext(full_path(folder)) + L"\\*").c_str(), &entry));
+    if (!search) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return true;
+        raise("is_empty", error, folder);
+    }
+    do {
+        if (!is_dot_entry(entry.cFileName)) return false;
+    } while (FindNextFileW(search.get(), &entry));
+    return true;
+}
+
+}  // namespace remover

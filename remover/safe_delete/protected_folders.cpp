@@ -1,0 +1,86 @@
+#include "remover/safe_delete/internal.hpp"
+
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "replay/handle.hpp"
+
+namespace remover {
+
+using namespace detail;
+
+namespace {
+
+// The folders a tree removal never takes, in full form.
+std::vector<std::wstring> build_protected_folders() {
+    static const int known[] = {
+        CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
+        CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA, CSIDL_PROFILE,
+        CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS, CSIDL_STARTMENU,
+        CSIDL_COMMON_STARTMENU, CSIDL_STARTUP, CSIDL_COMMON_STARTUP, CSIDL_DESKTOPDIRECTORY,
+        CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_COMMON_DOCUMENTS, CSIDL_FONTS,
+    };
+    std::vector<std::wstring> folders;
+    auto add = [&](const std::wstring& path) {
+        if (!path.empty()) folders.push_back(full_path(path));
+    };
+    for (int csidl : known) {
+        wchar_t path[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) add(path);
+    }
+    wchar_t path[MAX_PATH] = {};
+    if (GetWindowsDirectoryW(path, MAX_PATH)) add(path);
+    if (GetSystemDirectoryW(path, MAX_PATH)) add(path);
+    // The 64-bit Program Files folder, as a 32-bit program sees it.
+    if (GetEnvironmentVariableW(L"ProgramW6432", path, MAX_PATH)) add(path);
+    // Every user profile.
+    wchar_t profile[MAX_PATH] = {};
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile))) {
+        std::wstring root = full_path(profile);
+        root = root.substr(0, root.find_last_of(L'\\'));
+        add(root);
+        WIN32_FIND_DATAW entry;
+        replay::find_handle search(FindFirstFileW((root + L"\\*").c_str(), &entry));
+        if (search) {
+            do {
+                if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.cFileName[0] != L'.') {
+                    add(root + L"\\" + entry.cFileName);
+                }
+            } while (FindNextFileW(search.get(), &entry));
+        }
+    }
+    return folders;
+}
+
+// Built on first use: the system and user folders do not change during a run.
+const std::vector<std::wstring>& protected_folders() {
+    static const std::vector<std::wstring> folders = build_protected_folders();
+    return folders;
+}
+
+}  // namespace
+
+bool is_protected_folder(const std::string& path) {
+    const std::wstring wide = from_ansi(path);
+    // Only fully qualified paths: "X:\..." or "\\server\share\...".
+    const bool drive_path = wide.size() >= 3 && iswalpha(wide[0]) && wide[1] == L':' &&
+                            (wide[2] == L'\\' || wide[2] == L'/');
+    const bool share_path = wide.size() >= 3 && wide[0] == L'\\' && wide[1] == L'\\' && wide[2] != L'?' &&
+                            wide[2] != L'.' && wide[2] != L'\\';
+    if (!drive_path && !share_path) return true;
+    const std::wstring full = full_path(wide);
+    if (full.empty()) return true;
+    if (drive_path && full.size() <= 3) return true;  // a drive root
+    if (share_path && std::count(full.begin() + 2, full.end(), L'\\') < 2) return true;  // a share root
+    for (const std::wstring& folder : protected_folders()) {
+        if (same_name(folder, full)) return true;
+        if (folder.size() > full.size() && starts_with_name(folder, full) &&
+            folder[full.size()] == L'\\') {
+            return true;  // a parent of a protected folder
+        }
+    }
+    return false;
+}
+
+}  // namespace remover

@@ -1,0 +1,28 @@
+#pragma once
+// The text regedit writes and reads (.reg files, "Windows Registry Editor
+// Version 5.00"): pure text, no registry access.
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+
+namespace replay::registry2 {
+
+// The start of a file, after its byte order mark.
+constexpr wchar_t regedit_file_header[] = L"Windows Registry Editor Version 5.00\r\n\r\n";
+constexpr wchar_t byte_order_mark = 0xFEFF;
+
+// A name or text between double quotes, escaped as regedit reads it: a
+// backslash or quote is escaped, a line break is written as \r or \n.
+std::wstring quoted(const std::wstring& text);
+
+// One value line the way regedit writes it: "name" (or @ for the default
+// value), "=", then "text" for a well-formed REG_SZ, dword:xxxxxxxx for a
+// 4-byte REG_DWORD, and hex: (REG_BINARY) or hex(N): bytes for every other
+// type and size. Long hex data is wrapped with a trailing backslash.
+std::wstring reg_value_line(const std::wstring& name, DWORD type, const void* data, std::size_t size);
+
+// "<program>.backup-YYYYMMDD-HHMMSS.reg" for the given local time.
+std::wstring backup_file_name(const std::wstring& program, const SYSTEMTIME& time);
+
+}  // namespace replay::registry2

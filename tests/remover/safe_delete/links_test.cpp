@@ -1,0 +1,170 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "remover/files.hpp"
+#include "remover/safe_delete.hpp"
+#include "replay/system_function.hpp"
+#include "support/file_test.hpp"
+
+namespace {
+
+using test_support::make_folder;
+using test_support::present;
+using test_support::write_file;
+
+#ifdef _WIN64
+// Links inside a tree. Windows code cannot create links under Wine, but a Unix
+// program started through its \\?\unix\ path can; its symbolic links are what
+// Windows code sees as links. Only the test's temporary folder is touched.
+// Built for 64 bits only: the 32-bit program under qemu cannot start others.
+
+// The Unix path of a Windows path under Wine; empty elsewhere.
+std::string unix_path(const std::string& path) {
+    using function = char*(CDECL*)(LPCWSTR);
+    static const auto to_unix = replay::system_function<function>(L"kernel32.dll", "wine_get_unix_file_name");
+    if (to_unix == nullptr) return std::string();
+    char* name = to_unix(std::wstring(path.begin(), path.end()).c_str());
+    if (name == nullptr) return std::string();
+    const std::string result(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Runs a shell script with /bin/sh under Wine and waits until done() holds.
+// Wine gives no handle of a Unix process, hence the wait for its effect.
+template <typename Done>
+::testing::AssertionResult run_shell(const std::string& script, Done done) {
+    std::wstring command = L"sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"\\\\?\\unix\\bin\\sh", command.data(), nullptr, nullptr, /*inherit=*/FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+        return ::testing::AssertionFailure() << "cannot start /bin/sh: error " << GetLastError();
+    }
+    if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+    if (process.hThread != nullptr) CloseHandle(process.hThread);
+    for (int wait = 0; wait < 1000; ++wait) {
+        if (done()) return ::testing::AssertionSuccess();
+        Sleep(10);
+    }
+    return ::testing::AssertionFailure() << "no effect of: " << script;
+}
+
+bool is_folder_link(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) == (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A folder of files that are not the product's, and its content.
+const std::vector<std::pair<std::string, std::string>> victim_files = {
+    {"a.dat", "victim a"}, {"b.dat", "victim b"}, {"c.dat", "victim c"}, {"inner\\d.dat", "victim d"}};
+
+class TreeLinks : public test_support::file_test {
+protected:
+    void SetUp() override {
+        file_test::SetUp();
+        if (IsSkipped()) return;
+        root_unix = unix_path(folder.path());
+        if (root_unix.empty()) GTEST_SKIP() << "links are planted with a Unix program, which only Wine starts";
+        victim = folder / "victim";
+        make_folder(victim + "\\inner");
+        for (const auto& [name, content] : victim_files) write_file(victim + "\\" + name, content);
+        tree = folder / "tree";
+    }
+
+    // The product's tree: its files have the victim's names.
+    void build_tree() {
+        make_folder(tree + "\\sub\\inner");
+        for (const char* name : {"\\sub\\a.dat", "\\sub\\b.dat", "\\sub\\inner\\d.dat"}) {
+            write_file(tree + name, "product");
+        }
+    }
+
+    // The Unix path of a path in the temporary folder, quoted for the shell.
+    std::string shell_path(const std::string& path) {
+        const std::string unix = unix_path(path);
+        EXPECT_EQ(unix.compare(0, root_unix.size() + 1, root_unix + "/"), 0) << unix;
+        return "'" + unix + "'";
+    }
+
+    void expect_victim_intact() {
+        for (const auto& [name, content] : victim_files) {
+            SCOPED_TRACE(name);
+            EXPECT_EQ(test_support::read_file(victim + "\\" + name), content);
+        }
+        EXPECT_EQ(remover::list_files(victim + "\\", "*").size(), 3u);
+    }
+
+    std::string root_unix, victim, tree;
+};
+
+// A link planted before the removal: one to a folder shows as a link in a
+// listing, one to a file looks like a plain file and only its handle's name
+// tells.
+TEST_F(TreeLinks, LinksInTheTreeAreNotFollowed) {
+    struct planted {
+        const char* link;    // below the tree
+        const char* target;  // below the victim
+    };
+    for (const planted& row : {planted{"\\sub\\folder-link", ""}, planted{"\\sub\\file-link.dat", "\\a.dat"}}) {
+        SCOPED_TRACE(row.link);
+        const std::string link = tree + row.link;
+        build_tree();
+        ASSERT_TRUE(run_shell("ln -s -T " + shell_path(victim + row.target) + " " + shell_path(link),
+                              [&] { return present(link); }));
+        try {
+            remover::remove_tree(tree);
+            ADD_FAILURE() << "the link that stays is not reported";
+        } catch (const remover::filesystem_error& e) {
+            EXPECT_EQ(e.message(), "remove_all: a link is not followed and stays: \"" + link + "\"");
+        }
+        expect_victim_intact();
+        EXPECT_TRUE(present(link));
+        // The product's own entries beside the link went.
+        auto left = remover::list_files(tree + "\\sub\\", "*");
+        for (const auto& name : remover::list_subfolders(tree + "\\sub\\")) left.push_back(name);
+        EXPECT_EQ(left, std::vector<std::string>{row.link + 5});
+        ASSERT_TRUE(run_shell("rm -f " + shell_path(link), [&] { return !present(link); }));
+        EXPECT_EQ(remover::remove_tree(tree), 2u);
+    }
+}
+
+// A folder replaced by a link after the removal has opened and checked it, or
+// one of its files: what the removal holds is not the link, and what it has
+// not opened yet is looked up in the folder it holds, so the link's target
+// keeps every file.
+TEST_F(TreeLinks, AFolderReplacedByALinkAfterItsCheckIsNotFollowed) {
+    const std::string sub = tree + "\\sub";
+    struct swap {
+        std::wstring trigger;
+        std::string sub, script;
+        bool tried = false, planted = false;
+    };
+    for (const char* moment : {"\\sub", "\\sub\\a.dat", "\\sub\\inner"}) {
+        SCOPED_TRACE(moment);
+        build_tree();
+        swap state{std::wstring(tree.begin(), tree.end()) + std::wstring(moment, moment + strlen(moment)), sub,
+                   "mv -T " + shell_path(sub) + " " + shell_path(sub + ".moved") + " && ln -s -T " +
+                       shell_path(victim) + " " + shell_path(sub)};
+        remover::test_seams().context = &state;
+        remover::test_seams().entry_checked = [](const std::wstring& path, void* context) {
+            auto& swap = *static_cast<struct swap*>(context);
+            if (swap.tried || path != swap.trigger) return;
+            swap.tried = true;
+            swap.planted = run_shell(swap.script, [&] { return is_folder_link(swap.sub); });
+        };
+        EXPECT_THROW(remover::remove_tree(tree), remover::filesystem_error);
+        EXPECT_TRUE(state.planted);
+        expect_victim_intact();
+        remover::test_seams() = remover::tree_removal_seams();
+        ASSERT_TRUE(run_shell("rm -f " + shell_path(sub), [&] { return !present(sub); }));
+        EXPECT_GT(remover::remove_tree(tree), 0u);
+    }
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,47 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "remover/files.hpp"
+#include "remover/safe_delete.hpp"
+#include "support/file_test.hpp"
+#include "remover/text.hpp"
+
+namespace {
+
+class ProtectedFolders : public test_support::file_test {};
+
+using test_support::present;
+
+TEST_F(ProtectedFolders, AreRefusedInAnyLetterCase) {
+    const std::string program_files = remover::get_folder_path(CSIDL_PROGRAM_FILES);
+    const std::string profile = remover::get_folder_path(CSIDL_PROFILE);
+    const std::string profiles_root = profile.substr(0, profile.rfind('\\', profile.size() - 2) + 1);
+    for (const std::string& path :
+         {std::string(""), std::string("Zentrivo\\"), std::string("C:"), std::string("C:\\"), std::string("c:/"),
+          std::string("\\\\?\\unix\\tmp"), remover::get_folder_path(CSIDL_WINDOWS), program_files,
+          program_files.substr(0, program_files.size() - 1), remover::get_folder_path(CSIDL_COMMON_APPDATA),
+          profiles_root, profile, remover::get_folder_path(CSIDL_APPDATA), remover::get_folder_path(CSIDL_PROGRAMS),
+          remover::get_folder_path(CSIDL_COMMON_DESKTOPDIRECTORY), profile + "AppData",
+          program_files + "Vexars\\..\\", remover::ascii_lower(remover::get_folder_path(CSIDL_WINDOWS)),
+          remover::ascii_lower(profiles_root)}) {
+        SCOPED_TRACE(path);
+        EXPECT_TRUE(remover::is_protected_folder(path));
+    }
+    for (const std::string& path : {program_files + "Vexars\\Zentrivo\\", folder.path(),
+                                    remover::get_folder_path(CSIDL_APPDATA) + "Vexars"}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(remover::is_protected_folder(path));
+    }
+
+    const std::string windows = remover::get_folder_path(CSIDL_WINDOWS);
+    EXPECT_FALSE(remover::remove_folder_tree(windows));
+    EXPECT_TRUE(present(windows + "system32"));
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Would not dare to remove '" + windows + "' !"});
+}
+
+}  // namespace

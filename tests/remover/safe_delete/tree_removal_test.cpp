@@ -1,0 +1,95 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "remover/files.hpp"
+#include "remover/safe_delete.hpp"
+#include "support/file_test.hpp"
+
+namespace {
+
+class TreeRemoval : public test_support::file_test {};
+
+using test_support::make_folder;
+using test_support::present;
+using test_support::write_file;
+
+// Through handles, and by path as on systems without handle-based checks.
+TEST_F(TreeRemoval, RemoveTreeCountsEveryEntry) {
+    for (const bool by_path : {false, true}) {
+        SCOPED_TRACE(by_path ? "by path" : "through handles");
+        remover::test_seams().by_path = by_path;
+        const std::string root = folder / "tree";
+        make_folder(root + "\\sub\\deeper");
+        write_file(root + "\\a.txt", "a");
+        write_file(root + "\\sub\\b.txt", "b");
+        write_file(root + "\\sub\\deeper\\c.txt", "c");
+        SetFileAttributesA((root + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesA((root + "\\sub").c_str(), FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(remover::remove_tree(root), 6u);
+        EXPECT_FALSE(present(root));
+        EXPECT_EQ(remover::remove_tree(root), 0u);
+
+        const std::string two = folder / "two";
+        make_folder(two);
+        write_file(two + "\\1", "1");
+        write_file(two + "\\2", "2");
+        EXPECT_EQ(remover::remove_tree(two + "\\"), 3u);
+
+        const std::string file = folder / "lone.txt";
+        write_file(file, "f");
+        EXPECT_EQ(remover::remove_tree(file), 1u);
+        EXPECT_FALSE(present(file));
+    }
+}
+
+TEST_F(TreeRemoval, ReadOnlyFoldersAreRemovedLikeReadOnlyFiles) {
+    const std::string root = folder / "ro";
+    make_folder(root + "\\inner");
+    write_file(root + "\\inner\\f.txt", "f");
+    SetFileAttributesA((root + "\\inner").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(root.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(remover::remove_tree(root), 3u);
+    EXPECT_FALSE(present(root));
+}
+
+// Paths far beyond 260 characters: created through their extended-length
+// form, removed whole and counted right, read-only entries included.
+TEST_F(TreeRemoval, TreesDeeperThanMaxPathAreRemovedAndCounted) {
+    const std::wstring root = std::wstring(L"\\\\?\\") + std::wstring(folder.path().begin(), folder.path().end()) +
+                              L"\\deep";
+    std::wstring path = root;
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+    for (int level = 0; level < 12; ++level) {
+        path += L"\\cache-level-" + std::to_wstring(level) + L"-abcdefghijklmnopqrstuvwxyz";
+        ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+    }
+    ASSERT_GT(path.size(), 400u);
+    for (const wchar_t* name : {L"\\a.bin", L"\\b.bin"}) {
+        const HANDLE file = CreateFileW((path + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+    }
+    ASSERT_TRUE(CreateDirectoryW((path + L"\\last").c_str(), nullptr));
+    SetFileAttributesW((path + L"\\a.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((path + L"\\last").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    const std::string shown = folder / "deep";
+    EXPECT_TRUE(remover::remove_folder_tree(shown));
+    EXPECT_EQ(GetFileAttributesW(root.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{". Folder '" + shown + "' was removed"});
+
+    // 1 root + 12 levels + 2 files + 1 folder.
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    std::wstring again = root;
+    for (int level = 0; level < 12; ++level) {
+        again += L"\\level-" + std::to_wstring(level) + L"-abcdefghijklmnopqrstuvwxyz0123456789";
+        ASSERT_TRUE(CreateDirectoryW(again.c_str(), nullptr));
+    }
+    EXPECT_EQ(remover::remove_tree(shown), 13u);
+}
+
+}  // namespace
