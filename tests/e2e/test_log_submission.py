@@ -10,11 +10,9 @@ import email
 import email.header
 import email.policy
 import re
-import socket
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 import pytest
-from aiosmtpd.controller import Controller
 
 import harness as h
 import simulated_machine as sm
@@ -24,9 +22,8 @@ QUESTION = ("Brivona support", "Would you like to send a log file to Brivona sup
 NO_SENDER = ("Log file not submitted", "Log file can't be sent without a sender", (1,))
 THANKS = ("Log file submitted", "Thank you. The log file has been submitted.", (1,))
 NOT_SUBMITTED = "Log file not submitted"
-SMTP_PORT = 25
-# Every scenario that listens on, or needs nothing listening on, that fixed
-# port runs in the same pytest-xdist worker.
+# The scenarios that use 127.0.0.1:25 (h.smtp_server) run in one pytest-xdist
+# worker rather than wait for each other there.
 pytestmark = pytest.mark.xdist_group("smtp-port-25")
 # What the suite's stand-in library reads from its configuration as the user
 # name: the stored address then tries to add a Bcc header and to split the
@@ -37,25 +34,6 @@ LOG_LINE = re.compile(rb"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d [# +!>@]  [^\r\n]*")
 
 
 LONG_REFUSAL = "550 5.7.1 " + "Null senders are not accepted here. " * 30
-
-
-class Mailbox:
-    """aiosmtpd's handler: records each mail; with `refusal` it refuses
-    every MAIL FROM with that reply."""
-
-    def __init__(self, refusal: str = None):
-        self.refusal = refusal
-        self.envelopes = []
-
-    async def handle_MAIL(self, server, session, envelope, address, options):  # noqa: N802
-        if self.refusal:
-            return self.refusal
-        envelope.mail_from = address
-        return "250 OK"
-
-    async def handle_DATA(self, server, session, envelope):  # noqa: N802
-        self.envelopes.append(envelope)
-        return "250 Message accepted"
 
 
 @dataclass
@@ -106,11 +84,6 @@ SCENARIOS = [
 ]
 
 
-def port_free() -> bool:
-    with socket.socket() as probe:
-        return probe.connect_ex(("127.0.0.1", SMTP_PORT)) != 0
-
-
 def plant(prefix: h.Prefix, s: Scenario) -> None:
     if s.machine == "installed":
         # The 32-bit program reads the Uninstall entries of the 32-bit view.
@@ -128,22 +101,14 @@ def outcome(request, template, e2e_config):
     s: Scenario = request.param
     if s.bits == 32:
         request.getfixturevalue("wow64")
-    assert port_free(), "something already listens on 127.0.0.1:25"
     refusals = {"reject": "550 5.7.1 Null senders are not accepted", "reject-long": LONG_REFUSAL}
-    mailbox = Mailbox(refusal=refusals.get(s.server))
-    controller = Controller(mailbox, hostname="127.0.0.1", port=SMTP_PORT)
-    if s.server != "none":
-        controller.start()
-    try:
+    with h.smtp_server(refusal=refusals.get(s.server), listening=s.server != "none") as mailbox:
         with h.scenario_prefix(template, e2e_config, f"test_log_submission-{s.name}") as prefix:
             plant(prefix, s)
             run = prefix.run_remover(bits=s.bits, answers={h.SUBMISSION_QUESTION_CAPTION: s.question},
                                      prompts=s.prompts)
             log = prefix.read_bytes(run.cwd.rstrip("\\") + "\\" + h.LOG_NAME)
             yield s, run, log, mailbox.envelopes
-    finally:
-        if s.server != "none":
-            controller.stop()
 
 
 def shown_after_question(run) -> tuple:

@@ -5,26 +5,19 @@ exit code and complete logs, and nothing is mailed."""
 from __future__ import annotations
 
 import pytest
-from aiosmtpd.controller import Controller
 
 import harness as h
 import simulated_machine as sm
-from test_log_submission import SMTP_PORT, Mailbox, port_free
 
-# With the log submission's scenarios: both use 127.0.0.1:25.
+# The scenarios that use 127.0.0.1:25 (h.smtp_server) run in one pytest-xdist
+# worker rather than wait for each other there.
 pytestmark = pytest.mark.xdist_group("smtp-port-25")
 
 
 @pytest.fixture
 def mailbox():
-    assert port_free(), "something already listens on 127.0.0.1:25"
-    box = Mailbox()
-    controller = Controller(box, hostname="127.0.0.1", port=SMTP_PORT)
-    controller.start()
-    try:
+    with h.smtp_server() as box:
         yield box.envelopes
-    finally:
-        controller.stop()
 
 
 def run_unattended(prefix: h.Prefix) -> h.RemoverRun:

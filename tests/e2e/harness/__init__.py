@@ -3,7 +3,8 @@
 The tests import the package as one namespace (`import harness as h`); its
 modules hold one concern each: constants, config, registry, logs, programs
 (the helpers beside the remover), wine (prefixes and runs), checks and
-expected (the program's texts).
+expected (the program's texts), host (what
+the scenarios share with the rest of the machine).
 
 One booted template prefix per session is cloned for every scenario
 (tests/wine/prefix.sh does both and keeps the prefixes away from the host).
@@ -40,5 +41,6 @@ from .programs import *  # noqa: F401,F403
 from .wine import *  # noqa: F401,F403
 from .checks import *  # noqa: F401,F403
 from .expected import *  # noqa: F401,F403
+from .host import *  # noqa: F401,F403
 from .programs import _box_or_prompt  # noqa: F401
 from .wine import _run_prefix_script  # noqa: F401
