@@ -75,7 +75,9 @@ std::string display() { return narrow(identity().display_name); }
 void attach_log_files(product_remover& remover) {
     log::attach(std::make_unique<log::console>());
     try {
-        log::attach(std::make_unique<log::file>(program_name));
+        auto main_log = std::make_unique<log::file>(program_name);
+        remover.log_identity = main_log->identity();
+        log::attach(std::move(main_log));
     } catch (...) {
         message_box(log_file_failure, "ZENQORemover.exe", MB_OK);
         remover.submit_log = false;

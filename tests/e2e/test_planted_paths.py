@@ -1,0 +1,47 @@
+"""What an ordinary user can plant where the elevated run writes and starts
+programs: a link or a hard link at the log file's name, a file with the
+registry backup's name, a link in the folder that the registry names as the
+product's. The run writes and starts nothing through them, and goes on."""
+
+from __future__ import annotations
+
+import os
+import re
+import time
+
+import pytest
+
+import harness as h
+
+VICTIM = "C:\\Victim9\\startup.cmd"
+VICTIM_TEXT = b"@echo off\r\nrem the user's own script\r\n"
+CWD_LOG = h.DEFAULT_RUN_DIR + "\\" + h.LOG_NAME
+OS_LINE = "Windows 7 Service Pack 1"
+
+
+# -- the log file's name --------------------------------------------------------
+
+def plant_hard_link(prefix: h.Prefix, win_path: str, target_win_path: str) -> None:
+    link = prefix.unix_path(win_path)
+    link.parent.mkdir(parents=True, exist_ok=True)
+    os.link(prefix.unix_path(target_win_path), link)
+
+
+@pytest.mark.parametrize("kind", ["symbolic", "hard"])
+def test_link_at_the_log_name_is_not_written(prefix, kind):
+    prefix.plant_file(VICTIM, VICTIM_TEXT)
+    if kind == "symbolic":
+        prefix.plant_link(CWD_LOG, VICTIM)
+    else:
+        plant_hard_link(prefix, CWD_LOG, VICTIM)
+    run = prefix.run_remover()
+    assert prefix.read_bytes(VICTIM) == VICTIM_TEXT, run.describe()
+    # As with a folder where the log cannot be created: the box, the rest of
+    # the run, no submission.
+    assert run.exit_code == 0, run.describe()
+    h.assert_boxes(run, [{"caption": h.LOG_FILE_FAILURE_CAPTION, "text": h.LOG_FILE_FAILURE_TEXT,
+                          "buttons": [h.IDOK], "icon": False, "answer": "IDOK"}])
+    for log in (run.temp_log, run.console):
+        h.assert_in_order(log, h.step_sequence(run.bits))
+        h.assert_ends_with(log, [h.completed_ok(), "", "", ""])
+    assert run.duration >= 2.5, run.describe()
