@@ -18,6 +18,15 @@ VICTIM_TEXT = b"@echo off\r\nrem the user's own script\r\n"
 CWD_LOG = h.DEFAULT_RUN_DIR + "\\" + h.LOG_NAME
 OS_LINE = "Windows 7 Service Pack 1"
 
+PLANTED_KEY = "HKCU\\Software\\ZqPlanted"
+PLANTED_BACKUP = ("\ufeffWindows Registry Editor Version 5.00\r\n\r\n"
+                  "[HKEY_CURRENT_USER\\Software\\ZqPlanted]\r\n\"Planted\"=dword:00000001\r\n\r\n"
+                  ).encode("utf-16-le")
+PRODUCT_KEY = "HKCU\\Software\\Vexars\\ZENQO"
+# Seconds ahead for which a backup name is planted: the run names its backup
+# after the second it starts in.
+PLANTED_SECONDS = 300
+
 
 # -- the log file's name --------------------------------------------------------
 
@@ -45,3 +54,32 @@ def test_link_at_the_log_name_is_not_written(prefix, kind):
         h.assert_in_order(log, h.step_sequence(run.bits))
         h.assert_ends_with(log, [h.completed_ok(), "", "", ""])
     assert run.duration >= 2.5, run.describe()
+
+
+# -- the registry backup's name -------------------------------------------------
+
+def backup_names(start: float, seconds: int) -> list:
+    return [time.strftime("ZENQORemover.backup-%Y%m%d-%H%M%S.reg", time.localtime(start + s))
+            for s in range(seconds)]
+
+
+def test_planted_backup_file_is_left_and_another_is_written(prefix):
+    prefix.plant_registry({PRODUCT_KEY: {"Probe": 1}})
+    planted = backup_names(time.time(), PLANTED_SECONDS)
+    for name in planted:
+        prefix.plant_file(f"{h.DEFAULT_RUN_DIR}\\{name}", PLANTED_BACKUP)
+    run = prefix.run_remover()
+    h.assert_completed(run)
+    assert not prefix.key_exists(PRODUCT_KEY), run.describe()
+    for name in planted:
+        assert prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{name}") == PLANTED_BACKUP, name
+    written = [n for n in prefix.listdir(h.DEFAULT_RUN_DIR)
+               if re.fullmatch(r"ZENQORemover\.backup-\d{8}-\d{6}-2\.reg", n)]
+    assert len(written) == 1, prefix.listdir(h.DEFAULT_RUN_DIR)
+    assert written[0].replace("-2.reg", ".reg") in planted
+    backup = prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{written[0]}")
+    assert backup.startswith(b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n".encode("utf-16-le"))
+    prefix.import_reg(backup[2:].decode("utf-16-le"))
+    assert prefix.key_exists(PRODUCT_KEY)
+    assert not prefix.key_exists(PLANTED_KEY)
+    h.assert_absent(run.cwd_log, [h.Re(r"The registry backup could not be written.*")])
