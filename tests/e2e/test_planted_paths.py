@@ -27,6 +27,10 @@ PRODUCT_KEY = "HKCU\\Software\\Vexars\\ZENQO"
 # after the second it starts in.
 PLANTED_SECONDS = 300
 
+MISC = "HKLM\\Software\\Vexars\\ZENQO\\Misc"
+LINKED_DIR = "C:\\Linked"
+REAL_DIR = "C:\\RealProduct"
+
 
 # -- the log file's name --------------------------------------------------------
 
@@ -83,3 +87,25 @@ def test_planted_backup_file_is_left_and_another_is_written(prefix):
     assert prefix.key_exists(PRODUCT_KEY)
     assert not prefix.key_exists(PLANTED_KEY)
     h.assert_absent(run.cwd_log, [h.Re(r"The registry backup could not be written.*")])
+
+
+# -- programs started from the product's folder ---------------------------------
+
+def test_interface_reached_through_a_folder_link_is_not_started(prefix):
+    prefix.plant_registry({MISC: {"AppPath": LINKED_DIR + "\\"}})
+    for name in ("UI.exe", "Zentrivo64.exe"):
+        prefix.plant_helper("record_call.exe", f"{REAL_DIR}\\{name}")
+    prefix.plant_link(LINKED_DIR, REAL_DIR)
+    run = prefix.run_remover()
+    calls = prefix.wait_for_calls(1, timeout=3)
+    h.assert_completed(run)
+    assert calls == [], calls
+    refused = f'"{LINKED_DIR}" is a link'
+    h.assert_in_order(run.cwd_log, [(
+        "**** Close running application ****", "",
+        f'Program not started: "{LINKED_DIR}\\UI.exe": {refused}',
+        f"{LINKED_DIR}\\UI.exe")])
+    h.assert_in_order(run.cwd_log, [(
+        "**** Removing Scheduled Task  ****", "",
+        f'Program not started: "{LINKED_DIR}\\Zentrivo64.exe": {refused}',
+        f'Program not started: "{LINKED_DIR}\\Zentrivo64.exe": {refused}')])
