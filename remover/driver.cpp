@@ -75,7 +75,9 @@ std::string display() { return narrow(identity().display_name); }
 void attach_log_files(product_remover& remover) {
     log::attach(std::make_unique<log::console>());
     try {
-        log::attach(std::make_unique<log::file>(program_name));
+        auto main_log = std::make_unique<log::file>(program_name);
+        remover.log_identity = main_log->identity();
+        log::attach(std::move(main_log));
     } catch (...) {
         message_box(log_file_failure, "ZENQORemover.exe", MB_OK);
         remover.submit_log = false;
@@ -122,9 +124,11 @@ void check_administrator() {
 
 // Starts a program of the product without waiting for it. The folder comes
 // from the registry: a path that is not absolute would start whatever lies in
-// the current directory, so such a program is not started.
+// the current directory, and one that others could have planted or reach
+// through a link would run their program elevated: neither is started.
 void start_product_program(const std::string& file, const char* parameters, const char* directory) {
     if (!is_absolute_path(file)) return;
+    if (!may_start_program(replay::unicode::to_wide(file, replay::unicode::ansi))) return;
     ShellExecuteA(/*owner=*/nullptr, "open", file.c_str(), parameters, directory, SW_SHOW);
 }
 

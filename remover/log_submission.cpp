@@ -175,16 +175,23 @@ std::wstring text(const std::string& bytes) {
 }
 
 state build(const std::string& version_string, const std::string& log_path,
-            message2::message& mail, replay::file_handle& file) {
+            message2::message& mail, replay::file_handle& file, const replay::log::file_identity& written) {
     mail.remove_header("Content-Transfer-Encoding");
     mail.set_header("Content-Transfer-Encoding", "base64");
     mail.set_header("To", std::string("\"Remove-support mails\" <") + support_address() + ">");
     mail.body_part.charset = "utf-8";
     mail.set_header("Subject", subject_header(version_string));
 
+    // A link or another file put at the log's name after the run closed it
+    // is not mailed: only the file the run wrote.
     file.reset(CreateFileA(log_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr));
     if (!file.valid()) return state::not_opened;
+    if (written.known() && !(replay::log::identity_of(file.get()) == written)) {
+        file.reset();
+        return state::not_opened;
+    }
 
     const DWORD size = GetFileSize(file.get(), nullptr);
     if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return state::nothing_to_send;
@@ -263,7 +270,7 @@ int offer_log_submission(const product_remover& remover, std::string log_base) {
     replay::file_handle file;
     log_mail::state built = log_mail::state::not_opened;
     try {
-        built = log_mail::build(remover.version_string, log_base + log_suffix, mail, file);
+        built = log_mail::build(remover.version_string, log_base + log_suffix, mail, file, remover.log_identity);
     } catch (const std::bad_alloc& error) {
         // A log too large for the memory left: this submission fails, the
         // run does not.

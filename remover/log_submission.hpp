@@ -9,15 +9,17 @@
 #include "replay/internet/address/address.hpp"
 #include "replay/internet/message2/message2.hpp"
 #include "replay/internet/smtp/smtp.hpp"
+#include "replay/log/log.hpp"
 
 namespace remover {
 
 // Size of the prompt's e-mail buffer, terminator included.
 constexpr int email_buffer_size = 256;
 
-// Offers to send the log file log_base + ".log.txt". Returns 0 only when that
-// file cannot be opened (nothing was asked or shown); 1 in every other case,
-// each outcome having shown its own box. Errors while building the mail
+// Offers to send the log file log_base + ".log.txt", the file the run wrote
+// (remover.log_identity, when known). Returns 0 only when that file cannot be
+// opened or is not that file (nothing was asked or shown); 1 in every other
+// case, each outcome having shown its own box. Errors while building the mail
 // (reading or converting the log) pass to the caller.
 int offer_log_submission(const product_remover& remover, std::string log_base);
 
@@ -39,10 +41,13 @@ enum class state {
 // Builds the support mail without its sender: the headers as sent and the
 // log file's text in UTF-8 as the body's bytes (a log with a UTF-8 mark as
 // read, byte for byte). The file stays open in `file` while the mail is
-// offered, so that nobody replaces it meanwhile. Raises std::bad_alloc when
-// the log does not fit in memory.
+// offered, so that nobody replaces it meanwhile. The file is opened without
+// following a link; when `written` is known, a file other than that one (by
+// volume serial number and file index) counts as not opened. Raises
+// std::bad_alloc when the log does not fit in memory.
 state build(const std::string& version_string, const std::string& log_path,
-            replay::internet::message2::message& mail, replay::file_handle& file);
+            replay::internet::message2::message& mail, replay::file_handle& file,
+            const replay::log::file_identity& written = {});
 
 // Whether the bytes begin with the UTF-8 byte order mark.
 bool has_utf8_mark(const std::string& bytes);

@@ -30,10 +30,40 @@ std::string process_name_for_snapshot(const std::string& name);
 
 bool is_windows_2000();
 
-// Starts file hidden, waits for it without time limit and returns its exit
-// code; 1 when it could not be started or waited for. Logs each outcome.
+// How long launch_and_wait_for_exit_code waits for the program it started.
+constexpr DWORD program_wait_limit_ms = 300000;
+
+struct program_wait_timing {
+    DWORD limit_ms = program_wait_limit_ms;
+};
+
+// The timing that launch_and_wait_for_exit_code follows: the constant above,
+// unless a test shortened it to see a time-out without waiting five minutes.
+program_wait_timing& program_timing();
+
+// Starts file hidden, waits for it at most program_timing().limit_ms and
+// returns its exit code; 1 when it was not started (see may_start_program),
+// could not be started or waited for, or did not finish in time (it is left
+// running). Logs each outcome.
 int launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
                                   const std::wstring& directory);
+
+// Why a program must not be started from a folder with this security
+// descriptor: the text names the first access-allowed entry that lets anyone
+// but Administrators, SYSTEM, TrustedInstaller, `runner` (the account that
+// runs the program) or the creator placeholders write, append or create in
+// the folder ("S-1-5-32-545 may write to the folder"), or says that the
+// folder has no access list. Empty when nobody else may write. Entries that
+// only pass on to children are ignored; denying entries are ignored too,
+// which can only refuse more. Raises nothing.
+std::string folder_write_refusal(PSECURITY_DESCRIPTOR descriptor, PSID runner);
+
+// Whether the program file may be started elevated: neither the file nor any
+// folder above it is a link, and its folder grants write rights to nobody but
+// the trusted accounts (folder_write_refusal). A file that does not exist is
+// left to the start, which fails as for any missing program. Otherwise logs
+// "Program not started: "<file>": <reason>" once and returns false.
+bool may_start_program(const std::wstring& file);
 
 // Enables one privilege in the thread's token (or the process token when the
 // thread has none) for its lifetime, then restores the previous state.

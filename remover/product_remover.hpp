@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "replay/log/log.hpp"
+
 namespace remover {
 
 struct product_remover {
@@ -16,6 +18,7 @@ struct product_remover {
     int version = -1;            // version code
     std::string user_email;      // from the shared suite
     bool submit_log = false;     // cleared when the main log file cannot be created
+    replay::log::file_identity log_identity;  // the main log file the run wrote
     std::string product_name;
     std::vector<std::wstring> uninstall_keys;  // Uninstall subkeys of the product
 };

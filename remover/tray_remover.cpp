@@ -87,7 +87,8 @@ void tray_remover::remove_tray() {
         const std::string image = narrow(tray_exe);
         if (path_exists(tray_folder + L"bvhtml.dll")) {
             log::message(L"Quiting Tray: %ls", tray_path.c_str());
-            ShellExecuteW(/*owner=*/nullptr, L"open", tray_path.c_str(), L"/quit", /*directory=*/nullptr, SW_SHOW);
+            if (may_start_program(tray_path))
+                ShellExecuteW(/*owner=*/nullptr, L"open", tray_path.c_str(), L"/quit", /*directory=*/nullptr, SW_SHOW);
             for (int poll = 0; poll < tray_exit_polls && is_process_running(image); ++poll) {
                 Sleep(tray_poll_interval_ms);
             }

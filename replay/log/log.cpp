@@ -5,6 +5,7 @@
 
 #include "replay/format.hpp"
 #include "replay/log/exception_report.hpp"
+#include "replay/system_function.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace replay::log {
@@ -15,8 +16,11 @@ constexpr char level_markers[] = "# +!>@";
 constexpr std::uint32_t no_size_limit = 0xFFFFFFFF;
 constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
 constexpr DWORD byte_order_mark_size = 3;
-constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD share_read_write = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD log_access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+// A link at the log's name is opened as itself, not as its target.
+constexpr DWORD log_flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr DWORD final_path_chars = 32768;
 
 replay::mutex& global_lock() {
     static replay::mutex lock;
@@ -63,7 +67,64 @@ std::string single_line(const std::string& text) {
     return line;
 }
 
+// The file at path, opened without following a link: an existing file is
+// opened, else a new one created. A name that exists but cannot be opened
+// (a dangling link, say) is never created through.
+HANDLE open_log(const std::string& path) {
+    HANDLE handle = CreateFileA(path.c_str(), log_access, share_read_write, /*security=*/nullptr, OPEN_EXISTING,
+                                log_flags, /*template=*/nullptr);
+    if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND) return handle;
+    handle = CreateFileA(path.c_str(), log_access, share_read_write, nullptr, CREATE_NEW, log_flags, nullptr);
+    // Another process created it meanwhile.
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+        handle = CreateFileA(path.c_str(), log_access, share_read_write, nullptr, OPEN_EXISTING, log_flags, nullptr);
+    return handle;
+}
+
+// The handle's full path as the system resolved it, "\\?\" included; empty
+// where the system cannot tell (before Windows Vista).
+std::wstring final_path(HANDLE handle) {
+    using get_final_path = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    const auto function = system_function<get_final_path>(L"kernel32.dll", "GetFinalPathNameByHandleW");
+    if (function == nullptr) return {};
+    std::wstring path(final_path_chars, L'\0');
+    const DWORD length = function(handle, path.data(), final_path_chars, /*flags=*/0);
+    if (length == 0 || length >= final_path_chars) return {};
+    path.resize(length);
+    return path;
+}
+
+// Whether the file opened at path is something other than a plain file of
+// that name: a reparse point, a file with more than one hard link, or a
+// handle that reached a file elsewhere (a link that the system followed
+// although asked not to, as Wine does with links to files).
+bool is_link(HANDLE handle, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle, &info)) return true;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) return true;
+    const std::wstring reached = final_path(handle);
+    if (reached.empty()) return false;
+    const size_t slash = path.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    file_handle folder_handle(CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder_handle) return true;
+    std::wstring expected = final_path(folder_handle.get());
+    if (expected.empty()) return true;
+    if (expected.back() != L'\\') expected += L'\\';
+    expected += unicode::to_wide(name, unicode::ansi);
+    return lstrcmpiW(reached.c_str(), expected.c_str()) != 0;
+}
+
 }  // namespace
+
+file_identity identity_of(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle, &info)) return {};
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
 
 std::string make_prefix(const SYSTEMTIME& time, int level) {
     const char marker = level >= 0 && level <= 5 ? level_markers[level] : '?';
@@ -95,17 +156,20 @@ file::file(const std::string& base_name)
       max_size(no_size_limit),
       backups(0) {
     const std::string path = name + ".log.txt";
-    handle.reset(CreateFileA(path.c_str(), GENERIC_WRITE, share_all, /*security=*/nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, /*template=*/nullptr));
-    if (!handle) {
-        // Systems without FILE_SHARE_DELETE support refuse the first request.
-        handle.reset(CreateFileA(path.c_str(), GENERIC_WRITE, share_read_write, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
+    // Without delete sharing nobody can swap the file for a link while it
+    // is open.
+    handle.reset(open_log(path));
     if (!handle) {
         const DWORD error = GetLastError();
         throw generic(std::string("CreateFile failed: ") + system_error_text(error));
     }
+    // The run writes names that users choose: it never appends them to a
+    // file that a link at the log's name leads to.
+    if (is_link(handle.get(), path)) {
+        handle.reset();
+        throw generic("CreateFile failed: " + path + " is a link");
+    }
+    identity_ = identity_of(handle.get());
     // Another process may create the same file at the same moment: only one
     // of them must write the mark.
     scope guard(&file_mutex);

@@ -40,10 +40,31 @@ public:
     void write(int level, const std::string& prefix, const std::string& text) override;
 };
 
+// What names one file on its volume: the volume's serial number and the
+// file's index. All zero when unknown.
+struct file_identity {
+    DWORD volume = 0;
+    DWORD index_high = 0;
+    DWORD index_low = 0;
+    bool known() const { return volume != 0 || index_high != 0 || index_low != 0; }
+    bool operator==(const file_identity& other) const {
+        return volume == other.volume && index_high == other.index_high && index_low == other.index_low;
+    }
+};
+
+// The identity of an open file (the handle needs FILE_READ_ATTRIBUTES); all
+// zero when it cannot be read.
+file_identity identity_of(HANDLE handle);
+
 // "<name>.log.txt", UTF-8 with a byte order mark, kept open and appended to
 // with one write per line, serialised across processes by a named mutex.
-// The constructor raises generic "CreateFile failed: <system text>" when the
-// file cannot be opened, and replay::exception when the mutex cannot be made.
+// The file is opened without following a link and without delete sharing,
+// so that it cannot be swapped while the run writes. The constructor raises
+// generic "CreateFile failed: <system text>" when the file cannot be opened,
+// generic "CreateFile failed: <name> is a link" when what stands at the name
+// is a link (a reparse point, a file with more than one hard link, or a
+// handle that reaches a file of another name), and replay::exception when
+// the mutex cannot be made.
 class file : public listener {
 public:
     explicit file(const std::string& base_name);
@@ -59,6 +80,9 @@ public:
     // "log-" and the base name with every backslash made an underscore.
     static std::string mutex_name(const std::string& base_name);
 
+    // The file this listener writes.
+    const file_identity& identity() const { return identity_; }
+
 private:
     void rotate();
     void truncate();
@@ -68,6 +92,7 @@ private:
     std::uint32_t max_size;
     std::uint32_t backups;
     file_handle handle;
+    file_identity identity_;
 };
 
 class dispatcher;

@@ -7,11 +7,16 @@
 #include <set>
 #include <utility>
 
+#include <sddl.h>
+
+#include "replay/exception.hpp"
 #include "replay/handle.hpp"
+#include "replay/log/log.hpp"
 #include "replay/registry2/key_names.hpp"
 #include "replay/registry2/links.hpp"
 #include "replay/registry2/regedit_format.hpp"
 #include "replay/unicode/names.hpp"
+#include "replay/unicode/unicode.hpp"
 
 namespace replay::registry2 {
 
@@ -19,6 +24,72 @@ namespace {
 
 // Longest key name (255) and room for its terminator.
 constexpr DWORD key_name_chars = 256;
+// Names tried in each folder: the plain one, then "-2" to "-99".
+constexpr int backup_names_per_folder = 99;
+constexpr DWORD backup_access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+// A link at the backup's name is opened as itself, never as its target.
+constexpr DWORD backup_flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+// Full access for Administrators and SYSTEM, nothing inherited: the file
+// holds the machine's registry data for an administrator to import.
+constexpr wchar_t administrators_only[] = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)";
+
+// The name with "-<number>" before its extension; the name itself for 1.
+std::wstring numbered(const std::wstring& name, int number) {
+    if (number == 1) return name;
+    const size_t dot = name.rfind(L'.');
+    const std::wstring suffix = L"-" + std::to_wstring(number);
+    return dot == std::wstring::npos ? name + suffix : name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+// Whether the process token is a member of Administrators (an elevated run).
+bool is_elevated() {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &administrators)) {
+        return false;
+    }
+    BOOL member = FALSE;
+    if (!CheckTokenMembership(/*token=*/nullptr, administrators, &member)) member = FALSE;
+    FreeSid(administrators);
+    return member != FALSE;
+}
+
+// The descriptor of a new backup file: Administrators and SYSTEM only in an
+// elevated run; otherwise (or when it cannot be built) the folder's default.
+class backup_security {
+public:
+    backup_security() {
+        if (!is_elevated()) return;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(administrators_only, SDDL_REVISION_1, &descriptor_,
+                                                                  nullptr)) {
+            descriptor_ = nullptr;
+            return;
+        }
+        attributes_.nLength = sizeof(attributes_);
+        attributes_.lpSecurityDescriptor = descriptor_;
+        attributes_.bInheritHandle = FALSE;
+    }
+    backup_security(const backup_security&) = delete;
+    backup_security& operator=(const backup_security&) = delete;
+    ~backup_security() {
+        if (descriptor_ != nullptr) LocalFree(descriptor_);
+    }
+    SECURITY_ATTRIBUTES* get() { return descriptor_ != nullptr ? &attributes_ : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_ = {};
+};
+
+// Whether a file just created is something else than a plain new file: a
+// reparse point, or one with a second hard link (made between creation and
+// this check).
+bool is_link(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file, &info)) return true;
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1;
+}
 
 // (key, value) pairs ordered by the key's name, then the value's.
 struct name_pair_less {
@@ -57,6 +128,7 @@ public:
         file_.reset();
         path_.clear();
         failed_ = false;
+        reported_ = false;
         saved_keys_.clear();
         saved_values_.clear();
         created_keys_.clear();
@@ -191,42 +263,82 @@ private:
         }
     }
 
-    // Appends one entry and flushes it. The file is opened on the first
-    // entry; when no folder takes it, nothing more is tried.
+    // Appends one entry and flushes it. The file is created on the first
+    // entry; when no folder takes it, nothing more is tried. The first
+    // failure is logged, once in the run.
     void write(const std::wstring& entry) {
         if (!file_ && !failed_) open();
         if (!file_) return;
         DWORD written = 0;
-        WriteFile(file_.get(), entry.data(), static_cast<DWORD>(entry.size() * sizeof(wchar_t)), &written, nullptr);
+        if (!WriteFile(file_.get(), entry.data(), static_cast<DWORD>(entry.size() * sizeof(wchar_t)), &written,
+                       nullptr)) {
+            const DWORD error = GetLastError();
+            report(quoted_path(path_) + L": " + error_text(error));
+        }
         FlushFileBuffers(file_.get());
     }
 
+    // A new file, never one that stood at the name before: a planted file
+    // would be imported with the backup, and a link would make the run
+    // write elsewhere. A name that is taken gives way to the next number.
     void open() {
+        backup_security security;
+        std::wstring why;
         for (const std::wstring& folder : folders_) {
-            const std::wstring candidate = folder + file_name_;
-            file_.reset(CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!file_) continue;
-            LARGE_INTEGER size{};
-            if (!GetFileSizeEx(file_.get(), &size) || !SetFilePointerEx(file_.get(), LARGE_INTEGER{}, nullptr, FILE_END)) {
-                file_.reset();
-                continue;
-            }
-            if (size.QuadPart == 0) {
+            for (int number = 1; number <= backup_names_per_folder; ++number) {
+                const std::wstring candidate = folder + numbered(file_name_, number);
+                file_.reset(CreateFileW(candidate.c_str(), backup_access, FILE_SHARE_READ, security.get(), CREATE_NEW,
+                                        backup_flags, nullptr));
+                if (!file_) {
+                    const DWORD error = GetLastError();
+                    why = quoted_path(full_path(candidate)) + L": " + error_text(error);
+                    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+                    break;  // the folder cannot take the file
+                }
+                if (is_link(file_.get())) {
+                    file_.reset();
+                    why = quoted_path(full_path(candidate)) + L" is a link";
+                    continue;
+                }
                 const std::wstring header = std::wstring(1, byte_order_mark) + regedit_file_header;
                 DWORD written = 0;
                 if (!WriteFile(file_.get(), header.data(), static_cast<DWORD>(header.size() * sizeof(wchar_t)),
                                &written, nullptr)) {
+                    const DWORD error = GetLastError();
                     file_.reset();
-                    continue;
+                    why = quoted_path(full_path(candidate)) + L": " + error_text(error);
+                    break;
                 }
+                path_ = full_path(candidate);
+                return;
             }
-            wchar_t full[MAX_PATH];
-            const DWORD length = GetFullPathNameW(candidate.c_str(), MAX_PATH, full, nullptr);
-            path_ = (length == 0 || length >= MAX_PATH) ? candidate : std::wstring(full, length);
-            return;
         }
         failed_ = true;
+        report(why.empty() ? std::wstring(L"no folder to write it to") : why);
+    }
+
+    static std::wstring full_path(const std::wstring& name) {
+        wchar_t full[MAX_PATH];
+        const DWORD length = GetFullPathNameW(name.c_str(), MAX_PATH, full, nullptr);
+        return (length == 0 || length >= MAX_PATH) ? name : std::wstring(full, length);
+    }
+
+    static std::wstring quoted_path(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+    static std::wstring error_text(DWORD error) {
+        std::wstring text;
+        try {
+            text = unicode::to_wide(system_error_text(error), unicode::ansi) + L" ";
+        } catch (const unicode::generic&) {
+        }
+        return text + L"(error " + std::to_wstring(error) + L")";
+    }
+
+    // Says once in the run that the backup could not be written, and why.
+    void report(const std::wstring& why) {
+        if (reported_) return;
+        reported_ = true;
+        log::message(L"The registry backup could not be written: %ls", why.c_str());
     }
 
     std::mutex lock_;
@@ -236,6 +348,7 @@ private:
     std::vector<std::wstring> folders_;
     bool active_ = false;
     bool failed_ = false;
+    bool reported_ = false;
     // Full names of keys saved whole, and (key, value) pairs saved; registry
     // names are the same whatever their letter case.
     std::set<std::wstring, unicode::name_less> saved_keys_;

@@ -13,8 +13,9 @@
 // later deletion or change of what is already saved writes nothing more.
 //
 // A backup that cannot be written never stops a deletion: the hooks raise
-// nothing and report nothing. The program has one thread; the hooks are
-// serialised all the same.
+// nothing, and the first failure of the run is logged once ("The registry
+// backup could not be written: <file or reason>"). The program has one
+// thread; the hooks are serialised all the same.
 #include <windows.h>
 
 #include <string>
@@ -24,9 +25,11 @@ namespace replay::registry2 {
 
 // Starts the backup: entries go to `file_name` in the first of `folders`
 // (each empty for the current directory, or ending with a backslash) where
-// the file can be opened for writing. The file is created on the first
-// entry, so a run that deletes and changes nothing leaves none. A file of
-// that name is appended to. Ends a backup already started.
+// the file can be created. The file is created on the first entry, so a run
+// that deletes and changes nothing leaves none. It is always a new file,
+// never reached through a link: when the name is taken, the next free of
+// "<name>-2.reg" to "<name>-99.reg" is used. In a run as administrator only
+// Administrators and SYSTEM may open it. Ends a backup already started.
 void start_backup(const std::wstring& file_name, const std::vector<std::wstring>& folders);
 // Closes the file; later deletions and changes are not backed up.
 void stop_backup();

@@ -88,6 +88,34 @@ TEST(LogMail, BodyIsTheLogTextInUtf8) {
     }
 }
 
+// Another file put at the log's name after the run closed its log is not
+// mailed: only the file with the identity the run wrote.
+TEST(LogMail, OnlyTheFileTheRunWroteIsMailed) {
+    temp_folder folder;
+    const std::string path = folder / "ZENQORemover.log.txt";
+    replay::log::file_identity written;
+    {
+        replay::log::file log(folder / "ZENQORemover");
+        log.write(1, "P ", "the run's line");
+        written = log.identity();
+    }
+    replay::internet::message2::message mail;
+    replay::file_handle file;
+    EXPECT_EQ(log_mail::build("", path, mail, file, written), log_mail::state::ready);
+    file.reset();
+    // Swapped: the run's log moved away, another file in its place.
+    ASSERT_TRUE(MoveFileA(path.c_str(), (folder / "kept.txt").c_str()));
+    write_file(path, "someone else's file");
+    replay::internet::message2::message other;
+    EXPECT_EQ(log_mail::build("", path, other, file, written), log_mail::state::not_opened);
+    EXPECT_FALSE(file.valid());
+    EXPECT_EQ(other.body_part.encoded_text, "");
+    // The offer then returns 0, as for a log that cannot be opened.
+    remover::product_remover remover("Zentrivo");
+    remover.log_identity = written;
+    EXPECT_EQ(remover::offer_log_submission(remover, folder / "ZENQORemover"), 0);
+}
+
 TEST(LogMail, MissingLogIsNotOpenedAndAsksNothing) {
     temp_folder folder;
     replay::internet::message2::message mail;

@@ -250,6 +250,39 @@ TEST_F(LogFile, CannotBeCreatedRaisesWithTheSystemText) {
     }
 }
 
+// A file with a second hard link at the log's name is another file's name
+// too: it is refused as a log that cannot be created, and left unchanged.
+TEST_F(LogFile, HardLinkAtTheNameIsRefusedAndLeftUnchanged) {
+    temp_folder elsewhere;
+    const std::string victim = elsewhere / "startup.cmd";
+    write_file(victim, "@echo off\r\n");
+    ASSERT_TRUE(CreateHardLinkA(path.c_str(), victim.c_str(), nullptr));
+    try {
+        replay::log::file f(base);
+        FAIL() << "no exception";
+    } catch (const replay::log::generic& e) {
+        EXPECT_EQ(e.message(), "CreateFile failed: " + path + " is a link");
+    }
+    EXPECT_EQ(read_file(victim), "@echo off\r\n");
+}
+
+// The log cannot be deleted or renamed while it is open, so it cannot be
+// swapped for a link; its identity names it.
+TEST_F(LogFile, OpenFileCannotBeSwappedAndKnowsItsIdentity) {
+    replay::log::file f(base);
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    EXPECT_FALSE(MoveFileA(path.c_str(), (folder / "moved.txt").c_str()));
+    replay::file_handle reader(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader.valid());
+    EXPECT_TRUE(f.identity().known());
+    EXPECT_TRUE(replay::log::identity_of(reader.get()) == f.identity());
+    write_file(folder / "other.txt", "x");
+    replay::file_handle other(CreateFileA((folder / "other.txt").c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(replay::log::identity_of(other.get()) == f.identity());
+}
+
 TEST_F(LogFile, SizeLimitWithoutBackupsTruncatesToTheMark) {
     replay::log::file f(base);
     f.set_max_size(12);

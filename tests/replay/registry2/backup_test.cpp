@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "replay/log/log.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/registry2/regedit_format.hpp"
+#include "support/recording_listener.hpp"
 #include "support/scratch_key.hpp"
 #include "support/temp_folder.hpp"
 
@@ -145,6 +147,71 @@ TEST_F(RegistryBackupFile, IsOnlyCreatedWhenSomethingIsDeletedOrChanged) {
     const std::wstring expected = L"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" +
                                   scratch.path() + L"]\r\n\"counter\"=-\r\n\r\n";
     EXPECT_EQ(read(), expected);
+}
+
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Whatever stands at the backup's name is left as it is: a planted file
+// would be imported with the backup, a hard link would make the run write
+// to its target. The backup takes the next free number.
+TEST_F(RegistryBackupFile, TakesTheNextFreeNameAndLeavesWhatStandsThere) {
+    struct taken_case {
+        const char* name;
+        std::vector<std::wstring> planted;  // files at these names
+        bool hard_link;                     // the first name is a hard link to a file elsewhere
+        std::wstring written;               // the name the backup takes
+    };
+    const std::string planted_text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\ZqPlanted]\r\n";
+    const std::vector<taken_case> cases = {
+        {"planted file", {L"zq.reg"}, false, L"zq-2.reg"},
+        {"two planted files", {L"zq.reg", L"zq-2.reg"}, false, L"zq-3.reg"},
+        {"hard link", {}, true, L"zq-2.reg"},
+    };
+    for (const taken_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test_support::temp_folder folder;
+        test_support::temp_folder elsewhere;
+        const std::wstring base = wide(folder.path()) + L"\\";
+        const std::string victim = elsewhere / "victim.txt";
+        test_support::write_file(victim, planted_text);
+        for (const std::wstring& name : c.planted) {
+            test_support::write_file(folder / std::string(name.begin(), name.end()), planted_text);
+        }
+        if (c.hard_link) ASSERT_TRUE(CreateHardLinkW((base + L"zq.reg").c_str(), wide(victim).c_str(), nullptr));
+        test_support::scratch_key scratch;
+        ASSERT_EQ(scratch.status(), ERROR_SUCCESS);
+        registry2::start_backup(L"zq.reg", {base});
+        registry2::key(scratch.get()).set_dword(L"counter", 1);
+        EXPECT_EQ(registry2::backup_path(), base + c.written);
+        registry2::stop_backup();
+        EXPECT_EQ(test_support::read_file(victim), planted_text);
+        for (const std::wstring& name : c.planted) {
+            EXPECT_EQ(test_support::read_file(folder / std::string(name.begin(), name.end())), planted_text);
+        }
+        const std::string written = test_support::read_file(folder / std::string(c.written.begin(), c.written.end()));
+        EXPECT_EQ(written.compare(0, 2, "\xFF\xFE"), 0);
+        EXPECT_EQ(written.find("ZqPlanted"), std::string::npos);
+    }
+}
+
+// A backup that cannot be written is said once in the log, with its reason,
+// and the changes go on.
+TEST_F(RegistryBackupFile, NoFolderTakesItSaysSoOnce) {
+    auto got = std::make_shared<test_support::journal>();
+    replay::log::attach(std::make_unique<test_support::recording_listener>(got, "r"));
+    test_support::scratch_key scratch;
+    ASSERT_EQ(scratch.status(), ERROR_SUCCESS);
+    registry2::start_backup(L"zq.reg", {L"C:\\zq no such folder\\"});
+    const registry2::key k(scratch.get());
+    k.set_dword(L"first", 1);
+    k.set_dword(L"second", 2);
+    replay::log::shutdown();
+    EXPECT_EQ(registry2::backup_path(), L"");
+    ASSERT_EQ(got->entries.size(), 1u);
+    const std::string& line = got->entries[0].text;
+    const std::string start = "The registry backup could not be written: \"C:\\zq no such folder\\zq.reg\": ";
+    EXPECT_EQ(line.compare(0, start.size(), start), 0) << line;
+    EXPECT_EQ(line.substr(line.size() - 10), " (error 3)") << line;
 }
 
 // Registry names are the same whatever their letter case, beyond ASCII too:
