@@ -15,9 +15,16 @@ import simulated_machine as sm
 
 BACKUP_NAME = re.compile(r"ZENQORemover\.backup-\d{8}-\d{6}\.reg")
 HIVES = ("HKLM", "HKCU")
-# Wine's console host makes this key the first time a program writes to a
-# console in the prefix; no registry call of the program touches it.
-CONSOLE_HOST_KEY = "hkey_current_user\\console"
+# Keys that Wine itself makes while programs run, which no registry call of
+# the program touches: its console host's, the first time a program writes
+# to a console in the prefix, and the display adapters' (below Video), when
+# a desktop starts; on a loaded machine that may be after the run.
+WINE_OWN_KEYS = ("hkey_current_user\\console",
+                 "hkey_local_machine\\system\\currentcontrolset\\control\\video")
+
+
+def wine_own(lower: str) -> bool:
+    return any(lower == key or lower.startswith(key + "\\") for key in WINE_OWN_KEYS)
 
 
 def plant(prefix: h.Prefix, bits: int) -> None:
@@ -38,7 +45,7 @@ def differences(before: dict, after: dict) -> list:
     for hive in HIVES:
         old = {path.lower(): (path, before[hive].values(path)) for path in before[hive].key_paths()}
         new = {path.lower(): (path, after[hive].values(path)) for path in after[hive].key_paths()}
-        for lower in sorted((old.keys() | new.keys()) - {CONSOLE_HOST_KEY}):
+        for lower in sorted(k for k in old.keys() | new.keys() if not wine_own(k)):
             if lower not in new:
                 found.append(f"missing key {old[lower][0]}")
             elif lower not in old:
