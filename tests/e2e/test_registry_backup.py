@@ -20,7 +20,8 @@ HIVES = ("HKLM", "HKCU")
 # to a console in the prefix, and the display adapters' (below Video), when
 # a desktop starts; on a loaded machine that may be after the run.
 WINE_OWN_KEYS = ("hkey_current_user\\console",
-                 "hkey_local_machine\\system\\currentcontrolset\\control\\video")
+                 "hkey_local_machine\\system\\currentcontrolset\\control\\video",
+                 "hkey_local_machine\\system\\controlset001\\control\\video")
 
 
 def wine_own(lower: str) -> bool:
