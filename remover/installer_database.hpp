@@ -28,7 +28,9 @@ std::wstring unpack_guid(const std::wstring& packed);
 // Cleans the Windows Installer database of the product with this upgrade
 // code and logs every step; never raises. In a 32-bit process on 64-bit
 // Windows every key of the local machine is reached in the 64-bit view, where
-// Windows Installer keeps it.
+// Windows Installer keeps it. A product code found in a user's hive applies
+// only to that user's stores (that hive, and the machine's UserData\<SID>);
+// only the machine's stores lower the SharedDlls counters.
 void clean_installer_database(const std::wstring& upgrade_code);
 
 // The state of one cleaning; a new one has found nothing yet.
