@@ -6,6 +6,7 @@
 #include "remover/text.hpp"
 #include "replay/exception.hpp"
 #include "replay/log/log.hpp"
+#include "replay/registry2/key_names.hpp"
 #include "replay/system_function.hpp"
 #include "replay/unicode/names.hpp"
 
@@ -32,6 +33,22 @@ constexpr DWORD component_data_bytes = 3000;
 // 64-bit Windows must name the 64-bit view at every open below the root, or
 // the system redirects it back to the 32-bit view.
 REGSAM machine_view() { return running_under_wow64() ? KEY_WOW64_64KEY : 0; }
+
+// The scope of a key's registrations, told by the key's own name: empty for
+// the machine's hive, the SID for a user's; nothing when the hive is unknown.
+std::optional<std::wstring> hive_scope(const key& found) {
+    std::wstring user;
+    switch (registry2::key_hive(found.handle(), user)) {
+        case registry2::hive_kind::machine: return std::wstring();
+        case registry2::hive_kind::user: return user;
+        case registry2::hive_kind::unknown: break;
+    }
+    return std::nullopt;
+}
+
+// The machine's own account, whose UserData store holds what is installed
+// for the machine.
+constexpr wchar_t local_system[] = L"S-1-5-18";
 
 void heading(const char* title, const char* line) {
     log::message("");
@@ -181,12 +198,17 @@ void installer_database_cleaner::find_stores() {
         try {
             auto installer = std::make_unique<key>(*root.key, L"Installer", false, root.view);
             const key* installer_key = installer.get();
-            stores.push_back({++counter, std::move(installer), root.view});
+            const std::optional<std::wstring> scope = hive_scope(*installer_key);
+            stores.push_back({++counter, std::move(installer), root.view, scope});
             log::message("UserData: %d  %d  Installer", static_cast<int>(root.number), static_cast<int>(counter));
             const key user_data(*installer_key, L"UserData", false, root.view);
             for (const std::wstring& sid : user_data.subkey_names()) {
                 auto user = std::make_unique<key>(user_data, sid, false, root.view);
-                stores.push_back({++counter, std::move(user), root.view});
+                // The machine's UserData speaks for the user it names; a user's
+                // hive only for that user, whatever SID it names.
+                std::optional<std::wstring> user_scope = hive_scope(*user);
+                if (user_scope && user_scope->empty()) user_scope = sid;
+                stores.push_back({++counter, std::move(user), root.view, user_scope});
                 log::message(L"UserData: %d  %d  Installer\\UserData\\%s", static_cast<int>(root.number),
                              static_cast<int>(counter), sid.c_str());
             }
@@ -207,7 +229,11 @@ void installer_database_cleaner::clean_upgrade_codes(const numbered& root) {
         try {
             {
                 const key entry(*codes, code, false, root.view);
-                for (const std::wstring& product : entry.value_names()) product_codes.insert(product);
+                // A code whose hive is unknown speaks for no store.
+                const std::optional<std::wstring> scope = hive_scope(entry);
+                for (const std::wstring& product : entry.value_names()) {
+                    if (scope) product_codes[product].insert(*scope);
+                }
             }
             registry2::delete_key(*codes, code, /*recursive=*/true, root.view);
             log::message(L"%d  %s", static_cast<int>(root.number), unpack_guid(code).c_str());
@@ -223,7 +249,8 @@ void installer_database_cleaner::clean_products(const numbered& store) {
     } catch (const registry2::generic&) {
         return;
     }
-    for (const std::wstring& code : product_codes) {
+    for (const auto& [code, scopes] : product_codes) {
+        if (!applies(code, store)) continue;
         try {
             registry2::delete_key(*products, code, /*recursive=*/true, store.view);
             log::message(L"%d  %s", static_cast<int>(store.number), unpack_guid(code).c_str());
@@ -256,7 +283,7 @@ void installer_database_cleaner::clean_components(const numbered& store) {
             bool released = false;
             {
                 const key component(*components, code, /*create=*/true, store.view);
-                released = release_component(component);
+                released = release_component(component, store);
             }
             if (!released) continue;
             log::message(L"%d  %s", static_cast<int>(store.number), unpack_guid(code).c_str());
@@ -266,11 +293,23 @@ void installer_database_cleaner::clean_components(const numbered& store) {
     }
 }
 
-bool installer_database_cleaner::release_component(const key& component) {
+// A code found in the machine's hive speaks for every store; one found in a
+// user's hive only for that user's.
+bool installer_database_cleaner::applies(const std::wstring& code, const numbered& store) const {
+    const auto found = product_codes.find(code);
+    if (found == product_codes.end()) return false;
+    const std::set<std::wstring>& scopes = found->second;
+    if (scopes.count(std::wstring()) != 0) return true;
+    return store.scope && !store.scope->empty() && scopes.count(*store.scope) != 0;
+}
+
+bool installer_database_cleaner::release_component(const key& component, const numbered& store) {
+    // The key file counters are the machine's: only its own stores lower them.
+    const bool machine_store = store.scope && (store.scope->empty() || *store.scope == local_system);
     const std::set<std::wstring> names = component.value_names();
     std::vector<std::wstring> paths;
     for (const std::wstring& name : names) {
-        if (product_codes.count(name) == 0) continue;
+        if (!applies(name, store)) continue;
         std::wstring path = component.get_string(name);
         // Windows Installer writes some key paths as "C?\...".
         if (path.size() >= 2 && path[1] == L'?') path[1] = L':';
@@ -280,7 +319,7 @@ bool installer_database_cleaner::release_component(const key& component) {
     if (paths.empty()) return false;
     // Other products may still use the component: its key file is counted
     // down all the same.
-    key_files.insert(paths.begin(), paths.end());
+    if (machine_store) key_files.insert(paths.begin(), paths.end());
     return paths.size() == names.size();
 }
 
@@ -334,25 +373,35 @@ void remove_installer_components(const std::wstring& text) {
                     break;
                 }
                 const std::wstring component_name(name.data(), name_length);
+                // Opened as the link itself where it is one: a link is read
+                // through its target, but only the link goes, and nothing below
+                // its target is the component's.
                 replay::unique_hkey component;
-                if (RegOpenKeyExW(components.get(), component_name.c_str(), 0, mask, component.put()) !=
-                    ERROR_SUCCESS) {
+                if (RegOpenKeyExW(components.get(), component_name.c_str(), REG_OPTION_OPEN_LINK, mask,
+                                  component.put()) != ERROR_SUCCESS) {
+                    continue;
+                }
+                const bool link = registry2::holds_link_value(component.get());
+                replay::unique_hkey target;
+                if (link && RegOpenKeyExW(components.get(), component_name.c_str(), 0, mask, target.put()) !=
+                                ERROR_SUCCESS) {
                     continue;
                 }
                 std::vector<wchar_t> value_name(component_name_chars + 1);
                 DWORD value_name_length = component_name_chars;
                 std::vector<wchar_t> data(component_data_bytes / sizeof(wchar_t) + 1);
                 DWORD data_size = component_data_bytes;
-                if (RegEnumValueW(component.get(), 0, value_name.data(), &value_name_length, nullptr, nullptr,
-                                  reinterpret_cast<BYTE*>(data.data()), &data_size) != ERROR_SUCCESS) {
+                if (RegEnumValueW(link ? target.get() : component.get(), 0, value_name.data(), &value_name_length,
+                                  nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &data_size) !=
+                    ERROR_SUCCESS) {
                     continue;
                 }
                 const std::wstring key_path(data.data(), wcsnlen(data.data(), data_size / sizeof(wchar_t)));
                 if (replay::unicode::find_name(key_path, text) == std::wstring_view::npos) continue;
                 std::vector<wchar_t> child(component_name_chars + 1);
                 DWORD child_length = component_name_chars;
-                if (RegEnumKeyExW(component.get(), 0, child.data(), &child_length, nullptr, nullptr, nullptr,
-                                  nullptr) == ERROR_SUCCESS) {
+                if (!link && RegEnumKeyExW(component.get(), 0, child.data(), &child_length, nullptr, nullptr, nullptr,
+                                           nullptr) == ERROR_SUCCESS) {
                     const LSTATUS result =
                         registry2::delete_subkey(component.get(), std::wstring(child.data(), child_length), view);
                     if (result != ERROR_SUCCESS) log::message("! ERROR remove subkey failed: %d", static_cast<int>(result));

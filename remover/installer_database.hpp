@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -26,7 +28,9 @@ std::wstring unpack_guid(const std::wstring& packed);
 // Cleans the Windows Installer database of the product with this upgrade
 // code and logs every step; never raises. In a 32-bit process on 64-bit
 // Windows every key of the local machine is reached in the 64-bit view, where
-// Windows Installer keeps it.
+// Windows Installer keeps it. A product code found in a user's hive applies
+// only to that user's stores (that hive, and the machine's UserData\<SID>);
+// only the machine's stores lower the SharedDlls counters.
 void clean_installer_database(const std::wstring& upgrade_code);
 
 // The state of one cleaning; a new one has found nothing yet.
@@ -53,6 +57,9 @@ private:
         unsigned number;
         std::unique_ptr<replay::registry2::key> key;
         REGSAM view;  // KEY_WOW64_64KEY for the local machine of a 32-bit process
+        // Whose registrations a store holds: empty for the machine's, a
+        // user's SID, or nothing when the system does not name its hive.
+        std::optional<std::wstring> scope;
     };
 
     void walk(std::wstring& path, const replay::registry2::key& key, REGSAM view);
@@ -62,14 +69,17 @@ private:
     void clean_upgrade_codes(const numbered& root);
     void clean_products(const numbered& store);
     void clean_components(const numbered& store);
-    bool release_component(const replay::registry2::key& component);
+    bool applies(const std::wstring& code, const numbered& store) const;
+    bool release_component(const replay::registry2::key& component, const numbered& store);
     void decrement_key_file_counters(const replay::registry2::key& shared_dlls);
 
     std::uint32_t counter = 0;
     std::vector<numbered> roots;
     std::vector<numbered> stores;
     std::set<std::wstring> upgrade_codes;
-    std::set<std::wstring> product_codes;
+    // Each product code with the scopes of the entries that named it: a code
+    // from a user's hive speaks only for that user's stores.
+    std::map<std::wstring, std::set<std::wstring>> product_codes;
     std::set<std::wstring> key_files;
     REGSAM current_view_ = 0;
     std::uint64_t visited_ = 0;

@@ -165,7 +165,7 @@ public:
             line = (name.empty() ? std::wstring(L"@") : quoted(name)) + L"=-";
         }
         saved_values_.insert(std::move(saved));
-        write(L"[" + key_name + L"]\r\n" + line + L"\r\n\r\n");
+        write(reg_key_entry(key_name, /*deleting=*/false, line + L"\r\n"));
     }
 
     void tree(HKEY parent, const std::wstring& name, REGSAM view, bool recursive) {
@@ -197,7 +197,7 @@ public:
         const std::wstring key_name = full_key_name(key);
         if (key_name.empty() || !saved_keys_.insert(key_name).second) return;
         created_keys_.insert(key_name);
-        write(L"[-" + key_name + L"]\r\n\r\n");
+        write(reg_key_entry(key_name, /*deleting=*/true, std::wstring()));
     }
 
 private:
@@ -210,15 +210,15 @@ private:
         if (holds_link_value(key)) {
             value_data target;
             read_value(key, link_value_name, target);
-            text += L"; " + key_name + L" was a registry link to " +
-                    std::wstring(reinterpret_cast<const wchar_t*>(target.bytes.data()),
-                                 target.bytes.size() / sizeof(wchar_t)) +
-                    L"; regedit cannot make one\r\n\r\n";
+            text += reg_link_comment(key_name, std::wstring(reinterpret_cast<const wchar_t*>(target.bytes.data()),
+                                                            target.bytes.size() / sizeof(wchar_t)));
             return;
         }
-        text += L"[" + key_name + L"]\r\n";
-        if (saved_keys_.insert(key_name).second) export_values(key, key_name, text);
-        text += L"\r\n";
+        // A name regedit cannot read back goes out as comments, its values and
+        // its subtree too (their names begin with it).
+        std::wstring values;
+        if (saved_keys_.insert(key_name).second) export_values(key, key_name, values);
+        text += reg_key_entry(key_name, /*deleting=*/false, values);
         std::vector<std::wstring> children;
         for (DWORD index = 0;; ++index) {
             wchar_t child[key_name_chars];

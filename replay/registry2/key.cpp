@@ -250,7 +250,6 @@ std::set<std::wstring> key::subkey_names() const {
 
 namespace {
 
-
 // Deletes the key behind a handle opened on the link itself. RegDeleteKey
 // would open the name anew and delete the target; NtDeleteKey takes the
 // handle. Bound at run time: ntdll has no import library entry here.
@@ -264,33 +263,48 @@ LSTATUS delete_by_handle(HKEY handle) {
     return status == 0 ? ERROR_SUCCESS : static_cast<LSTATUS>(to_error(status));
 }
 
-// RegDeleteKeyExW, which takes a view flag; bound at run time, since
-// 32-bit Windows XP lacks it (and has no other view to reach).
-LSTATUS remove_subkey(HKEY parent, const std::wstring& name, REGSAM view) {
-    if (view == 0) return RegDeleteKeyW(parent, name.c_str());
-    using delete_key_ex = LSTATUS(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
-    static const auto function = system_function<delete_key_ex>(L"advapi32.dll", "RegDeleteKeyExW");
-    if (function == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
-    return function(parent, name.c_str(), view, 0);
-}
+// The access a deletion opens each key with: its subkeys listed, the link
+// value read, and the key itself deleted through the same handle.
+constexpr REGSAM delete_access = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | DELETE;
 
-// delete_key below its first level: the backup already holds the subtree.
-void delete_tree(const key& parent, const std::wstring& name, bool recursive, REGSAM view) {
-    {
-        // A link goes alone, through a handle that names the link itself.
-        unique_hkey link;
-        if (RegOpenKeyExW(parent.handle(), name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE | view,
-                          link.put()) == ERROR_SUCCESS &&
-            holds_link_value(link.get())) {
-            throw_if_failed<key_error>(delete_by_handle(link.get()), delete_key_failed, name);
-            return;
+// The first failure of a deletion: the Windows result, the message it
+// raises and the key it names.
+struct tree_failure {
+    LSTATUS result = ERROR_SUCCESS;
+    const char* format = nullptr;
+    std::wstring name;
+};
+
+// Below its first level for delete_key (the backup already holds the
+// subtree), its only level for delete_subkey. Each key is opened once, as the
+// link itself where it is one, and checked, listed and deleted through that
+// handle: a key swapped for a link meanwhile goes as the link, and its target
+// stays. Stops at the first failure.
+bool delete_tree(HKEY parent, const std::wstring& name, bool recursive, REGSAM view, tree_failure& failure) {
+    unique_hkey opened;
+    calls_made.fetch_add(1, std::memory_order_relaxed);
+    LSTATUS result = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, delete_access | view, opened.put());
+    if (result != ERROR_SUCCESS) {
+        // A key deleted alone is reported as its deletion.
+        failure = {result, recursive ? open_key_failed : delete_key_failed, name};
+        return false;
+    }
+    if (recursive && !holds_link_value(opened.get())) {
+        // A failed listing raises key_error "RegEnumKeyEx() failed: handle %i (%i)".
+        const std::set<std::wstring> children =
+            enumerate_names(opened.get(), enum_keys_failed, [&opened](DWORD index, wchar_t* buffer, DWORD* length) {
+                return RegEnumKeyExW(opened.get(), index, buffer, length, nullptr, nullptr, nullptr, nullptr);
+            });
+        for (const std::wstring& child : children) {
+            if (!delete_tree(opened.get(), child, true, view, failure)) return false;
         }
     }
-    if (recursive) {
-        const key subkey(parent, name, /*create=*/false, view);
-        for (const std::wstring& child : subkey.subkey_names()) delete_tree(subkey, child, true, view);
-    }  // the subkey is closed before it is deleted
-    throw_if_failed<key_error>(remove_subkey(parent.handle(), name, view), delete_key_failed, name);
+    result = delete_by_handle(opened.get());
+    if (result != ERROR_SUCCESS) {
+        failure = {result, delete_key_failed, name};
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -298,8 +312,12 @@ void delete_tree(const key& parent, const std::wstring& name, bool recursive, RE
 std::uint64_t registry_calls() { return calls_made.load(std::memory_order_relaxed); }
 
 LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view) {
+    // With an empty name the open would reach the parent itself.
+    if (name.empty()) return ERROR_INVALID_PARAMETER;
     back_up_key(parent, name, view, /*recursive=*/false);
-    return remove_subkey(parent, name, view);
+    tree_failure failure;
+    delete_tree(parent, name, /*recursive=*/false, view, failure);
+    return failure.result;
 }
 
 LSTATUS delete_value(HKEY key, const std::wstring& name) {
@@ -311,7 +329,10 @@ void delete_key(const key& parent, const std::wstring& name, bool recursive, REG
     // With an empty name Windows deletes the key behind the parent handle.
     if (name.empty()) raise<key_error>(delete_key_failed, name, ERROR_INVALID_PARAMETER);
     back_up_key(parent.handle(), name, view, recursive);
-    delete_tree(parent, name, recursive, view);
+    tree_failure failure;
+    if (!delete_tree(parent.handle(), name, recursive, view, failure)) {
+        raise<key_error>(failure.format, failure.name, failure.result);
+    }
 }
 
 }  // namespace replay::registry2

@@ -138,15 +138,17 @@ std::string key::get_string<std::string>(const std::wstring& name) const;
 // with ERROR_INVALID_PARAMETER (87) and deletes nothing: Windows would
 // delete the parent key itself.
 // A registry link is never followed: the key `name` or any key below it
-// that is a link is deleted as the link itself, and its target stays.
+// that is a link is deleted as the link itself, and its target stays. Each
+// key is opened once and listed and deleted through that handle, never by
+// name again.
 // `view` adds KEY_WOW64_* flags to every open and deletion below `parent`.
 // The whole subtree is saved to the backup first.
 void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view = 0);
-// Deletes a subkey that has no subkeys by name, in the given view (0 or a
-// KEY_WOW64_* flag; RegDeleteKeyExW is bound at run time). Returns the
-// Windows result; ERROR_CALL_NOT_IMPLEMENTED where a view is asked for and
-// the system has no such call. Follows a link: callers check for one.
-// The key is saved to the backup first.
+// Deletes a subkey that has no subkeys, in the given view (0 or a
+// KEY_WOW64_* flag), for a parent handle the caller opened. Returns the
+// Windows result; ERROR_INVALID_PARAMETER for an empty name. A link is never
+// followed: the key is opened once, as the link itself where it is one, and
+// deleted through that handle. The key is saved to the backup first.
 LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view);
 // RegDeleteValueW on a handle the caller opened, after saving the value to
 // the backup. Returns the Windows result.

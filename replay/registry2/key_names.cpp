@@ -62,9 +62,8 @@ const std::wstring& user_sid() {
     return sid;
 }
 
-}  // namespace
-
-std::wstring full_key_name(HKEY key) {
+// The system's name of a key, also of a predefined handle.
+std::wstring own_name(HKEY key) {
     std::wstring name = system_key_name(key);
     if (name.empty()) {
         // A predefined handle has no name of its own: open the key behind it.
@@ -72,6 +71,29 @@ std::wstring full_key_name(HKEY key) {
         if (RegOpenKeyExW(key, nullptr, 0, KEY_QUERY_VALUE, opened.put()) != ERROR_SUCCESS) return std::wstring();
         name = system_key_name(opened.get());
     }
+    return name;
+}
+
+}  // namespace
+
+hive_kind key_hive(HKEY key, std::wstring& user) {
+    user.clear();
+    const std::wstring name = own_name(key);
+    const std::wstring users = L"\\REGISTRY\\USER\\";
+    if (starts_with_key(name, L"\\REGISTRY\\MACHINE")) return hive_kind::machine;
+    if (name.size() <= users.size() || !unicode::starts_with_name(name, users)) return hive_kind::unknown;
+    std::wstring hive = name.substr(users.size(), name.find(L'\\', users.size()) - users.size());
+    const std::wstring classes = L"_Classes";
+    if (hive.size() > classes.size() &&
+        unicode::compare_names(hive.substr(hive.size() - classes.size()), classes) == 0) {
+        hive.resize(hive.size() - classes.size());
+    }
+    user = hive;
+    return hive_kind::user;
+}
+
+std::wstring full_key_name(HKEY key) {
+    const std::wstring name = own_name(key);
     const std::wstring machine = L"\\REGISTRY\\MACHINE";
     const std::wstring users = L"\\REGISTRY\\USER";
     const std::wstring user = users + L"\\" + user_sid();

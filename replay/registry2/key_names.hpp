@@ -13,4 +13,11 @@ namespace replay::registry2 {
 // for other users. Empty when the system does not give the name.
 std::wstring full_key_name(HKEY key);
 
+// Whose hive holds an open key, from the system's own name of it (never from
+// the path it was reached by: HKEY_CLASSES_ROOT merges the machine's classes
+// with the user's): the machine's, or a user's, whose SID goes to `user` (a
+// user's classes hive counts as that user's).
+enum class hive_kind { unknown, machine, user };
+hive_kind key_hive(HKEY key, std::wstring& user);
+
 }  // namespace replay::registry2

@@ -65,6 +65,65 @@ std::wstring quoted(const std::wstring& text) {
     return out + L"\"";
 }
 
+namespace {
+
+// C0 and C1 controls and DEL.
+bool control_character(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+}  // namespace
+
+bool importable_key_name(const std::wstring& name) {
+    for (wchar_t c : name) {
+        if (control_character(c) || c == L']') return false;
+    }
+    return true;
+}
+
+std::wstring escaped(const std::wstring& text) {
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
+        switch (c) {
+            case L'\\': out += L"\\\\"; break;
+            case L'"': out += L"\\\""; break;
+            case L'\r': out += L"\\r"; break;
+            case L'\n': out += L"\\n"; break;
+            case L'\t': out += L"\\t"; break;
+            case L'\0': out += L"\\0"; break;
+            default:
+                if (control_character(c)) {
+                    wchar_t code[8];
+                    std::swprintf(code, 8, L"\\x%04x", static_cast<unsigned>(c));
+                    out += code;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + L"\"";
+}
+
+std::wstring reg_key_entry(const std::wstring& name, bool deleting, const std::wstring& values) {
+    if (importable_key_name(name)) return (deleting ? L"[-" : L"[") + name + L"]\r\n" + values + L"\r\n";
+    std::wstring entry = L"; " + escaped(name) +
+                         (deleting ? L" was made by the run and cannot be deleted by import" : L" cannot be restored by import") +
+                         L": its name holds a line break, another control character or \"]\", which regedit would read as "
+                         L"other lines or another key\r\n";
+    // Each line of the values is commented out; a wrapped hex line too.
+    std::size_t start = 0;
+    while (start < values.size()) {
+        std::size_t end = values.find(L"\r\n", start);
+        if (end == std::wstring::npos) end = values.size();
+        entry += L"; " + values.substr(start, end - start) + L"\r\n";
+        start = end + 2;
+    }
+    return entry + L"\r\n";
+}
+
+std::wstring reg_link_comment(const std::wstring& name, const std::wstring& target) {
+    return L"; " + escaped(name) + L" was a registry link to " + escaped(target) +
+           L"; regedit cannot make one\r\n\r\n";
+}
+
 std::wstring reg_value_line(const std::wstring& name, DWORD type, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const BYTE*>(data);
     std::wstring line = (name.empty() ? std::wstring(L"@") : quoted(name)) + L"=";

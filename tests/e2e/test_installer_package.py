@@ -128,3 +128,47 @@ def test_real_package_leaves_no_orphan(installed):
     assert list(prefix.read_key(f"{SYSTEM_STORE}\\Components\\{pack(SHARED_COMPONENT)}", 64)) == [o]
     counters = {name.lower(): value for name, value in prefix.read_key(SHARED_DLLS, 64).items()}
     assert counters.get(COMMON_FILE.lower()) == 1, counters
+
+
+@pytest.fixture(scope="module")
+def trapped(template, e2e_config, tmp_path_factory):
+    """Vexars Backup installed for the machine; in the running user's own
+    hive, a key that names it under the product's upgrade code, beside the
+    product's registration for that user."""
+    if shutil.which("wixl") is None or shutil.which("msibuild") is None:
+        pytest.fail("wixl and msibuild are needed (tools/setup.sh installs them)")
+    folder = tmp_path_factory.mktemp("trap_package")
+    package = build_package(folder, "Vexars Backup", OTHER, OTHER_UPGRADE, OTHER_COMPONENT)
+    u, p, o = pack(UPGRADE), pack(PRODUCT), pack(OTHER)
+    user = "HKCU\\Software\\Microsoft\\Installer"
+    with h.scenario_prefix(template, e2e_config, "test_installer_package-trap") as prefix:
+        result = prefix.run(["msiexec", "/i", prefix.install(package, h.SCRATCH_DIR), "/qn"], timeout=300)
+        assert result.exit_code == 0, result
+        prefix.plant_registry({
+            f"HKCU\\Software\\X\\Installer\\UpgradeCodes\\{u}": {o: ""},
+            f"{user}\\UpgradeCodes\\{u}": {p: ""},
+            f"{user}\\Products\\{p}": {"ProductName": "Zentrivo"},
+            f"{user}\\Features\\{p}": {"Main": ""},
+        })
+        keys = [f"{CLASSES}\\Products\\{o}", f"{CLASSES}\\Features\\{o}", f"{SYSTEM_STORE}\\Products\\{o}",
+                f"{SYSTEM_STORE}\\Components\\{pack(OTHER_COMPONENT)}",
+                f"{SYSTEM_STORE}\\Components\\{pack(SHARED_COMPONENT)}", SHARED_DLLS]
+        before = {key: prefix.export_registry(key, 64) for key in keys}
+        run = prefix.run_remover()
+        yield prefix, query(prefix), run, before, {key: prefix.export_registry(key, 64) for key in keys}
+
+
+def test_a_users_own_hive_cannot_remove_a_product_of_the_machine(trapped):
+    prefix, after, run, before, kept = trapped
+    h.assert_completed(run)
+    assert after[OTHER] == ([OTHER], INSTALLED)
+    for key, snapshot in before.items():
+        assert snapshot.key_paths(), key
+        assert {path: snapshot.values(path) for path in snapshot.key_paths()} == \
+            {path: kept[key].values(path) for path in kept[key].key_paths()}, key
+    # What the user's hive held of the product went.
+    u, p = pack(UPGRADE), pack(PRODUCT)
+    user = "HKCU\\Software\\Microsoft\\Installer"
+    for key in (f"HKCU\\Software\\X\\Installer\\UpgradeCodes\\{u}", f"{user}\\UpgradeCodes\\{u}",
+                f"{user}\\Products\\{p}", f"{user}\\Features\\{p}"):
+        h.assert_key_absent(prefix, key, 64)

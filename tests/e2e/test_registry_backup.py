@@ -93,3 +93,41 @@ def test_backup_restores_what_the_run_deleted_or_changed(restored):
     for change in changes:
         assert any(line.lower().startswith(change.lower()) for line in removed), (change, removed)
     assert differences(before, after_import) == []
+
+
+# Nested keys below one that the run deletes, named so that their full names
+# hold whole lines of a .reg file: one to delete a machine key, one to write
+# a value into it.
+VICTIM = "HKLM\\SOFTWARE\\Victim"
+PLANTED = ["HKCU\\Software\\Vexars\\ZENQO\\x\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Victim]\r\nz",
+           "HKCU\\Software\\Vexars\\ZENQO\\y\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Victim]\r\nz"]
+ORDINARY = {"HKCU\\Software\\Vexars\\ZENQO": {"Language": "en"},
+            "HKCU\\Software\\Vexars\\ZENQO\\Misc": {"Count": 3}}
+
+
+@pytest.fixture(scope="module")
+def forged_names(template, e2e_config):
+    with h.scenario_prefix(template, e2e_config, "test_registry_backup-forged-names") as prefix:
+        prefix.plant_registry({VICTIM: {"Keep": "original"}, **ORDINARY})
+        for name in PLANTED:
+            prefix.plant_registry_key(name, ("Debugger", "C:\\users\\Public\\evil.exe"))
+        run = prefix.run_remover()
+        names = [n for n in prefix.listdir(h.DEFAULT_RUN_DIR) if BACKUP_NAME.fullmatch(n)]
+        backup = prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{names[0]}") if len(names) == 1 else b""
+        if backup:
+            prefix.import_reg(backup[2:].decode("utf-16-le"))
+        yield run, backup.decode("utf-16-le"), prefix.read_key(VICTIM, 64), \
+            {key: prefix.read_key(key, 64) for key in ORDINARY}
+
+
+def test_key_names_cannot_make_the_backup_import_other_lines(forged_names):
+    run, backup, victim, ordinary = forged_names
+    h.assert_completed(run)
+    assert backup, "no backup"
+    # Every line that holds a planted name is a comment, the name escaped.
+    lines = [line for line in backup.split("\r\n") if "Victim" in line]
+    assert len(lines) >= 2, backup
+    assert all(line.startswith("; ") for line in lines), lines
+    assert any("\\r\\n[-HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Victim]\\r\\nz" in line for line in lines), lines
+    assert victim == {"Keep": "original"}
+    assert ordinary == {key: values for key, values in ORDINARY.items()}

@@ -20,9 +20,11 @@ from simulated_machine import SUITE_COUNTED_FILES as SUITE_COUNTED
 from simulated_machine import SuiteMachine as Machine
 from simulated_machine import plant_suite_and_tray as plant
 
-def scenario(template, config, name: str, m: Machine, bits: int = 64):
+def scenario(template, config, name: str, m: Machine, bits: int = 64, also=None):
     with h.scenario_prefix(template, config, f"test_suite_and_tray-{name}") as prefix:
         plant(prefix, m, bits)
+        if also:
+            also(prefix)
         program = None
         if m.skip_tray:
             program = prefix.install(config.program(bits), h.HARNESS_DIR + "\\skip_tray")
@@ -60,6 +62,27 @@ def shared(template, e2e_config):
 @pytest.fixture(scope="module")
 def alone_x86(template, e2e_config, wow64):
     yield from scenario(template, e2e_config, "alone-x86", Machine(), bits=32)
+
+
+# A registry link in the place of a suite component that the run removes,
+# pointing at another vendor's key whose first value names a suite file.
+LINKED_COMPONENT = f"{COMPONENTS}\\0000000000000000000000000000006A"
+LINK_TARGET = "HKLM\\Software\\VictimVendor\\Component"
+LINK_TARGET_KEYS = {LINK_TARGET: {"A": SUITE_DIR + "VexarLauncher.exe", "Other": "kept"},
+                    LINK_TARGET + "\\Sub": {"Inner": "kept"}}
+
+
+def plant_component_link(prefix: h.Prefix) -> None:
+    prefix.plant_registry(LINK_TARGET_KEYS)
+    prefix.plant_registry_link(LINKED_COMPONENT[len("HKLM\\"):],
+                               "\\Registry\\Machine\\Software\\VictimVendor\\Component")
+    # Read through the link: its target.
+    assert prefix.read_key(LINKED_COMPONENT, 64) == LINK_TARGET_KEYS[LINK_TARGET]
+
+
+@pytest.fixture(scope="module")
+def component_link(template, e2e_config):
+    yield from scenario(template, e2e_config, "component-link", Machine(), also=plant_component_link)
 
 
 def suite_lines(bits: int, service_closed: bool) -> list:
@@ -131,6 +154,14 @@ def assert_suite_and_tray_removed(s) -> None:
 
 def test_suite_and_tray_used_only_by_the_product_are_removed(alone):
     assert_suite_and_tray_removed(alone)
+
+
+def test_a_link_in_place_of_a_component_goes_and_its_target_stays(component_link):
+    s = component_link
+    assert_suite_and_tray_removed(s)
+    h.assert_key_absent(s.prefix, LINKED_COMPONENT, 64)
+    for key, values in LINK_TARGET_KEYS.items():
+        assert s.prefix.read_key(key, 64) == values, key
 
 
 @pytest.mark.wow64

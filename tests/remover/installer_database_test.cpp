@@ -91,7 +91,10 @@ private:
     std::map<HKEY, std::unique_ptr<test_support::scratch_key>> scratches_ = [] {
         std::map<HKEY, std::unique_ptr<test_support::scratch_key>> made;
         for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_USERS, HKEY_LOCAL_MACHINE}) {
-            made[root] = std::make_unique<test_support::scratch_key>();
+            // The machine's roots in the machine's hive: the cleaner tells a
+            // key's hive by the key's own name.
+            const bool machine = root == HKEY_LOCAL_MACHINE || root == HKEY_CLASSES_ROOT;
+            made[root] = std::make_unique<test_support::scratch_key>(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER);
         }
         return made;
     }();
@@ -195,6 +198,36 @@ TEST_F(InstallerDatabase, CleansEveryStoreAndKeepsWhatIsNotTheProducts) {
     // Never visited.
     EXPECT_TRUE(key_exists(registry[hkcu], L"Software\\Classes\\VirtualStore\\MACHINE\\Installer\\UpgradeCodes\\" + U));
     EXPECT_TRUE(key_exists(registry[hkcu], L"Software\\NoCodes\\Installer\\Inner\\Installer\\UpgradeCodes\\" + U));
+}
+
+// Codes found in a user's hive speak only for that user's stores: another
+// product that the user names under the product's upgrade code keeps its
+// machine registration and counters; the user's own copy of it goes. Key
+// paths from a user's store never lower the machine's counters.
+TEST_F(InstallerDatabase, CodesFromAUsersHiveStayInThatUsersStores) {
+    const HKEY hklm = HKEY_LOCAL_MACHINE;
+    const HKEY hkcu = HKEY_CURRENT_USER;
+    registry.plant(hklm, CV + L"\\Installer\\UpgradeCodes\\" + U, {{P, L""}});
+    registry.plant(hkcu, L"Software\\X\\Installer\\UpgradeCodes\\" + U, {{OTHER_P, L""}});
+    registry.plant(hklm, L"SOFTWARE\\Classes\\Installer\\Products\\" + OTHER_P, {{L"ProductName", L"Other"}});
+    registry.plant(hklm, SYSTEM_STORE + L"\\Products\\" + OTHER_P, {{L"x", L"y"}});
+    registry.plant(hklm, SYSTEM_STORE + L"\\Components\\" + K_OTHER, {{OTHER_P, L"C:\\Other\\o.dll"}});
+    registry.plant(hkcu, L"Software\\X\\Installer\\Products\\" + OTHER_P, {{L"x", L"y"}});
+    registry.plant(hkcu, L"Software\\X\\Installer\\Components\\" + K_OWN, {{P, DIR + L"Zentrivo.exe"}});
+    registry.plant(hklm, CV + L"\\SharedDlls", {}, {{L"C:\\Other\\o.dll", 1}, {DIR + L"Zentrivo.exe", 2}});
+    ASSERT_FALSE(HasFatalFailure());
+
+    remover::clean_installer_database(upgrade_code);
+
+    EXPECT_TRUE(key_exists(registry[hklm], L"SOFTWARE\\Classes\\Installer\\Products\\" + OTHER_P));
+    EXPECT_TRUE(key_exists(registry[hklm], SYSTEM_STORE + L"\\Products\\" + OTHER_P));
+    EXPECT_TRUE(registry.has_value(hklm, SYSTEM_STORE + L"\\Components\\" + K_OTHER, OTHER_P));
+    EXPECT_EQ(registry.dword(hklm, CV + L"\\SharedDlls", L"C:\\Other\\o.dll"), 1u);
+    EXPECT_TRUE(key_absent(registry[hkcu], L"Software\\X\\Installer\\UpgradeCodes\\" + U));
+    EXPECT_TRUE(key_absent(registry[hkcu], L"Software\\X\\Installer\\Products\\" + OTHER_P));
+    // The machine's code reaches the user's store, but not the counters.
+    EXPECT_TRUE(key_absent(registry[hkcu], L"Software\\X\\Installer\\Components\\" + K_OWN));
+    EXPECT_EQ(registry.dword(hklm, CV + L"\\SharedDlls", DIR + L"Zentrivo.exe"), 2u);
 }
 
 // When the walk cannot list a hive, two fixed roots take its place.

@@ -394,6 +394,18 @@ class Prefix:
         if completed.exit_code != 0:
             raise HarnessError(f"reg_link.exe failed with {completed.exit_code}: {completed.stderr!r}")
 
+    def plant_registry_key(self, path: str, value: tuple = None) -> None:
+        """Creates the key HKCU\\<path> or HKLM\\<path> with every missing
+        level, and a REG_SZ value (name, text) in it when given. Names may
+        hold line breaks and other characters that regedit cannot read, so
+        reg_link.exe creates it."""
+        helper = self.install(self.config.helper("reg_link.exe"))
+        hive, _, below = path.partition("\\")
+        escaped = "".join(f"%{ord(c):02X}" if ord(c) < 0x20 or c == "%" else c for c in below)
+        completed = self.run([helper, "key", hive, escaped, *(value or ())])
+        if completed.exit_code != 0:
+            raise HarnessError(f"reg_link.exe failed with {completed.exit_code}: {completed.stderr!r}")
+
     def delete_registry_key(self, path: str, view: int = 64) -> None:
         self.plant_registry({path: None}, view)
 

@@ -83,6 +83,62 @@ TEST(RegistryBackup, WrapsLongHexDataWithATrailingBackslash) {
     EXPECT_EQ(joined, expected);
 }
 
+// No line of an entry may start anything but a comment once a key name is one
+// that regedit cannot read back; an ordinary name keeps its usual entry.
+TEST(RegistryBackup, KeyNamesRegeditCannotReadBackAreOnlyComments) {
+    struct key_case {
+        std::wstring name;
+        bool deleting;
+        std::wstring values;
+        std::wstring entry;  // empty: only comment lines, checked below
+    };
+    const std::wstring planted = L"HKEY_CURRENT_USER\\Software\\Vexars\\ZENQO\\x\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Victim]\r\nz";
+    const std::wstring wrapped = registry2::reg_value_line(L"Debugger", REG_BINARY, std::vector<BYTE>(60, 1).data(), 60);
+    const std::vector<key_case> cases = {
+        {L"HKEY_CURRENT_USER\\Software\\Vexars\\ZENQO", false, L"\"a\"=dword:00000001\r\n",
+         L"[HKEY_CURRENT_USER\\Software\\Vexars\\ZENQO]\r\n\"a\"=dword:00000001\r\n\r\n"},
+        {L"HKEY_CURRENT_USER\\Software\\[made", true, L"", L"[-HKEY_CURRENT_USER\\Software\\[made]\r\n\r\n"},
+        {planted, false, L"\"Debugger\"=\"cmd.exe\"\r\n", L""},
+        {planted, true, L"", L""},
+        {L"HKEY_CURRENT_USER\\Software\\a\nb", false, wrapped + L"\r\n", L""},
+        {L"HKEY_CURRENT_USER\\Software\\bracket]x", false, L"", L""},
+        {std::wstring(L"HKEY_CURRENT_USER\\Software\\nul\0x", 32), false, L"", L""},
+        {L"HKEY_CURRENT_USER\\Software\\bell\x07\x85\x7f", false, L"", L""},
+    };
+    for (const key_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "key " << testing::PrintToString(c.name));
+        EXPECT_EQ(registry2::importable_key_name(c.name), !c.entry.empty());
+        const std::wstring entry = registry2::reg_key_entry(c.name, c.deleting, c.values);
+        if (!c.entry.empty()) {
+            EXPECT_EQ(entry, c.entry);
+            continue;
+        }
+        // Every line a comment, the last one empty; the name only escaped.
+        ASSERT_GE(entry.size(), 4u);
+        EXPECT_EQ(entry.substr(entry.size() - 4), L"\r\n\r\n");
+        const std::wstring lines = entry.substr(0, entry.size() - 2);
+        for (std::size_t start = 0, end; (end = lines.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+            EXPECT_EQ(lines.substr(start, 2), L"; ") << testing::PrintToString(lines.substr(start, end - start));
+            for (wchar_t ch : lines.substr(start, end - start)) EXPECT_FALSE(ch < 0x20 || (ch >= 0x7f && ch <= 0x9f));
+        }
+        EXPECT_EQ(entry.rfind(L"; " + registry2::escaped(c.name) +
+                                  (c.deleting ? L" was made by the run and cannot be deleted by import: "
+                                              : L" cannot be restored by import: "),
+                              0),
+                  0u);
+        EXPECT_NE(entry.find(L"regedit would read"), std::wstring::npos);
+    }
+}
+
+TEST(RegistryBackup, EscapesEveryCharacterThatCouldEndACommentLine) {
+    EXPECT_EQ(registry2::escaped(L"HKEY_LOCAL_MACHINE\\SOFTWARE"), LR"("HKEY_LOCAL_MACHINE\\SOFTWARE")");
+    EXPECT_EQ(registry2::escaped(std::wstring(L"a\r\n\t\0\x1b\x85\x7f\"b", 10)), LR"("a\r\n\t\0\x001b\x0085\x007f\"b")");
+    EXPECT_EQ(registry2::escaped(L"\u00e4]["), L"\"\u00e4][\"");
+    EXPECT_EQ(registry2::reg_link_comment(L"HKEY_CURRENT_USER\\a", L"\\REGISTRY\\MACHINE\r\n[-HKEY_LOCAL_MACHINE]"),
+              L"; \"HKEY_CURRENT_USER\\\\a\" was a registry link to "
+              L"\"\\\\REGISTRY\\\\MACHINE\\r\\n[-HKEY_LOCAL_MACHINE]\"; regedit cannot make one\r\n\r\n");
+}
+
 TEST(RegistryBackup, NamesTheFileAfterTheLocalTime) {
     SYSTEMTIME time = {};
     time.wYear = 2026, time.wMonth = 12, time.wDay = 8, time.wHour = 5, time.wMinute = 12, time.wSecond = 7;

@@ -600,6 +600,23 @@ TEST_F(RegistryDeleteKey, LinksAreDeletedThemselvesAndNeverFollowed) {
     EXPECT_EQ(key(scratch, L"victim", false).get_string(L"also"), L"kept");
 }
 
+TEST_F(RegistryDeleteKey, DeletingOneKeyByHandleTakesALinkNotItsTarget) {
+    const key scratch(raw());
+    const key victim(scratch, L"victim", true);
+    victim.set_dword(L"keep", 7);
+    const replay::unique_hkey victim_root = make_raw(L"victim");
+    ASSERT_NO_FATAL_FAILURE(test_support::make_link(raw(), L"link", victim_root.get()));
+    key(scratch, L"leaf", true);
+
+    EXPECT_EQ(registry2::delete_subkey(raw(), L"link", 0), ERROR_SUCCESS);
+    EXPECT_EQ(registry2::delete_subkey(raw(), L"leaf", 0), ERROR_SUCCESS);
+    EXPECT_EQ(registry2::delete_subkey(raw(), L"missing", 0), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry2::delete_subkey(raw(), L"", 0), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(key_absent(raw(), L"link"));
+    EXPECT_TRUE(key_absent(raw(), L"leaf"));
+    EXPECT_EQ(key(scratch, L"victim", false).get_dword(L"keep"), 7u);
+}
+
 TEST_F(RegistryDeleteKey, EmptyNameDeletesNothing) {
     const key scratch(raw());
     const key parent(scratch, L"parent", /*create=*/true);
