@@ -513,6 +513,7 @@ class SuiteMachine:
     skip_tray: bool = False
     beside_program: bool = False  # the program in DOWNLOADS_DIR with a library copy beside it
     bvhtml_loop: bool = False  # the tray's bvhtml.dll a link to itself: its check fails
+    suite_cfg: str = SUITE_CFG  # where the product's suite configuration is
 
 
 def library_source(config: h.Config, bits: int) -> Path:
@@ -532,7 +533,7 @@ def plant_suite_and_tray(prefix: h.Prefix, m: SuiteMachine, bits: int) -> None:
         SUITE_DIR + "bvhtml.dll": b"html",
         SUITE_DIR + "Languages\\en.lng": b"english",
         SUITE_DIR + "products.txt": "".join(p + "\n" for p in m.products),
-        SUITE_CFG: "name=alice\nsite=example.org\n",
+        m.suite_cfg: "name=alice\nsite=example.org\n",
         TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-ZENQO.png": b"png",
         TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-MILVA.png": b"png",
     }

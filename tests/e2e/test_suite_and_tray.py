@@ -269,3 +269,25 @@ def test_a_library_beside_the_program_is_never_loaded(downloaded):
     h.assert_in_order(s.run.cwd_log, ["Toolkit 3.1.x INSTALLDIR was removed",
                                       "Number of products with Toolkit according to configurations files: 0"])
     assert not s.prefix.exists(SUITE_DIR + library_name(s.bits))
+
+
+@pytest.fixture(scope="module")
+def non_ansi(template, e2e_config):
+    # The product's name in the suite, and so its configuration's folder, and
+    # another product's tray configuration are outside the ANSI code page.
+    yield from scenario(template, e2e_config, "non-ansi", Machine(
+        products=("ZENQO=\u0417\u0435\u043d", "TOOLKIT=Toolkit", "MILVA=Milva"),
+        suite_cfg=h.COMMON_APPDATA_DIR + "\\Vexars\\\u0417\u0435\u043d\\suite.cfg",
+        configs=("tktray.xml", "ZENQO.xml", "\u041c\u0438\u043b\u0432\u0430.xml")))
+
+
+def test_names_outside_the_ansi_code_page_keep_their_own_paths(non_ansi):
+    s = non_ansi
+    h.assert_completed(s.run)
+    h.assert_in_order(s.run.cwd_log, [
+        "Email set to alice@example.org from suite config of ToolKit version 3.1.x",
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 2", ""),
+        "Number of products with Toolkit according to configurations files: 1",
+        h.file_removed(CONFIGS + "ZENQO.xml"), "Number of prosucts = 1"])
+    assert s.prefix.exists(CONFIGS + "\u041c\u0438\u043b\u0432\u0430.xml")
+    assert s.tray_running and s.tray_calls == []
