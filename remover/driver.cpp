@@ -24,6 +24,7 @@
 #include "remover/tray_remover.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
+#include "replay/log/exception_report.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/backup.hpp"
 #include "replay/registry2/regedit_format.hpp"
@@ -144,8 +145,11 @@ void remove_scheduled_task(product_remover& remover) {
     short_separator();
 }
 
-void deal_with_toolkit(product_remover& remover) {
+// Returns whether the suite's per-user data may go: the suite was removed in
+// this step, or no suite is installed.
+bool deal_with_toolkit(product_remover& remover) {
     header("**** Deal with Toolkit 3.1.x ****");
+    bool suite_gone = false;
     try {
         const identity_strings& names = identity();
         {
@@ -154,20 +158,28 @@ void deal_with_toolkit(product_remover& remover) {
             if (remover.user_email.empty()) remover.user_email = toolkit.read_user_email_from_toolkit_31x(product_code);
             toolkit.unregister_product_from_toolkit_31x(product_code);
             toolkit.remove_toolkit_31x();
+            suite_gone = toolkit.suite_removed() || !toolkit.suite_installed();
         }
         suite::release_library();
     } catch (...) {
         log::message("Unregistering in Toolkit caused problems with the remover...");
     }
     separator();
+    return suite_gone;
 }
 
-void remove_common_tray() {
+void remove_common_tray(bool suite_gone) {
     if (identity().skip_tray == L"1") return;
     const std::wstring& folder = identity().folder_name;
     header(replay::wformat(L"**** Remove %sTray ****", folder.c_str()));
-    tray_remover tray(folder, L"Tray", product_code, replay::wformat(L"%sTray.exe", folder.c_str()));
-    tray.remove_tray();
+    try {
+        tray_remover tray(folder, L"Tray", product_code, replay::wformat(L"%sTray.exe", folder.c_str()));
+        tray.remove_tray(suite_gone);
+    } catch (...) {
+        // The tray clean-up ends here; the later steps run.
+        replay::log_current_exception(std::string("remove_tray()"), log::instance());
+        log::message("Removing the common tray caused problems with the remover...");
+    }
     separator();
 }
 
@@ -264,8 +276,8 @@ int run_removal() {
 #if defined(ZENQO_X64)
     remove_32bit_shared_dlls_values(remover->install_dir);
 #endif
-    deal_with_toolkit(*remover);
-    remove_common_tray();
+    const bool suite_gone = deal_with_toolkit(*remover);
+    remove_common_tray(suite_gone);
     remove_application_data();
     clean_registry(*remover);
     remove_product_shortcuts();

@@ -50,6 +50,16 @@ std::optional<std::wstring> hive_scope(const key& found) {
 // for the machine.
 constexpr wchar_t local_system[] = L"S-1-5-18";
 
+// The packed code as a GUID, or the key's own name where it is no packed
+// code: a malformed name found after its key was deleted still gets its line.
+std::wstring shown_code(const std::wstring& packed) {
+    try {
+        return unpack_guid(packed);
+    } catch (const replay::exception&) {
+        return packed;
+    }
+}
+
 void heading(const char* title, const char* line) {
     log::message("");
     log::message("%s", title);
@@ -117,9 +127,10 @@ void installer_database_cleaner::clean(const std::wstring& upgrade_code) {
         try {
             const key shared_dlls(key(HKEY_LOCAL_MACHINE), shared_dlls_path, /*create=*/false);
             decrement_key_file_counters(shared_dlls);
+            log::message("");
         } catch (const registry2::generic&) {
+            // No counters to lower: the step ends after its heading.
         }
-        log::message("");
     } catch (...) {
         // The remaining steps end silently; the removal goes on.
     }
@@ -129,15 +140,17 @@ void installer_database_cleaner::search_roots() {
     find_installer_roots(L"HKCR", key(HKEY_CLASSES_ROOT), 0);
     find_installer_roots(L"HKCU", key(HKEY_CURRENT_USER), 0);
     find_installer_roots(L"HKU", key(HKEY_USERS), 0);
-    find_installer_roots(L"HKLM", key(HKEY_LOCAL_MACHINE), machine_view());
+    const REGSAM view = machine_view();
+    find_installer_roots(L"HKLM", key(HKEY_LOCAL_MACHINE, view), view);
 }
 
 void installer_database_cleaner::use_fixed_roots() {
     roots.clear();
-    roots.push_back({1, std::make_unique<key>(HKEY_CLASSES_ROOT), 0});
+    roots.push_back({1, std::make_unique<key>(HKEY_CLASSES_ROOT), 0, std::nullopt});
     log::message("Root hc: 1  HKCR");
     const REGSAM view = machine_view();
-    roots.push_back({2, std::make_unique<key>(key(HKEY_LOCAL_MACHINE), current_version, false, view), view});
+    roots.push_back({2, std::make_unique<key>(key(HKEY_LOCAL_MACHINE), current_version, false, view), view,
+                     std::nullopt});
     log::message("Root hc: 2  HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
     counter = 2;
 }
@@ -177,7 +190,9 @@ void installer_database_cleaner::walk(std::wstring& path, const key& parent, REG
             const key child(parent, name, /*create=*/false, view, REG_OPTION_OPEN_LINK);
             if (same_ascii_nocase(name, L"installer")) {
                 if (child.subkey_names().count(L"UpgradeCodes") != 0) {
-                    roots.push_back({++counter, std::make_unique<key>(parent), view});
+                    // The number goes to a root only once its key is held.
+                    auto root = std::make_unique<key>(parent);
+                    roots.push_back({++counter, std::move(root), view, std::nullopt});
                     log::message(L"Root: %d  %s", static_cast<int>(counter), path.c_str());
                 }
                 continue;  // the inside of an Installer key is not searched
@@ -185,8 +200,9 @@ void installer_database_cleaner::walk(std::wstring& path, const key& parent, REG
             path.append(L"\\").append(name);
             walk(path, child, view);
             path.resize(length);
-        } catch (const registry2::generic&) {
-            // Refused or vanished: the walk goes on.
+        } catch (...) {
+            // Refused, vanished, or a name the messages cannot show: the walk
+            // goes on.
             path.resize(length);
         }
     }
@@ -212,7 +228,7 @@ void installer_database_cleaner::find_stores() {
                 log::message(L"UserData: %d  %d  Installer\\UserData\\%s", static_cast<int>(root.number),
                              static_cast<int>(counter), sid.c_str());
             }
-        } catch (const registry2::generic&) {
+        } catch (...) {
             // The rest of this root is skipped; its stores so far stay.
         }
     }
@@ -237,7 +253,8 @@ void installer_database_cleaner::clean_upgrade_codes(const numbered& root) {
             }
             registry2::delete_key(*codes, code, /*recursive=*/true, root.view);
             log::message(L"%d  %s", static_cast<int>(root.number), unpack_guid(code).c_str());
-        } catch (const registry2::generic&) {
+        } catch (...) {
+            // This code only: the next one is tried.
         }
     }
 }
@@ -253,8 +270,8 @@ void installer_database_cleaner::clean_products(const numbered& store) {
         if (!applies(code, store)) continue;
         try {
             registry2::delete_key(*products, code, /*recursive=*/true, store.view);
-            log::message(L"%d  %s", static_cast<int>(store.number), unpack_guid(code).c_str());
-        } catch (const registry2::generic&) {
+            log::message(L"%d  %s", static_cast<int>(store.number), shown_code(code).c_str());
+        } catch (...) {
             // Usually: no such product in this store.
             continue;
         }
@@ -263,7 +280,7 @@ void installer_database_cleaner::clean_products(const numbered& store) {
         try {
             const key features(*store.key, L"Features", false, store.view);
             registry2::delete_key(features, code, /*recursive=*/true, store.view);
-        } catch (const registry2::generic&) {
+        } catch (...) {
             // None registered in this store.
         }
     }
@@ -286,9 +303,10 @@ void installer_database_cleaner::clean_components(const numbered& store) {
                 released = release_component(component, store);
             }
             if (!released) continue;
-            log::message(L"%d  %s", static_cast<int>(store.number), unpack_guid(code).c_str());
+            log::message(L"%d  %s", static_cast<int>(store.number), shown_code(code).c_str());
             registry2::delete_key(*components, code, /*recursive=*/true, store.view);
-        } catch (const registry2::generic&) {
+        } catch (...) {
+            // This component only: the next one is cleaned.
         }
     }
 }
@@ -338,7 +356,8 @@ void installer_database_cleaner::decrement_key_file_counters(const key& shared_d
                 counters.set_value(file, REG_DWORD, &lowered_count, sizeof(lowered_count));
                 log::message(L"  %s      is decremented to %d", file.c_str(), static_cast<int>(lowered_count));
             }
-        } catch (const registry2::generic&) {
+        } catch (...) {
+            // This file's counter stays; the next file's is lowered.
         }
     }
 }

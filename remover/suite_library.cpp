@@ -32,8 +32,6 @@ struct functions {
     close_handle_fn close_handle;
 };
 
-constexpr DWORD path_chars = 32768;
-
 std::wstring library_folder;
 HMODULE loaded = nullptr;
 functions bound = {};
@@ -41,15 +39,6 @@ functions bound = {};
 std::wstring wide_library_name() {
     const std::string name = library_name;
     return std::wstring(name.begin(), name.end());  // ASCII
-}
-
-std::wstring own_folder() {
-    std::wstring path(path_chars, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), path_chars);
-    if (length == 0 || length >= path_chars) return {};
-    path.resize(length);
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 bool is_full_path(const std::wstring& path) {
@@ -88,8 +77,9 @@ Function look_up(HMODULE module, const char* name) {
 const functions& library() {
     if (loaded != nullptr) return bound;
     DWORD error = ERROR_MOD_NOT_FOUND;
+    // The suite's own folder only: a copy beside the remover's executable
+    // lies in a folder that the signed-in user can usually write.
     HMODULE module = load_from(library_folder, error);
-    if (module == nullptr) module = load_from(own_folder(), error);
     if (module == nullptr) {
         throw replay::exception_w(L"Unable to load the suite client library %S (error %d)", library_name,
                                   static_cast<int>(error));

@@ -4,11 +4,11 @@
 // names and C linkage, use the default C calling convention, and own the
 // texts they return.
 //
-// The library is loaded at the first call, by full path only: from the
-// suite's folder, else from the folder of the remover's own executable. Its
-// own dependencies resolve from its folder and System32. A copy in the
-// current directory or on PATH is never loaded: the remover runs elevated,
-// often from a download folder.
+// The library is loaded at the first call, by full path only, from the
+// suite's folder. Its own dependencies resolve from its folder and System32.
+// A copy beside the remover's executable, in the current directory or on
+// PATH is never loaded: the remover runs elevated, often from a download
+// folder that the signed-in user can write.
 //
 // Every failure raises replay::exception_w with the text the callers log;
 // nothing is cached between operations but the loaded module.

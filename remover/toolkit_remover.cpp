@@ -70,17 +70,40 @@ toolkit31x_remover::toolkit31x_remover(std::wstring folder, std::wstring suite, 
 }
 
 std::int32_t toolkit31x_remover::count_products_in_toolkit_31x() {
-    log::message("Count products registered in Toolkit 3.1.x");
     std::int32_t count = 0;
+    counted = false;
     try {
         const suite::products_list list = suite::open_products(suite::open_library());
         count = suite::count_products(list);
+        counted = true;
     } catch (...) {
         count = 0;  // the library cannot say: no other product is known
     }
+    log_count(count);
+    return count;
+}
+
+void toolkit31x_remover::log_count(std::int32_t count) {
+    log::message("Count products registered in Toolkit 3.1.x");
     log::message("   number of products = %d", static_cast<int>(count));
     log::message("");
-    return count;
+}
+
+std::optional<bool> toolkit31x_remover::suite_entry_alone() {
+    try {
+        const suite::products_list list = suite::open_products(suite::open_library());
+        return !suite::product_name(list, L"TOOLKIT").empty();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool toolkit31x_remover::suite_installed() const {
+    try {
+        return path_exists(suite_dir + suite_service_exe) || path_exists(suite_dir + from_ansi(suite::library_name));
+    } catch (...) {
+        return true;  // cannot be told: taken as there
+    }
 }
 
 bool toolkit31x_remover::is_product_registered_in_toolkit_31x(std::wstring code) {
@@ -152,8 +175,24 @@ std::wstring toolkit31x_remover::product_common_data_folder(std::wstring code) {
 }
 
 void toolkit31x_remover::remove_toolkit_31x() {
-    // Other products still use the suite: only its counters are repaired.
-    if (count_products_in_toolkit_31x() <= 1) {
+    // A force remover must not break another product on a guess: the suite
+    // goes only when the products left are known to be none, or the suite's
+    // own entry alone.
+    const std::int32_t users = count_products_in_toolkit_31x();
+    bool remove = counted && users <= 1;
+    if (!counted) {
+        log::message("The suite stays: the products that use it could not be counted");
+    } else if (users == 1) {
+        const std::optional<bool> alone = suite_entry_alone();
+        if (!alone) {
+            log::message("The suite stays: it could not be told which product still uses it");
+        } else if (!*alone) {
+            log::message("The suite stays: another product still uses it");
+        }
+        remove = alone.value_or(false);
+    }
+    if (remove) {
+        removed = true;
         try {
             remove_code();
         } catch (...) {
@@ -170,6 +209,8 @@ void toolkit31x_remover::remove_toolkit_31x() {
         log::message("**** Let's remove Toolkit 3.1.x Registry Component ****");
         remove_registry_component();
     }
+    // Counters that cannot be worked out stay as they are.
+    if (!counted && !removed) return;
     try {
         fix_toolkit_counters();
     } catch (...) {
@@ -187,8 +228,8 @@ void toolkit31x_remover::remove_code() {
         remove_service(narrow(suite_service_name), narrow(suite_service_exe));
     }
     // The client library was loaded from this folder: a loaded library
-    // cannot be deleted, so it is released first. A later call loads it again
-    // where it still exists.
+    // cannot be deleted, so it is released first, and nothing calls it
+    // after that.
     suite::release_library();
     const std::string folder = to_ansi_strict(with_backslash(suite_dir));
     for (const std::string& name : list_files(folder, "*")) remove_file(folder + name);
@@ -231,7 +272,15 @@ void toolkit31x_remover::remove_registry_component() {
 }
 
 void toolkit31x_remover::fix_toolkit_counters() {
-    std::int32_t users = count_products_in_toolkit_31x();
+    std::int32_t users = 0;
+    if (removed) {
+        // The library went with the suite, and so did every user it had: no
+        // product is left to count, and nothing is asked of the library.
+        log_count(0);
+    } else {
+        users = count_products_in_toolkit_31x();
+        if (!counted) return;  // the counters stay as they were
+    }
     if (users >= 1) {
         if (is_product_registered_in_toolkit_31x(L"TOOLKIT")) --users;
         // MILVA and TORKA together count as one product.

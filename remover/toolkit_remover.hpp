@@ -8,6 +8,7 @@
 // for suite version 3.1.x through the suite client library. Every operation
 // asks the library afresh; none lets an exception escape except as said.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace remover {
@@ -28,9 +29,10 @@ public:
     // The product's name in the suite; empty when it cannot be read.
     virtual std::wstring product_name_in_toolkit_31x(std::wstring code) = 0;
     virtual void unregister_product_from_toolkit_31x(std::wstring code) = 0;
-    // Removes the suite when at most one product still uses it; repairs its
-    // counters in every case. Raises only when its clean-up context cannot
-    // be made.
+    // Removes the suite when the products left could be read and are none,
+    // or the suite's own TOOLKIT entry alone; otherwise logs why it stays.
+    // Repairs its counters unless the products could not be read. Raises
+    // only when its clean-up context cannot be made.
     virtual void remove_toolkit_31x() = 0;
     virtual std::wstring product_install_folder(std::wstring code) = 0;
     virtual std::wstring product_user_data_folder(std::wstring code) = 0;
@@ -62,10 +64,23 @@ public:
     std::wstring product_common_data_folder(std::wstring code) override;
     void fix_toolkit_counters() override;
 
+    // Whether remove_toolkit_31x removed the suite.
+    bool suite_removed() const { return removed; }
+    // Whether the suite's service program or client library is in its
+    // folder; true also when that cannot be told.
+    bool suite_installed() const;
+
 private:
+    // Whether the one product left is the suite's own TOOLKIT entry; empty
+    // when the library cannot tell.
+    std::optional<bool> suite_entry_alone();
+    void log_count(std::int32_t count);
     void remove_code();
     void remove_data();
     void remove_registry_component();
+
+    bool counted = false;  // the last count was read without failure
+    bool removed = false;
 };
 
 }  // namespace remover

@@ -73,7 +73,7 @@ int tray_remover::count_tray_products(const std::wstring& configurations) {
     }
 }
 
-void tray_remover::remove_tray() {
+void tray_remover::remove_tray(bool suite_gone) {
     const std::wstring configurations =
         from_ansi(get_folder_path(CSIDL_COMMON_APPDATA)) + folder_name + L"\\" + tray_name + L"\\Configurations\\";
     const std::wstring tray_folder =
@@ -113,7 +113,13 @@ void tray_remover::remove_tray() {
         remove_folder_tree(get_folder_path(CSIDL_COMMON_APPDATA) + folder + "\\" + tray);
         remove_folder_tree(appdata + folder + "\\" + tray);
         const std::string profile = get_folder_path(CSIDL_PROFILE);
-        remove_dir_in_userappdata_for_allprofiles(relative_path(appdata + folder + "\\Suite", profile));
+        const std::string suite_data = relative_path(appdata + folder + "\\Suite", profile);
+        if (suite_gone) {
+            remove_dir_in_userappdata_for_allprofiles(suite_data);
+        } else {
+            // The suite still serves other products: its user data stays.
+            log::message("Folders '%s' in the profiles stay: the suite is still installed", suite_data.c_str());
+        }
         // The maker's own folder holds other products' user data too: it goes
         // only where it is empty.
         remove_empty_dir_in_userappdata_for_allprofiles(relative_path(appdata + folder, profile));

@@ -16,9 +16,12 @@ public:
     // The second and third arguments are always "Tray" and "ZENQO".
     tray_remover(std::wstring folder, const std::wstring& tray, const std::wstring& code, std::wstring exe);
 
-    // The whole clean-up; logs every step. Raises only when a special folder
-    // cannot be resolved or the tray folder cannot be examined.
-    void remove_tray();
+    // The whole clean-up; logs every step. The suite's per-user data folders
+    // in the profiles go with the tray only when `suite_gone` says that the
+    // suite was removed or is not installed; otherwise a line says they
+    // stay. Raises only when a special folder cannot be resolved or the tray
+    // folder cannot be examined.
+    void remove_tray(bool suite_gone);
 
     // The products whose configuration files are left in the folder (ending
     // with a backslash): the tray's own tktray.xml does not count, and MILVA

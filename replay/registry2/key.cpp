@@ -119,18 +119,22 @@ std::set<std::wstring> enumerate_names(HKEY handle, const char* failure, Enumera
 
 }  // namespace
 
-key::key(HKEY handle) {
-    throw_if_failed<key_error>(open_key(handle, /*name=*/nullptr, handle_), open_handle_failed, handle);
+key::key(HKEY handle, REGSAM view) : view_(view) {
+    throw_if_failed<key_error>(open_key(handle, /*name=*/nullptr, handle_, view_), open_handle_failed, handle);
 }
 
-key::key(const key& other) {
-    throw_if_failed<key_error>(open_key(other.handle(), L"", handle_), open_handle_failed,
+// Reopened in the view it was reached in: without the flag a 32-bit program
+// may get the other view's key of the same name.
+key::key(const key& other) : view_(other.view_) {
+    throw_if_failed<key_error>(open_key(other.handle(), L"", handle_, view_), open_handle_failed,
                                other.handle());
 }
 
-key::key(key&& other) noexcept : handle_(std::move(other.handle_)) {}
+key::key(key&& other) noexcept : handle_(std::move(other.handle_)), view_(other.view_) {}
 
-key::key(const key& parent, const std::wstring& name, bool create, REGSAM view, DWORD options) {
+key::key(const key& parent, const std::wstring& name, bool create, REGSAM view_flags, DWORD options)
+    : view_(parent.view_ | view_flags) {
+    const REGSAM view = view_;
     if (create) {
         calls_made.fetch_add(1, std::memory_order_relaxed);
         DWORD disposition = 0;
@@ -326,6 +330,7 @@ LSTATUS delete_value(HKEY key, const std::wstring& name) {
 }
 
 void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view) {
+    view |= parent.view();
     // With an empty name Windows deletes the key behind the parent handle.
     if (name.empty()) raise<key_error>(delete_key_failed, name, ERROR_INVALID_PARAMETER);
     back_up_key(parent.handle(), name, view, recursive);

@@ -5,9 +5,9 @@
 // with ERROR_ACCESS_DENIED, once more for read access only; a key opened that
 // way still reads, and its writes and deletions fail with error 5.
 //
-// The layer adds no registry-view flag of its own: a key object sees the view
-// of the handle it was opened from. A caller that needs the other view opens
-// the parent handle itself with KEY_WOW64_32KEY or KEY_WOW64_64KEY.
+// Windows does not remember a handle's registry view for later opens below
+// it, so a key object does: the KEY_WOW64_* flags it was opened with are
+// added to every open below it and to every copy of it.
 //
 // Names are wide; the empty value name is the key's default value. Messages
 // show names converted strictly to the ANSI code page: a name that the code
@@ -41,12 +41,13 @@ static_assert(max_name_length == 260);
 class key {
 public:
     // A second handle to the key behind `handle` (a predefined root such as
-    // HKEY_LOCAL_MACHINE, or a handle the caller opened and still owns).
+    // HKEY_LOCAL_MACHINE, or a handle the caller opened and still owns),
+    // reached in `view` (0 or a KEY_WOW64_* flag), which the key keeps.
     // Raises key_error "RegOpenKeyEx() failed: handle %i (%i)".
-    explicit key(HKEY handle);
+    explicit key(HKEY handle, REGSAM view = 0);
 
-    // A second handle to the same key, opened anew. Raises key_error
-    // "RegOpenKeyEx() failed: handle %i (%i)".
+    // A second handle to the same key in the same view, opened anew. Raises
+    // key_error "RegOpenKeyEx() failed: handle %i (%i)".
     key(const key& other);
 
     // Leaves `other` without a handle; its operations then fail.
@@ -57,8 +58,8 @@ public:
     // key it creates goes to the backup as one to delete); raises key_error
     // "RegCreateKeyEx() failed: key \"%s\" (%i)". Otherwise
     // it is opened; raises key_error "RegOpenKeyEx() failed: key \"%s\" (%i)".
-    // `view` adds KEY_WOW64_* flags, for callers that must stay in one view
-    // below a handle (a 32-bit program reaching the 64-bit view); `options`
+    // `view` adds KEY_WOW64_* flags to those the parent keeps (a 32-bit
+    // program reaching the 64-bit view); the new key keeps both. `options`
     // are RegOpenKeyEx options (REG_OPTION_OPEN_LINK opens a link itself).
     key(const key& parent, const std::wstring& name, bool create, REGSAM view = 0, DWORD options = 0);
 
@@ -67,6 +68,8 @@ public:
     ~key() = default;
 
     HKEY handle() const noexcept { return handle_.get(); }
+    // The KEY_WOW64_* flags of every open below this key; 0 for none.
+    REGSAM view() const noexcept { return view_; }
 
     // Type and size in bytes of a value, without its data. Returns false on
     // any failure and then sets both to 0 (0 is no value type: a missing
@@ -122,6 +125,7 @@ public:
 
 private:
     unique_hkey handle_;
+    REGSAM view_ = 0;
 };
 
 template <>
@@ -141,7 +145,8 @@ std::string key::get_string<std::string>(const std::wstring& name) const;
 // that is a link is deleted as the link itself, and its target stays. Each
 // key is opened once and listed and deleted through that handle, never by
 // name again.
-// `view` adds KEY_WOW64_* flags to every open and deletion below `parent`.
+// `view` adds KEY_WOW64_* flags to those `parent` keeps, for every open and
+// deletion below it.
 // The whole subtree is saved to the backup first.
 void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view = 0);
 // Deletes a subkey that has no subkeys, in the given view (0 or a

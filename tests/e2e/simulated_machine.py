@@ -60,6 +60,7 @@ ZENQO_E2E_TEST_SERVICE).
 from __future__ import annotations
 
 import json
+import os
 import re
 import sys
 from dataclasses import dataclass
@@ -480,6 +481,9 @@ RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 PATH_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
 PLANTED_ON_PATH = "C:\\planted"
 LOADS = h.HARNESS_DIR + "\\sulcora_loads.txt"
+RELEASES = h.HARNESS_DIR + "\\sulcora_releases.txt"
+# A download folder, where the program is often started from.
+DOWNLOADS_DIR = "C:\\Downloads"
 TRAY_CALLS = h.HARNESS_DIR + "\\tray_calls.txt"
 SERVICE_CALLS = h.HARNESS_DIR + "\\suite_service_calls.txt"
 SUITE_OTHER_PRODUCT = "AAAAAAAABBBBCCCCDDDDEEEEEEEEEEEE"
@@ -507,6 +511,9 @@ class SuiteMachine:
     tray_ignores_quit: bool = False
     elsewhere: bool = False  # library copies in the current directory and on PATH
     skip_tray: bool = False
+    beside_program: bool = False  # the program in DOWNLOADS_DIR with a library copy beside it
+    bvhtml_loop: bool = False  # the tray's bvhtml.dll a link to itself: its check fails
+    suite_cfg: str = SUITE_CFG  # where the product's suite configuration is
 
 
 def library_source(config: h.Config, bits: int) -> Path:
@@ -526,7 +533,7 @@ def plant_suite_and_tray(prefix: h.Prefix, m: SuiteMachine, bits: int) -> None:
         SUITE_DIR + "bvhtml.dll": b"html",
         SUITE_DIR + "Languages\\en.lng": b"english",
         SUITE_DIR + "products.txt": "".join(p + "\n" for p in m.products),
-        SUITE_CFG: "name=alice\nsite=example.org\n",
+        m.suite_cfg: "name=alice\nsite=example.org\n",
         TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-ZENQO.png": b"png",
         TRAY_DIR + "HTML\\gfx\\Icon_TKTRAY-UPD-MILVA.png": b"png",
     }
@@ -536,8 +543,10 @@ def plant_suite_and_tray(prefix: h.Prefix, m: SuiteMachine, bits: int) -> None:
         files[SUITE_DIR + library_name(bits)] = library
     if m.fail:
         files[SUITE_DIR + "fail.txt"] = m.fail
-    if m.bvhtml:
+    if m.bvhtml and not m.bvhtml_loop:
         files[TRAY_DIR + "bvhtml.dll"] = b"html"
+    if m.beside_program:
+        files[DOWNLOADS_DIR + "\\" + library_name(bits)] = library
     if m.elsewhere:
         files[h.DEFAULT_RUN_DIR + "\\" + library_name(bits)] = library
         files[PLANTED_ON_PATH + "\\" + library_name(bits)] = library
@@ -547,6 +556,8 @@ def plant_suite_and_tray(prefix: h.Prefix, m: SuiteMachine, bits: int) -> None:
     if m.tray_ignores_quit:
         files[h.HARNESS_DIR + "\\tray_ignores_quit"] = b""
     prefix.plant_paths(files)
+    if m.bvhtml_loop:
+        os.symlink("bvhtml.dll", prefix.unix_path(TRAY_DIR + "bvhtml.dll"))
     prefix.plant_registry({MACHINE_ID: {"Id": "42"}}, view=bits)
     prefix.plant_registry({TRAY_KEY: {"Version": "3.1"}, RUN_KEY: {"CorvantisTray": TRAY_EXE}}, view=32)
     prefix.plant_registry({

@@ -104,6 +104,10 @@ def assert_cleaned(m) -> None:
     assert all(roots) and all(stores), lines
     numbers = [int(r.group(1)) for r in roots] + [int(s.group(2)) for s in stores]
     assert numbers == list(range(1, len(numbers) + 1)), lines
+    # Every root's own Installer key is a store: it is reached in the view
+    # its root was found in (the 32-bit program's copy of HKLM\Software\Classes
+    # must not turn into the 32-bit view's).
+    assert {int(s.group(1)) for s in stores if s.group(3) == "Installer"} == {int(r.group(1)) for r in roots}, lines
     root_paths = {r.group(2).lower(): int(r.group(1)) for r in roots}  # Wine spells it "Software"
     cv = "hklm\\software\\microsoft\\windows\\currentversion"
     for path in ("hkcr", "hkcu\\software\\microsoft", "hklm\\software\\classes", cv):

@@ -13,7 +13,7 @@ import pytest
 import harness as h
 import simulated_machine as sm
 from simulated_machine import (
-    COMPONENTS, CONFIGS, LOADS, MACHINE_ID, OTHER_COMPONENT, RUN_KEY, SERVICE_CALLS, SHARED_DLLS,
+    COMPONENTS, CONFIGS, DOWNLOADS_DIR, LOADS, MACHINE_ID, RELEASES, OTHER_COMPONENT, RUN_KEY, SERVICE_CALLS, SHARED_DLLS,
     SUITE_COMPONENT, SUITE_DATA, SUITE_DIR, TRAY_CALLS, TRAY_COMPONENT, TRAY_COUNTED, TRAY_DIR,
     TRAY_EXE, TRAY_KEY, UNRELATED_COUNTED, library_name)
 from simulated_machine import SUITE_COUNTED_FILES as SUITE_COUNTED
@@ -26,13 +26,16 @@ def scenario(template, config, name: str, m: Machine, bits: int = 64, also=None)
         if also:
             also(prefix)
         program = None
+        if m.beside_program:
+            program = prefix.install(config.program(bits), DOWNLOADS_DIR)
         if m.skip_tray:
             program = prefix.install(config.program(bits), h.HARNESS_DIR + "\\skip_tray")
             prefix.run([prefix.plant_helper("set_string.exe", h.BIN_DIR + "\\set_string.exe"),
                         program, "2004", "1"])
         run = prefix.run_remover(bits=bits, program=program)
         yield SimpleNamespace(prefix=prefix, run=run, bits=bits, m=m,
-                              loads=text_lines(prefix, LOADS), tray_calls=text_lines(prefix, TRAY_CALLS),
+                              loads=text_lines(prefix, LOADS), releases=text_lines(prefix, RELEASES),
+                              tray_calls=text_lines(prefix, TRAY_CALLS),
                               service_calls=text_lines(prefix, SERVICE_CALLS),
                               service=sm.service_state(prefix),
                               tray_running=tray_running(prefix))
@@ -133,14 +136,17 @@ def assert_suite_and_tray_removed(s) -> None:
     __tracebackhide__ = True
     h.assert_completed(s.run)
     h.assert_in_order(s.run.cwd_log, suite_lines(s.bits, service_closed=True) + tray_lines(quit_sent=True))
-    # Only the suite folder's copy of the library was loaded.
+    # Only the suite folder's copy of the library was loaded, once, and
+    # released before its folder went.
     assert [p.lower() for p in s.loads] == [(SUITE_DIR + library_name(s.bits)).lower()], s.loads
+    assert [p.lower() for p in s.releases] == [(SUITE_DIR + library_name(s.bits)).lower()], s.releases
     assert [c.split("|")[0] for c in s.service_calls] == ["/stop", "/uninstall"], s.service_calls
     assert all(c.split("|")[1].rstrip("\\").lower() == SUITE_DIR.rstrip("\\").lower()
                for c in s.service_calls), s.service_calls
     assert s.service == "", "the suite service is still registered"
     assert s.tray_calls == ["/quit"] and not s.tray_running
-    for path in (SUITE_DIR, *SUITE_DATA, h.COMMON_APPDATA_DIR + "\\Vexars\\Tray"):
+    # The maker's folder in the profile went too, being empty.
+    for path in (SUITE_DIR, *SUITE_DATA, h.COMMON_APPDATA_DIR + "\\Vexars\\Tray", h.APPDATA_DIR + "\\Vexars"):
         assert not s.prefix.exists(path), path
     for path, view in ((MACHINE_ID, s.bits), (TRAY_KEY, 32), (f"{COMPONENTS}\\{SUITE_COMPONENT}", 64),
                        (f"{COMPONENTS}\\{TRAY_COMPONENT}", 64)):
@@ -200,20 +206,43 @@ def test_suite_and_tray_still_used_are_kept_with_counters_of_one(shared):
 
 Re_quit = h.Re("Quiting Tray: .*")
 
-# Each failure of the library, with one way the tray ends or is skipped.
+NOT_COUNTED = "The suite stays: the products that use it could not be counted"
+# The tray went, but the suite it ships with stays: so does its user data.
+SUITE_USER_DATA_STAYS = h.Re(r"Folders 'AppData\\Roaming\\Vexars\\Suite' in the profiles stay: the suite is still installed")
+
+# Each failure of the library, with one way the tray ends or is skipped. The
+# suite and its counters stay whenever the products left are not known to be
+# none (or the suite's own entry alone).
 FAILURES = {
     "absent": (Machine(library=False, elsewhere=True, bvhtml=False, service_answers=""), [
         h.Re(r"exception in read_user_email_from_toolkit_31x\(\), .*Sulcora64\.dll.*"),
         h.Re(r"unregister_product_from_toolkit_31x\(\) Exception: .*Sulcora64\.dll.*"),
-        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", ""),
-        "Toolkit 3.1.x INSTALLDIR was removed",
-        f"Terminate running process: {TRAY_EXE}", f"Process: {TRAY_EXE} closed successfully"]),
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", "", NOT_COUNTED),
+        f"Terminate running process: {TRAY_EXE}", f"Process: {TRAY_EXE} closed successfully",
+        SUITE_USER_DATA_STAYS]),
     "open_lib": (Machine(fail="open_lib", tray_ignores_quit=True), [
         h.Re(r"exception in read_user_email_from_toolkit_31x\(\), .*Failed to initialize suite client library.*"),
         h.Re(r"unregister_product_from_toolkit_31x\(\) Exception: .*Failed to initialize suite client library.*"),
-        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", ""),
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", "", NOT_COUNTED),
         f"Quiting Tray: {TRAY_EXE}", f"Terminate running process: {TRAY_EXE}",
-        f"Process: {TRAY_EXE} closed successfully"]),
+        f"Process: {TRAY_EXE} closed successfully", SUITE_USER_DATA_STAYS]),
+    "count": (Machine(fail="count", products=("ZENQO=Zentrivo",)), [
+        "Unregister ZENQO from Toolkit 3.1.x",
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", "", NOT_COUNTED),
+        f"Quiting Tray: {TRAY_EXE}", SUITE_USER_DATA_STAYS]),
+    # One product is left and it is not the suite's own entry.
+    "other_left": (Machine(products=("ZENQO=Zentrivo", "MILVA=Milva")), [
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 1", "",
+         "The suite stays: another product still uses it"),
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 1", "",
+         "Check if TOOLKIT is registered in Toolkit 3.1.x", "Check if MILVA is registered in Toolkit 3.1.x",
+         "Check if TORKA is registered in Toolkit 3.1.x", "", "Fixing Toolkit counters in SharedDLLs",
+         "Number of products with Toolkit according to configurations files: 1"),
+        f"Quiting Tray: {TRAY_EXE}", SUITE_USER_DATA_STAYS]),
+    # The tray's file check itself fails: the tray step ends, the run goes on.
+    "tray_check": (Machine(bvhtml_loop=True), [
+        ("**** Remove VexarsTray ****", ""), "Number of prosucts = 0",
+        "Removing the common tray caused problems with the remover...", (h.SEPARATOR, "")]),
     "unregister": (Machine(fail="unregister", skip_tray=True), [
         "Email set to alice@example.org from suite config of ToolKit version 3.1.x",
         h.Re(r"unregister_product_from_toolkit_31x\(\) Exception: .*unregistration of ZENQO refused by the suite.*"),
@@ -234,14 +263,62 @@ def test_library_failures_are_logged_and_the_run_goes_on(template, e2e_config, n
         h.assert_ends_with(log, [h.completed_ok(), "", "", ""])
         if not machine.library:
             assert s.loads == [], "a copy outside the suite's folder was loaded"
+        if name in ("absent", "open_lib", "count", "other_left"):
+            h.assert_absent(log, ["**** Let's remove Toolkit 3.1.x Code ****"])
+            assert s.service_calls == [] and s.service == "RUNNING"
+            # The suite's files and data stay, its user data in the profile
+            # included, and so does the maker's folder that holds it.
+            for path in (SUITE_DIR + "VexarLauncher.exe", *SUITE_DATA, h.APPDATA_DIR + "\\Vexars"):
+                assert s.prefix.exists(path), path
+            counters = {k.lower(): v for k, v in s.prefix.read_key(SHARED_DLLS, 32).items()}
+            kept = 1 if name == "other_left" else 3
+            assert all(counters.get(n.lower()) == kept for n in SUITE_COUNTED), counters
         if name == "absent":
-            # The service stopped and uninstalled itself: nothing closed or removed it.
-            assert [c.split("|")[0] for c in s.service_calls] == ["/stop", "/uninstall"]
-            h.assert_absent(log, [h.Re("Dealing with 'VexarSuiteService.exe'.*"), Re_quit])
-            assert s.service == ""
+            h.assert_absent(log, [Re_quit])
         if name == "open_lib":
             assert s.tray_calls == ["/quit"] and not s.tray_running
         if name == "unregister":
             assert "ZENQO=Zentrivo" in text_lines(s.prefix, SUITE_DIR + "products.txt")
             h.assert_absent(log, ["**** Remove VexarsTray ****", "**** Let's remove Toolkit 3.1.x Code ****"])
             assert s.tray_running
+
+
+@pytest.fixture(scope="module")
+def downloaded(template, e2e_config):
+    yield from scenario(template, e2e_config, "downloaded", Machine(products=("ZENQO=Zentrivo",), beside_program=True))
+
+
+def test_a_library_beside_the_program_is_never_loaded(downloaded):
+    """The program started from a download folder that holds a working copy
+    of the library: only the suite's own copy is loaded, once, and released;
+    the counters step does not load a library again after the suite went."""
+    s = downloaded
+    h.assert_completed(s.run)
+    suite_copy = (SUITE_DIR + library_name(s.bits)).lower()
+    assert [p.lower() for p in s.loads] == [suite_copy], s.loads
+    assert [p.lower() for p in s.releases] == [suite_copy], s.releases
+    h.assert_in_order(s.run.cwd_log, ["Toolkit 3.1.x INSTALLDIR was removed",
+                                      "Number of products with Toolkit according to configurations files: 0"])
+    assert not s.prefix.exists(SUITE_DIR + library_name(s.bits))
+
+
+@pytest.fixture(scope="module")
+def non_ansi(template, e2e_config):
+    # The product's name in the suite, and so its configuration's folder, and
+    # another product's tray configuration are outside the ANSI code page.
+    yield from scenario(template, e2e_config, "non-ansi", Machine(
+        products=("ZENQO=\u0417\u0435\u043d", "TOOLKIT=Toolkit", "MILVA=Milva"),
+        suite_cfg=h.COMMON_APPDATA_DIR + "\\Vexars\\\u0417\u0435\u043d\\suite.cfg",
+        configs=("tktray.xml", "ZENQO.xml", "\u041c\u0438\u043b\u0432\u0430.xml")))
+
+
+def test_names_outside_the_ansi_code_page_keep_their_own_paths(non_ansi):
+    s = non_ansi
+    h.assert_completed(s.run)
+    h.assert_in_order(s.run.cwd_log, [
+        "Email set to alice@example.org from suite config of ToolKit version 3.1.x",
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 2", ""),
+        "Number of products with Toolkit according to configurations files: 1",
+        h.file_removed(CONFIGS + "ZENQO.xml"), "Number of prosucts = 1"])
+    assert s.prefix.exists(CONFIGS + "\u041c\u0438\u043b\u0432\u0430.xml")
+    assert s.tray_running and s.tray_calls == []

@@ -13,7 +13,9 @@
 //                 lines (UTF-8).
 //
 // Every load of any copy appends the copy's own path to
-// C:\e2e\sulcora_loads.txt, so that the tests see which copy was loaded.
+// C:\e2e\sulcora_loads.txt, so that the tests see which copy was loaded;
+// every release by FreeLibrary (not the end of the process) appends it to
+// C:\e2e\sulcora_releases.txt.
 #include <windows.h>
 
 #include <cstdint>
@@ -32,6 +34,7 @@ struct VS_Suite_Handle_;
 namespace {
 
 constexpr wchar_t loads_file[] = L"C:\\e2e\\sulcora_loads.txt";
+constexpr wchar_t releases_file[] = L"C:\\e2e\\sulcora_releases.txt";
 
 HMODULE self = nullptr;
 
@@ -200,13 +203,16 @@ __declspec(dllexport) void __cdecl VS_Close_Handle(void* any) { delete reinterpr
 
 }  // extern "C"
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* /*reserved*/) {
-    if (reason == DLL_PROCESS_ATTACH) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
+    // A null `reserved` on detach means FreeLibrary, not the process ending.
+    const bool released = reason == DLL_PROCESS_DETACH && reserved == nullptr;
+    if (reason == DLL_PROCESS_ATTACH || released) {
         self = instance;
         wchar_t path[MAX_PATH * 4] = {};
         const DWORD length = GetModuleFileNameW(instance, path, MAX_PATH * 4);
         CreateDirectoryW(L"C:\\e2e", nullptr);
-        helper::append_line(loads_file, helper::to_utf8(std::wstring(path, length)) + "\n");
+        helper::append_line(released ? releases_file : loads_file,
+                            helper::to_utf8(std::wstring(path, length)) + "\n");
     }
     return TRUE;
 }

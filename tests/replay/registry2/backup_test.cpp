@@ -233,7 +233,9 @@ TEST_F(RegistryBackupFile, TakesTheNextFreeNameAndLeavesWhatStandsThere) {
         for (const std::wstring& name : c.planted) {
             test_support::write_file(folder / std::string(name.begin(), name.end()), planted_text);
         }
-        if (c.hard_link) ASSERT_TRUE(CreateHardLinkW((base + L"zq.reg").c_str(), wide(victim).c_str(), nullptr));
+        if (c.hard_link) {
+            ASSERT_TRUE(CreateHardLinkW((base + L"zq.reg").c_str(), wide(victim).c_str(), nullptr));
+        }
         test_support::scratch_key scratch;
         ASSERT_EQ(scratch.status(), ERROR_SUCCESS);
         registry2::start_backup(L"zq.reg", {base});

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "replay/format.hpp"
@@ -668,6 +669,33 @@ TEST(RegistryView, KeyObjectStaysInTheViewOfItsParentHandle) {
 
     registry2::delete_key(software, below_software + L"\\made", /*recursive=*/true);
     EXPECT_TRUE(key_absent(HKEY_LOCAL_MACHINE, wow_path + L"\\made"));
+}
+
+// Windows does not remember a handle's view: a key reached in the 32-bit view
+// through an empty subkey name is the root itself, and only the flag the key
+// object keeps takes a copy of it, and the keys below, to the same view.
+TEST(RegistryView, CopiesAndKeysBelowKeepTheViewTheyWereReachedIn) {
+    test_support::scratch_key scratch(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZENQOUnitTests",
+                                      KEY_WOW64_32KEY);
+    ASSERT_EQ(scratch.status(), ERROR_SUCCESS);
+    ASSERT_TRUE(key_absent(HKEY_LOCAL_MACHINE, scratch.path()));
+    ASSERT_EQ(RegSetValueExW(scratch.get(), L"v", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"32"),
+                             3 * sizeof(wchar_t)),
+              ERROR_SUCCESS);
+
+    const key machine(key(HKEY_LOCAL_MACHINE), L"", /*create=*/false, KEY_WOW64_32KEY);
+    const key copy(machine);
+    EXPECT_EQ(copy.view(), static_cast<REGSAM>(KEY_WOW64_32KEY));
+    EXPECT_EQ(key(copy, scratch.path(), false).get_string(L"v"), L"32");
+    const key software(copy, L"SOFTWARE", false);
+    key temporary(software);
+    const key moved(std::move(temporary));
+    EXPECT_EQ(key(moved, scratch.path().substr(9), false).get_string(L"v"), L"32");
+
+    // Deletions below the copy happen in its view as well.
+    { const key made(copy, scratch.path() + L"\\made\\child", /*create=*/true); }
+    registry2::delete_key(copy, scratch.path() + L"\\made", /*recursive=*/true);
+    EXPECT_TRUE(key_absent(scratch.get(), L"made"));
 }
 #endif
 
