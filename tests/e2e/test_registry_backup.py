@@ -15,13 +15,14 @@ import simulated_machine as sm
 
 BACKUP_NAME = re.compile(r"ZENQORemover\.backup-\d{8}-\d{6}\.reg")
 HIVES = ("HKLM", "HKCU")
-# Keys that Wine itself makes while programs run, which no registry call of
+# Keys that Wine itself writes while programs run, which no registry call of
 # the program touches: its console host's, the first time a program writes
-# to a console in the prefix, and the display adapters' (below Video), when
-# a desktop starts; on a loaded machine that may be after the run.
-WINE_OWN_KEYS = ("hkey_current_user\\console",
-                 "hkey_local_machine\\system\\currentcontrolset\\control\\video",
-                 "hkey_local_machine\\system\\controlset001\\control\\video")
+# to a console in the prefix; the display adapters' (below Video), when a
+# desktop starts, on a loaded machine after the run; and the service
+# manager's count of service starts (ServiceCurrent).
+WINE_OWN_KEYS = tuple(f"hkey_local_machine\\system\\{control_set}\\control\\{key}"
+                      for control_set in ("currentcontrolset", "controlset001")
+                      for key in ("video", "servicecurrent")) + ("hkey_current_user\\console",)
 
 
 def wine_own(lower: str) -> bool:
