@@ -221,8 +221,8 @@ TEST_F(LogFile, LineBreaksInAMessageAreWrittenEscaped) {
         DeleteFileA(path.c_str());
         {
             replay::log::dispatcher d;
-            d.attach(new replay::log::file(base));
-            d.attach(new replay::log::console);
+            d.attach(std::make_unique<replay::log::file>(base));
+            d.attach(std::make_unique<replay::log::console>());
             ::testing::internal::CaptureStdout();
             d.write(1, each.message);
             const std::string shown = ::testing::internal::GetCapturedStdout();
