@@ -8,6 +8,7 @@
 #include "remover/startup_checks.hpp"
 #include "remover/text.hpp"
 #include "replay/log/log.hpp"
+#include "replay/unicode/unicode.hpp"
 
 namespace remover {
 
@@ -19,18 +20,17 @@ static_assert(adjust_and_query == 0x28);
 constexpr DWORD shell_execute_mask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
 static_assert(shell_execute_mask == 0x440);
 
-// The comparison covers the final characters only, so a name given with a
-// path, or one that merely ends with the wanted name, matches too.
-bool matches(const char* exe_file, const std::string& name) { return ends_with_ascii_nocase(exe_file, name); }
-
-// Calls visit for each process entry until it returns false.
+// Calls visit for each process entry until it returns false. The entries are
+// read in UTF-16: the narrow ones carry the names through the code page's
+// best-fit table, which turns look-alike letters into the wanted ones.
 template <typename Visit>
 void walk_processes(Visit visit) {
     replay::snapshot_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
-    PROCESSENTRY32 entry = {};
+    PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
         if (!visit(entry)) return;
     }
 }
@@ -44,10 +44,22 @@ bool terminate_process(DWORD id) {
 
 }  // namespace
 
+bool process_name_matches(const std::wstring& exe_file, const std::string& name) {
+    std::wstring wanted;
+    try {
+        wanted = replay::unicode::from_ansi(name);
+    } catch (const replay::exception&) {
+        return false;
+    }
+    const size_t last = exe_file.find_last_of(L"\\/");
+    const std::wstring file_name = last == std::wstring::npos ? exe_file : exe_file.substr(last + 1);
+    return !wanted.empty() && ascii_lower(file_name) == ascii_lower(wanted);
+}
+
 bool is_process_running(const std::string& name) {
     bool found = false;
-    walk_processes([&](const PROCESSENTRY32& entry) {
-        found = matches(entry.szExeFile, name);
+    walk_processes([&](const PROCESSENTRY32W& entry) {
+        found = process_name_matches(entry.szExeFile, name);
         return !found;
     });
     return found;
@@ -58,12 +70,12 @@ void terminate_processes_by_name(const std::string& name) {
     DWORD parent = 0;
     bool parent_known = false;
     std::set<DWORD> targets;
-    walk_processes([&](const PROCESSENTRY32& entry) {
+    walk_processes([&](const PROCESSENTRY32W& entry) {
         if (entry.th32ProcessID == self) {
             // The product may have started the remover: its parent survives.
             parent = entry.th32ParentProcessID;
             parent_known = true;
-        } else if (matches(entry.szExeFile, name)) {
+        } else if (process_name_matches(entry.szExeFile, name)) {
             targets.insert(entry.th32ProcessID);
         }
         return true;

@@ -11,18 +11,24 @@ namespace remover {
 // Exit code given to every process the remover terminates.
 constexpr UINT terminated_exit_code = 255;
 
-// True when a fresh process snapshot has an entry whose executable name ends
-// with name (ASCII case ignored). An empty name matches nothing. A snapshot
-// that cannot be taken or read counts as "not running".
+// True when a snapshot's executable name, without any path, is the name (in
+// the ANSI code page), ASCII case ignored: "OldMsgSys.exe" is not
+// "MsgSys.exe". An empty name, or one the code page cannot decode, matches
+// nothing.
+bool process_name_matches(const std::wstring& exe_file, const std::string& name);
+
+// True when a fresh process snapshot has an entry that matches the name
+// (process_name_matches). A snapshot that cannot be taken or read counts as
+// "not running".
 bool is_process_running(const std::string& name);
 
-// Terminates every process whose executable name ends with name, in ascending
+// Terminates every process that matches the name, in ascending
 // order of process id, never the remover itself nor the process that started
 // it. Processes that cannot be opened even with the debug privilege are left
 // alone. Logs nothing, raises nothing.
 void terminate_processes_by_name(const std::string& name);
 
-// Logs and terminates every process whose executable name ends with name.
+// Logs and terminates every process that matches the name.
 void close_process_by_name(const std::string& name);
 
 // Windows 2000 cuts executable names in its snapshots to 15 characters.

@@ -22,14 +22,42 @@ public:
         : test_support::sleeper(folder / exe_name) {}
 };
 
-TEST(IsProcessRunning, MatchesTheEndOfTheNameIgnoringCase) {
+TEST(ProcessNameMatches, TheWholeFileNameIgnoringAsciiCase) {
+    const struct {
+        const wchar_t* exe_file;
+        const char* name;
+        bool matches;
+    } cases[] = {
+        {L"MsgSys.exe", "MsgSys.exe", true},
+        {L"msgsys.EXE", "MsgSys.exe", true},
+        {L"C:\\procs\\MsgSys.exe", "MsgSys.exe", true},
+        {L"C:/procs/MsgSys.exe", "MsgSys.exe", true},
+        {L"OldMsgSys.exe", "MsgSys.exe", false},
+        {L"C:\\procs\\OldMsgSys.exe", "MsgSys.exe", false},
+        {L"SoftwareUpDates.exe", "UpDates.exe", false},
+        {L"MsgSys.exe.bak", "MsgSys.exe", false},
+        {L"MsgSys.exe", "", false},
+        {L"", "MsgSys.exe", false},
+        // Look-alikes in UTF-16 never match: FULLWIDTH LATIN CAPITAL M.
+        {L"\uFF2DsgSys.exe", "MsgSys.exe", false},
+        // Letters outside ASCII keep their case: only A to Z are folded.
+        {L"\u00C9t\u00E9.exe", "\xE9t\xE9.exe", false},
+        {L"\u00E9t\u00E9.exe", "\xE9t\xE9.exe", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(remover::process_name_matches(c.exe_file, c.name), c.matches);
+    }
+}
+
+TEST(IsProcessRunning, MatchesTheWholeNameIgnoringCase) {
     SKIP_PROCESSES_WHERE_EMULATED();
     const std::string name = own_name();
     EXPECT_TRUE(remover::is_process_running(name));
     std::string upper = name;
     for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     EXPECT_TRUE(remover::is_process_running(upper));
-    EXPECT_TRUE(remover::is_process_running(name.substr(3)));  // a tail of the name
+    EXPECT_FALSE(remover::is_process_running(name.substr(3)));  // a tail of the name
     EXPECT_FALSE(remover::is_process_running("zq-no-such-program.exe"));
     EXPECT_FALSE(remover::is_process_running(""));
 }
@@ -37,14 +65,17 @@ TEST(IsProcessRunning, MatchesTheEndOfTheNameIgnoringCase) {
 TEST(TerminateProcessesByName, TerminatesEveryMatchWithCode255) {
     SKIP_PROCESSES_WHERE_EMULATED();
     test_support::temp_folder folder;
+    test_support::temp_folder second_folder;  // the same name in other letter case
     sleeper first(folder, "ZqMsgSys.exe");
-    sleeper second(folder, "OldZqMsgSys.EXE");
+    sleeper second(second_folder, "ZQMSGSYS.EXE");
+    sleeper longer(folder, "OldZqMsgSys.exe");
     sleeper other(folder, "ZqOther.exe");
-    ASSERT_TRUE(first.started() && second.started() && other.started());
+    ASSERT_TRUE(first.started() && second.started() && longer.started() && other.started());
     Sleep(300);  // let them appear in snapshots
     remover::terminate_processes_by_name("zqmsgsys.exe");
     EXPECT_EQ(first.exit_code(), 255u);
     EXPECT_EQ(second.exit_code(), 255u);
+    EXPECT_EQ(longer.exit_code(200), static_cast<DWORD>(STILL_ACTIVE));
     EXPECT_EQ(other.exit_code(200), static_cast<DWORD>(STILL_ACTIVE));
 }
 
