@@ -56,17 +56,30 @@ TEST_F(TreeRemoval, ReadOnlyFoldersAreRemovedLikeReadOnlyFiles) {
     EXPECT_FALSE(present(root));
 }
 
+// A tree removal run on a thread of its own.
+struct deep_removal {
+    std::string root;
+    std::uintmax_t removed = 0;
+    std::string failure;
+};
+
+DWORD WINAPI remove_on_thread(void* context) {
+    auto& work = *static_cast<deep_removal*>(context);
+    try {
+        work.removed = remover::remove_tree(work.root);
+    } catch (const std::exception& e) {
+        work.failure = e.what();
+    }
+    return 0;
+}
+
 // A tree far deeper than the call stack could follow one call per level: the
 // removal runs on a thread whose stack holds a small part of what that would
 // take (about half a kilobyte a level), and still removes every level.
 TEST_F(TreeRemoval, DepthCostsNoStack) {
-    constexpr int levels = 1500;
-    constexpr SIZE_T small_stack = 128 * 1024;
-    struct job {
-        std::string root;
-        std::uintmax_t removed = 0;
-        std::string failure;
-    } work{folder / "deep"};
+    constexpr int levels = 600;
+    constexpr SIZE_T small_stack = 64 * 1024;
+    deep_removal work{folder / "deep"};
     std::wstring path = L"\\\\?\\" + std::wstring(work.root.begin(), work.root.end());
     ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
     for (int level = 1; level < levels; ++level) {
@@ -77,18 +90,8 @@ TEST_F(TreeRemoval, DepthCostsNoStack) {
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
 
-    const HANDLE thread = CreateThread(
-        nullptr, small_stack,
-        [](void* context) -> DWORD {
-            auto& work = *static_cast<job*>(context);
-            try {
-                work.removed = remover::remove_tree(work.root);
-            } catch (const std::exception& e) {
-                work.failure = e.what();
-            }
-            return 0;
-        },
-        &work, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    const HANDLE thread =
+        CreateThread(nullptr, small_stack, remove_on_thread, &work, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(WaitForSingleObject(thread, 300 * 1000), WAIT_OBJECT_0);  // a generous bound
     CloseHandle(thread);
