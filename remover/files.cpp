@@ -149,14 +149,19 @@ bool remove_registered_install_folder(const std::string& path) {
 void remove_install_folder(const std::string& path) {
     std::string current = path;
     if (current.empty()) return;
-    // The folder comes from the registry: a share or device form could name
-    // another disk's folders, or this one's another way.
-    bool local = false;
-    try {
-        local = is_local_drive_path(from_ansi(current));
-    } catch (const replay::exception&) {
+    // The folder comes from the registry: a share or device form, or a
+    // network drive, could name another disk's folders, or this one's another
+    // way.
+    const auto slash = [](char c) { return c == '\\' || c == '/'; };
+    bool refused = current.size() >= 2 && slash(current[0]) && slash(current[1]);
+    if (!refused && current.size() >= 3 && current[1] == ':') {
+        try {
+            refused = !is_local_drive_path(from_ansi(current));
+        } catch (const replay::exception&) {
+            refused = true;
+        }
     }
-    if (!local) {
+    if (refused) {
         log::message("Would not dare to remove '%s' !", current.c_str());
         return;
     }
