@@ -16,6 +16,7 @@
 #include "remover/log_submission.hpp"
 #include "remover/paths.hpp"
 #include "remover/processes.hpp"
+#include "remover/program_start.hpp"
 #include "remover/session.hpp"
 #include "remover/registry_cleanup.hpp"
 #include "remover/startup_checks.hpp"

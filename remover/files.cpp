@@ -47,6 +47,19 @@ void log_failure() {
 
 }  // namespace
 
+std::optional<std::string> joinable_name(const std::wstring& name) {
+    if (name == L"." || name == L"..") return std::nullopt;
+    if (replay::unicode::is_single_name(name)) {
+        try {
+            return replay::unicode::to_ansi_strict(name);
+        } catch (const replay::exception&) {
+        }
+    }
+    log::message(L"Passing over '%s': its name cannot be converted exactly or is not a single name",
+                 name.c_str());
+    return std::nullopt;
+}
+
 std::string get_folder_path(int csidl) {
     char path[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathA(/*owner=*/nullptr, csidl, /*token=*/nullptr, SHGFP_TYPE_CURRENT, path))) {
@@ -136,6 +149,22 @@ bool remove_registered_install_folder(const std::string& path) {
 void remove_install_folder(const std::string& path) {
     std::string current = path;
     if (current.empty()) return;
+    // The folder comes from the registry: a share or device form, or a
+    // network drive, could name another disk's folders, or this one's another
+    // way.
+    const auto slash = [](char c) { return c == '\\' || c == '/'; };
+    bool refused = current.size() >= 2 && slash(current[0]) && slash(current[1]);
+    if (!refused && current.size() >= 3 && current[1] == ':') {
+        try {
+            refused = !is_local_drive_path(from_ansi(current));
+        } catch (const replay::exception&) {
+            refused = true;
+        }
+    }
+    if (refused) {
+        log::message("Would not dare to remove '%s' !", current.c_str());
+        return;
+    }
     for (;;) {
         if (!remove_registered_install_folder(current)) {
             log::message("Can't remove Install Folder '%s' (not found, nonempty, or locked).", current.c_str());
@@ -178,8 +207,10 @@ void remove_desktop_shortcuts(const std::string& name) {
 
 void remove_installshield_folders(const product_remover& remover) {
     for (const std::wstring& name : remover.uninstall_keys) {
+        const auto folder = joinable_name(name);
+        if (!folder) continue;
         remove_folder_tree(get_folder_path(CSIDL_PROGRAM_FILES) + "InstallShield Installation Information\\" +
-                           to_ansi(name));
+                           *folder);
     }
 }
 
@@ -222,9 +253,8 @@ std::vector<std::wstring> entries_of(const std::wstring& folder) {
                                               replay::system_error_text(error).c_str(), to_ansi(folder).c_str()));
     }
     do {
-        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) {
-            entries.push_back(folder + entry.cFileName);
-        }
+        // Each entry's path is later joined with more and converted.
+        if (joinable_name(entry.cFileName)) entries.push_back(folder + entry.cFileName);
     } while (FindNextFileW(search.get(), &entry));
     return entries;
 }
@@ -238,7 +268,7 @@ int rmove_virtual_store() {
     int total = 0;
     for (const std::wstring& entry : entries_of(*root)) {
         try {
-            const std::string target = to_ansi(entry) + "\\" + relative;
+            const std::string target = replay::unicode::to_ansi_strict(entry) + "\\" + relative;
             if (!path_exists(from_ansi(target))) continue;
             if (is_protected_folder(target)) {
                 log::message("Would not dare to remove '%s' !", target.c_str());
@@ -274,7 +304,7 @@ void for_each_profile(const std::string& relative, Remove remove) {
             // The All Users profile, where common application data lives in it.
             if (replay::unicode::same_name(entry, skip)) continue;
             try {
-                const std::string target = to_ansi(entry) + "\\" + relative;
+                const std::string target = replay::unicode::to_ansi_strict(entry) + "\\" + relative;
                 if (!path_exists(from_ansi(target))) continue;
                 log::message("removing %s", target.c_str());
                 if (is_protected_folder(target)) {
@@ -314,15 +344,25 @@ std::string relative_path(const std::string& full, const std::string& base) {
 
 namespace {
 
+// Listed in UTF-16: a narrow listing passes names through the code page's
+// best-fit table, which turns FULLWIDTH REVERSE SOLIDUS into "\\" and so
+// "{\uFF3C..\uFF3COther" into a path that leaves the folder.
 template <typename Keep>
 std::vector<std::string> search_folder(const std::string& pattern, Keep keep) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    replay::find_handle search(FindFirstFileA(pattern.c_str(), &entry));
+    std::wstring wide_pattern;
+    try {
+        wide_pattern = from_ansi(pattern);
+    } catch (const replay::exception&) {
+        return names;
+    }
+    WIN32_FIND_DATAW entry;
+    replay::find_handle search(FindFirstFileW(wide_pattern.c_str(), &entry));
     if (!search) return names;
     do {
-        if (keep(entry)) names.emplace_back(entry.cFileName);
-    } while (FindNextFileA(search.get(), &entry));
+        if (!keep(entry)) continue;
+        if (const auto name = joinable_name(entry.cFileName)) names.push_back(*name);
+    } while (FindNextFileW(search.get(), &entry));
     return names;
 }
 
@@ -330,11 +370,11 @@ std::vector<std::string> search_folder(const std::string& pattern, Keep keep) {
 
 std::vector<std::string> list_files(const std::string& folder, const std::string& wildcard) {
     return search_folder(folder + wildcard,
-                         [](const WIN32_FIND_DATAA& entry) { return !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY); });
+                         [](const WIN32_FIND_DATAW& entry) { return !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY); });
 }
 
 std::vector<std::string> list_subfolders(const std::string& folder) {
-    return search_folder(folder + "*", [](const WIN32_FIND_DATAA& entry) {
+    return search_folder(folder + "*", [](const WIN32_FIND_DATAW& entry) {
         return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.cFileName[0] != '.';
     });
 }

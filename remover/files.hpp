@@ -7,6 +7,7 @@
 // Removing files, folder trees and shortcuts never raises: each logs its own
 // outcome.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,12 +67,19 @@ void remove_empty_dir_in_userappdata_for_allprofiles(const std::string& relative
 // backslash; empty when full does not lie below base.
 std::string relative_path(const std::string& full, const std::string& base);
 
+// The ANSI form of a name read from the file system or the registry, to be
+// joined into a path; none for "." and "..", and none, after a log line, for
+// a name that is no single name (is_single_name) or has no exact ANSI form.
+std::optional<std::string> joinable_name(const std::wstring& name);
+
 // Names of the files (not folders) in folder (ending with a backslash) that
-// match the wildcard, in the order of the search.
+// match the wildcard, in the order of the search. Names that joinable_name
+// refuses are passed over with its log line.
 std::vector<std::string> list_files(const std::string& folder, const std::string& wildcard);
 
 // Names of the sub-folders of folder (ending with a backslash), without "."
-// and ".." or other names beginning with a dot.
+// and ".." or other names beginning with a dot; as list_files, only names
+// that joinable_name accepts.
 std::vector<std::string> list_subfolders(const std::string& folder);
 
 // Removes the InstallShield information folder of each Uninstall entry found.

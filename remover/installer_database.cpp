@@ -416,7 +416,7 @@ void remove_installer_components(const std::wstring& text) {
                     continue;
                 }
                 const std::wstring key_path(data.data(), wcsnlen(data.data(), data_size / sizeof(wchar_t)));
-                if (replay::unicode::find_name(key_path, text) == std::wstring_view::npos) continue;
+                if (!replay::unicode::holds_path_part(key_path, text)) continue;
                 std::vector<wchar_t> child(component_name_chars + 1);
                 DWORD child_length = component_name_chars;
                 if (!link && RegEnumKeyExW(component.get(), 0, child.data(), &child_length, nullptr, nullptr, nullptr,

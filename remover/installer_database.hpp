@@ -90,7 +90,8 @@ private:
 bool running_under_wow64();
 
 // Removes the per-user component registrations of the local machine whose
-// key path contains `text` (case ignored), with the first subkey of each.
+// key path holds `text` (case ignored) where it starts the path or follows a
+// backslash (holds_path_part), with the first subkey of each.
 // Logs every removal and failure; never raises.
 void remove_installer_components(const std::wstring& text);
 

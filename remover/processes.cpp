@@ -1,13 +1,12 @@
 #include "remover/processes.hpp"
 
-#include <aclapi.h>
-#include <sddl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <set>
 #include <vector>
 
+#include "remover/program_start.hpp"
 #include "remover/startup_checks.hpp"
 #include "remover/text.hpp"
 #include "replay/format.hpp"
@@ -23,31 +22,18 @@ constexpr DWORD adjust_and_query = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
 static_assert(adjust_and_query == 0x28);
 constexpr DWORD shell_execute_mask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
 static_assert(shell_execute_mask == 0x440);
-// Rights on a folder that let their holder put a program there or replace
-// one: create files (write data), create folders (append data), change the
-// access list or take ownership, and the generic forms of these.
-constexpr ACCESS_MASK folder_write_rights =
-    FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-static_assert(folder_write_rights == 0x500C0006);
 
-// Accounts that may write where an elevated program is started from:
-// Administrators, SYSTEM, TrustedInstaller, CREATOR OWNER and CREATOR GROUP.
-constexpr const char* trusted_writers[] = {
-    "S-1-5-32-544", "S-1-5-18", "S-1-5-80-956008885-3425912220-3236893519-1006880651-25766698", "S-1-3-0",
-    "S-1-3-1"};
-
-// The comparison covers the final characters only, so a name given with a
-// path, or one that merely ends with the wanted name, matches too.
-bool matches(const char* exe_file, const std::string& name) { return ends_with_ascii_nocase(exe_file, name); }
-
-// Calls visit for each process entry until it returns false.
+// Calls visit for each process entry until it returns false. The entries are
+// read in UTF-16: the narrow ones carry the names through the code page's
+// best-fit table, which turns look-alike letters into the wanted ones.
 template <typename Visit>
 void walk_processes(Visit visit) {
     replay::snapshot_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
-    PROCESSENTRY32 entry = {};
+    PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
         if (!visit(entry)) return;
     }
 }
@@ -59,73 +45,6 @@ bool terminate_process(DWORD id) {
     return true;
 }
 
-// The SID in its S-1-... form; "an unreadable account" when it cannot be
-// converted.
-std::string sid_text(PSID sid) {
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(sid, &text)) return "an unreadable account";
-    const std::string result = replay::unicode::to_narrow(text, replay::unicode::utf8, /*strict=*/false);
-    LocalFree(text);
-    return result;
-}
-
-bool is_trusted_writer(PSID sid, PSID runner) {
-    if (runner != nullptr && IsValidSid(runner) && EqualSid(sid, runner)) return true;
-    const std::string text = sid_text(sid);
-    for (const char* trusted : trusted_writers) {
-        if (text == trusted) return true;
-    }
-    return false;
-}
-
-// The user of the process token; empty when it cannot be read, and then the
-// running account counts as untrusted like any other.
-std::vector<BYTE> running_account() {
-    replay::token_handle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return {};
-    return user;
-}
-
-// Why the program cannot be started: a link on its path, or its folder open
-// to other writers. Empty when it may be started, or when it does not exist.
-std::string start_refusal(const std::wstring& file) {
-    // Each folder below the root, then the file itself. Every path-based
-    // call follows a link in a parent component, so each is checked.
-    const size_t root = file.compare(0, 2, L"\\\\") == 0 ? file.find(L'\\', file.find(L'\\', 2) + 1) : file.find(L'\\');
-    if (root == std::wstring::npos) return {};
-    std::vector<std::wstring> paths;
-    for (size_t slash = file.find(L'\\', root + 1); slash != std::wstring::npos; slash = file.find(L'\\', slash + 1)) {
-        if (slash > root + 1) paths.push_back(file.substr(0, slash));
-    }
-    paths.push_back(file);
-    for (const std::wstring& path : paths) {
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-            return replay::format("\"%s\" cannot be examined (error %d)", replay::unicode::to_narrow(path, replay::unicode::utf8, false).c_str(),
-                                  static_cast<int>(error));
-        }
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return replay::format("\"%s\" is a link", replay::unicode::to_narrow(path, replay::unicode::utf8, false).c_str());
-    }
-    const size_t last = file.rfind(L'\\');
-    const std::wstring folder = last <= root ? file.substr(0, last + 1) : file.substr(0, last);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD error = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                              nullptr, nullptr, nullptr, nullptr, &descriptor);
-    if (error != ERROR_SUCCESS) return replay::format("its folder's access list cannot be read (error %d)", static_cast<int>(error));
-    const std::vector<BYTE> user = running_account();
-    const PSID runner = user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
-    std::string refusal = folder_write_refusal(descriptor, runner);
-    LocalFree(descriptor);
-    return refusal;
-}
-
 }  // namespace
 
 program_wait_timing& program_timing() {
@@ -133,40 +52,22 @@ program_wait_timing& program_timing() {
     return timing;
 }
 
-std::string folder_write_refusal(PSECURITY_DESCRIPTOR descriptor, PSID runner) {
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return "the folder's access list cannot be read";
-    if (!present || dacl == nullptr) return "the folder has no access list: everyone may write to it";
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* entry = nullptr;
-        if (!GetAce(dacl, i, &entry)) return "the folder's access list cannot be read";
-        const auto* header = static_cast<const ACE_HEADER*>(entry);
-        // An inherit-only entry gives nothing on the folder itself.
-        if (header->AceFlags & INHERIT_ONLY_ACE) continue;
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) continue;
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-        if ((allowed->Mask & folder_write_rights) == 0) continue;
-        const PSID sid = &allowed->SidStart;
-        if (is_trusted_writer(sid, runner)) continue;
-        return sid_text(sid) + " may write to the folder";
+bool process_name_matches(const std::wstring& exe_file, const std::string& name) {
+    std::wstring wanted;
+    try {
+        wanted = replay::unicode::from_ansi(name);
+    } catch (const replay::exception&) {
+        return false;
     }
-    return {};
-}
-
-bool may_start_program(const std::wstring& file) {
-    const std::string refusal = start_refusal(file);
-    if (refusal.empty()) return true;
-    replay::log::message(L"Program not started: \"%ls\": %ls", file.c_str(),
-                         replay::unicode::to_wide(refusal, replay::unicode::utf8).c_str());
-    return false;
+    const size_t last = exe_file.find_last_of(L"\\/");
+    const std::wstring file_name = last == std::wstring::npos ? exe_file : exe_file.substr(last + 1);
+    return !wanted.empty() && ascii_lower(file_name) == ascii_lower(wanted);
 }
 
 bool is_process_running(const std::string& name) {
     bool found = false;
-    walk_processes([&](const PROCESSENTRY32& entry) {
-        found = matches(entry.szExeFile, name);
+    walk_processes([&](const PROCESSENTRY32W& entry) {
+        found = process_name_matches(entry.szExeFile, name);
         return !found;
     });
     return found;
@@ -177,12 +78,12 @@ void terminate_processes_by_name(const std::string& name) {
     DWORD parent = 0;
     bool parent_known = false;
     std::set<DWORD> targets;
-    walk_processes([&](const PROCESSENTRY32& entry) {
+    walk_processes([&](const PROCESSENTRY32W& entry) {
         if (entry.th32ProcessID == self) {
             // The product may have started the remover: its parent survives.
             parent = entry.th32ParentProcessID;
             parent_known = true;
-        } else if (matches(entry.szExeFile, name)) {
+        } else if (process_name_matches(entry.szExeFile, name)) {
             targets.insert(entry.th32ProcessID);
         }
         return true;

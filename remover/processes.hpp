@@ -11,18 +11,24 @@ namespace remover {
 // Exit code given to every process the remover terminates.
 constexpr UINT terminated_exit_code = 255;
 
-// True when a fresh process snapshot has an entry whose executable name ends
-// with name (ASCII case ignored). An empty name matches nothing. A snapshot
-// that cannot be taken or read counts as "not running".
+// True when a snapshot's executable name, without any path, is the name (in
+// the ANSI code page), ASCII case ignored: "OldMsgSys.exe" is not
+// "MsgSys.exe". An empty name, or one the code page cannot decode, matches
+// nothing.
+bool process_name_matches(const std::wstring& exe_file, const std::string& name);
+
+// True when a fresh process snapshot has an entry that matches the name
+// (process_name_matches). A snapshot that cannot be taken or read counts as
+// "not running".
 bool is_process_running(const std::string& name);
 
-// Terminates every process whose executable name ends with name, in ascending
+// Terminates every process that matches the name, in ascending
 // order of process id, never the remover itself nor the process that started
 // it. Processes that cannot be opened even with the debug privilege are left
 // alone. Logs nothing, raises nothing.
 void terminate_processes_by_name(const std::string& name);
 
-// Logs and terminates every process whose executable name ends with name.
+// Logs and terminates every process that matches the name.
 void close_process_by_name(const std::string& name);
 
 // Windows 2000 cuts executable names in its snapshots to 15 characters.
@@ -47,23 +53,6 @@ program_wait_timing& program_timing();
 // running). Logs each outcome.
 int launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
                                   const std::wstring& directory);
-
-// Why a program must not be started from a folder with this security
-// descriptor: the text names the first access-allowed entry that lets anyone
-// but Administrators, SYSTEM, TrustedInstaller, `runner` (the account that
-// runs the program) or the creator placeholders write, append or create in
-// the folder ("S-1-5-32-545 may write to the folder"), or says that the
-// folder has no access list. Empty when nobody else may write. Entries that
-// only pass on to children are ignored; denying entries are ignored too,
-// which can only refuse more. Raises nothing.
-std::string folder_write_refusal(PSECURITY_DESCRIPTOR descriptor, PSID runner);
-
-// Whether the program file may be started elevated: neither the file nor any
-// folder above it is a link, and its folder grants write rights to nobody but
-// the trusted accounts (folder_write_refusal). A file that does not exist is
-// left to the start, which fails as for any missing program. Otherwise logs
-// "Program not started: "<file>": <reason>" once and returns false.
-bool may_start_program(const std::wstring& file);
 
 // Enables one privilege in the thread's token (or the process token when the
 // thread has none) for its lifetime, then restores the previous state.

@@ -7,14 +7,17 @@
 //   parent (a symbolic link to a file looks like a plain file under some
 //   systems, so its attributes alone do not tell). A link is removed alone
 //   where the system can do that without touching its target, and is
-//   otherwise left in place; a tree is never entered through a link, and a
-//   root that is a link, or lies behind one, is not removed through.
+//   otherwise left in place; only a link that is a path's last component
+//   below folders that are no links is removed alone; a tree is never
+//   entered through a link, and a root that is a link, or lies behind one, is
+//   not removed through.
 //   Paths on SUBST drives, mapped drives and shares resolve consistently and
 //   are no links. Paths of any length Windows allows are handled: every call
 //   uses the extended-length form, while messages show the path as given. A
 //   check that fails is reported as that failure, never taken for a link.
-// - is_protected_folder names what a tree removal must refuse: relative,
-//   drive-relative, device and namespace paths, drive and share roots, and
+// - is_protected_folder names what a tree removal must refuse: every path
+//   that is not a local drive-letter path (relative, drive-relative, share,
+//   device and namespace paths, and folders on network drives), drive roots, and
 //   every system or user folder (Windows, System, Program Files, Common
 //   Files, ProgramData, AppData, Documents, Start menu, desktop, Fonts, the
 //   profiles root and each profile) or a parent of one. The list is built once
@@ -53,6 +56,12 @@ std::wstring full_path(const std::wstring& path);
 // code page; raises unicode errors for a path that code page cannot decode.
 bool is_protected_folder(const std::string& path);
 
+// Whether a path is a local drive-letter path ("X:\..." on a drive that is
+// no network drive). Folders taken from the registry are used only in this
+// form: a share ("\\localhost\C$\...") or device path ("\\?\UNC\...",
+// "\\.\...") can name any disk, the system's own included, another way.
+bool is_local_drive_path(const std::wstring& path);
+
 // Whether a path exists; a missing path or folder is no error. Raises
 // filesystem_error "<operation>: <system text>: "<path>"" for other failures.
 bool path_exists(const std::wstring& path);
@@ -70,14 +79,16 @@ link_state check_links(const std::wstring& path, DWORD* error = nullptr, std::ws
 
 // Removes a folder and everything below it and returns the number of entries
 // removed (each file and folder counts one; a missing path gives 0). A root
-// that is a link is removed alone where possible (1), else left (0). Raises
-// filesystem_error as described above. Does not check is_protected_folder;
-// callers do.
+// that is a link is removed alone where possible (1), else left (0); a root
+// with a link above it is left whole and reported as a link that is not
+// followed and stays. Raises filesystem_error as described above. Does not
+// check is_protected_folder; callers do.
 std::uintmax_t remove_tree(const std::string& path);
 
 // Deletes one file in the ANSI code page without following a link. Returns 0
-// on success, link_not_removed for a link the system cannot remove alone, or
-// the Windows error.
+// on success, link_not_removed for a link the system cannot remove alone or a
+// path with a link above it, or the Windows error (also when the file's
+// attributes cannot be read).
 constexpr DWORD link_not_removed = 0xFFFFFFFF;
 DWORD delete_file_safely(const std::string& path);
 

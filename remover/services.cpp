@@ -186,7 +186,8 @@ int stop_and_delete_service(const std::string& name) {
 }
 
 bool image_path_matches(const std::string& image_path, const std::string& image) {
-    return ends_with_ascii_nocase(image_path, image);
+    // Another vendor's "XVexarSuiteService.exe" is not the suite's service.
+    return ends_with_file_name_ascii_nocase(image_path, image);
 }
 
 std::string find_service_by_image(const std::string& image) {

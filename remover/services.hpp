@@ -48,9 +48,10 @@ bool service_exists(const std::string& name);
 // service_timing) have passed since the call began. Dependent services are not stopped.
 int stop_and_delete_service(const std::string& name);
 
-// True when an ImagePath ends with the image name, ASCII case ignored. Only
-// the final characters count: a quoted path (ending with its quote) or one
-// followed by arguments does not match. An empty image name matches nothing.
+// True when an ImagePath ends with the image name, ASCII case ignored, and
+// the name is the path's whole last part: it follows a backslash or is the
+// whole path. A quoted path (ending with its quote) or one followed by
+// arguments does not match. An empty image name matches nothing.
 bool image_path_matches(const std::string& image_path, const std::string& image);
 
 // Searches the service entries, in sorted order of their names, for the

@@ -20,4 +20,9 @@ bool ends_with_ascii_nocase(const std::string& text, const std::string& tail) {
     return ascii_lower(text.substr(text.size() - tail.size())) == ascii_lower(tail);
 }
 
+bool ends_with_file_name_ascii_nocase(const std::string& path, const std::string& name) {
+    if (!ends_with_ascii_nocase(path, name)) return false;
+    return path.size() == name.size() || path[path.size() - name.size() - 1] == '\\';
+}
+
 }  // namespace remover

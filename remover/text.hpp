@@ -11,4 +11,9 @@ std::string ascii_lower(std::string text);
 // True when text ends with tail, ASCII case ignored; an empty tail never matches.
 bool ends_with_ascii_nocase(const std::string& text, const std::string& tail);
 
+// True when a path ends with a file name as its whole last part: the name is
+// all of the path or follows a backslash. ASCII case ignored; an empty name
+// never matches.
+bool ends_with_file_name_ascii_nocase(const std::string& path, const std::string& name);
+
 }  // namespace remover

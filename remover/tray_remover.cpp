@@ -11,6 +11,7 @@
 #include "remover/identity.hpp"
 #include "remover/installer_database.hpp"
 #include "remover/processes.hpp"
+#include "remover/program_start.hpp"
 #include "remover/registry_cleanup.hpp"
 #include "remover/text.hpp"
 #include "replay/handle.hpp"

@@ -70,7 +70,12 @@ std::optional<std::wstring> resolved_path(const std::wstring& path, DWORD& error
 // Checks one entry of a folder that resolves to parent_resolved.
 link_state check_entry(const std::wstring& path, const std::wstring& parent_resolved, const wchar_t* name,
                        DWORD attributes, DWORD& error);
-// Removes a link without touching its target, where the system allows that.
+// Whether every folder above the last component of a full path is no link;
+// parent_resolved then receives where the parent resolves.
+bool parent_is_own(const std::wstring& path, std::wstring& parent_resolved);
+// Removes a link without touching its target, where the system allows that:
+// only a link that is the path's last component below folders that are no
+// links, through a handle that is the link itself.
 bool remove_link_alone(const std::wstring& path);
 
 // Deletion through handles (handles.cpp).

@@ -73,10 +73,27 @@ link_state check_entry(const std::wstring& path, const std::wstring& parent_reso
     return same_name(*resolved, parent_resolved + L"\\" + name) ? link_state::own : link_state::link;
 }
 
+// Whether every folder above the last component of a full path is its own
+// (no link); parent_resolved then receives where the parent resolves. A path
+// with a link above its end lies in that link's target, which is not the
+// product's: nothing in it is removed.
+bool parent_is_own(const std::wstring& path, std::wstring& parent_resolved) {
+    const size_t last = path.find_last_of(L'\\');
+    if (last == std::wstring::npos) return false;
+    const std::wstring parent = path.substr(0, std::max<size_t>(last, root_length(path)));
+    if (parent.size() >= path.size()) return false;  // a root has no parent
+    DWORD error = 0;
+    return check_links(parent, &error, &parent_resolved) == link_state::own;
+}
+
 // Removes a link without touching its target, where the system allows that:
-// the handle must name the link itself below its folder. Under some systems
-// (Wine) every handle reaches the target; the link then stays.
+// the link must be the path's last component, every folder above it no link,
+// and the handle opened must be the link itself, known by its own name below
+// its folder. Under some systems (Wine) every handle reaches the target; the
+// link then stays.
 bool remove_link_alone(const std::wstring& path) {
+    std::wstring parent;
+    if (!parent_is_own(path, parent)) return false;
     if (!can_resolve() || set_file_information == nullptr) {
         // Windows 2000 and XP know only junctions, which RemoveDirectory
         // removes without entering.
@@ -85,17 +102,15 @@ bool remove_link_alone(const std::wstring& path) {
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(ext(path).c_str()) != FALSE
                                                         : DeleteFileW(ext(path).c_str()) != FALSE;
     }
-    const size_t last = path.find_last_of(L'\\');
-    if (last == std::wstring::npos) return false;
-    DWORD error = 0;
-    const auto parent = resolved_path(path.substr(0, std::max<size_t>(last, root_length(path))), error);
-    if (!parent) return false;
     replay::file_handle handle(CreateFileW(ext(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, share_all, nullptr,
                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                                            nullptr));
     if (!handle) return false;
+    DWORD error = 0;
+    DWORD attributes = 0;
+    if (!handle_is_link(handle.get(), attributes, error)) return false;
     const auto resolved = final_path(handle.get(), error);
-    if (!resolved || !same_name(*resolved, *parent + path.substr(last))) return false;
+    if (!resolved || !same_name(*resolved, parent + path.substr(path.find_last_of(L'\\')))) return false;
     return delete_through(handle.get(), 0) == 0;
 }
 

@@ -61,18 +61,25 @@ const std::vector<std::wstring>& protected_folders() {
 
 }  // namespace
 
+bool is_local_drive_path(const std::wstring& path) {
+    const auto drive_form = [](const std::wstring& text) {
+        return text.size() >= 3 && text[0] < 0x80 && iswalpha(text[0]) && text[1] == L':' &&
+               (text[2] == L'\\' || text[2] == L'/');
+    };
+    if (!drive_form(path)) return false;
+    const std::wstring full = full_path(path);
+    if (!drive_form(full)) return false;
+    // A drive letter mapped to a share reaches another computer's disk.
+    return GetDriveTypeW(full.substr(0, 3).c_str()) != DRIVE_REMOTE;
+}
+
 bool is_protected_folder(const std::string& path) {
     const std::wstring wide = from_ansi(path);
-    // Only fully qualified paths: "X:\..." or "\\server\share\...".
-    const bool drive_path = wide.size() >= 3 && iswalpha(wide[0]) && wide[1] == L':' &&
-                            (wide[2] == L'\\' || wide[2] == L'/');
-    const bool share_path = wide.size() >= 3 && wide[0] == L'\\' && wide[1] == L'\\' && wide[2] != L'?' &&
-                            wide[2] != L'.' && wide[2] != L'\\';
-    if (!drive_path && !share_path) return true;
+    // Only local drive-letter paths: a share or device form can name any
+    // folder, the system's own included, another way.
+    if (!is_local_drive_path(wide)) return true;
     const std::wstring full = full_path(wide);
-    if (full.empty()) return true;
-    if (drive_path && full.size() <= 3) return true;  // a drive root
-    if (share_path && std::count(full.begin() + 2, full.end(), L'\\') < 2) return true;  // a share root
+    if (full.size() <= 3) return true;  // a drive root
     for (const std::wstring& folder : protected_folders()) {
         if (same_name(folder, full)) return true;
         if (folder.size() > full.size() && starts_with_name(folder, full) &&

@@ -20,7 +20,12 @@ public:
         std::wstring checked;
         switch (check_links(root, &error, &checked)) {
             case link_state::unknown: raise("remove_all", error, root);
-            case link_state::link: return remove_link_alone(root) ? 1 : 0;
+            case link_state::link: {
+                // A root behind a link lies in the link's target: it stays whole.
+                std::wstring parent;
+                if (!parent_is_own(root, parent)) raise_kept(root);
+                return remove_link_alone(root) ? 1 : 0;
+            }
             case link_state::own: break;
         }
         const DWORD attributes = GetFileAttributesW(ext(root).c_str());
@@ -133,17 +138,49 @@ private:
         return link ? opened::link : opened::own;
     }
 
+    // One folder being emptied by walk_by_handle: held open through its
+    // handle, with its listing and the first link that had to stay in it.
+    struct level {
+        replay::file_handle owned;  // empty for the walk's own root
+        HANDLE handle;
+        DWORD attributes;
+        size_t path_length;  // of its path in walk_by_handle's path
+        std::vector<listed_entry> entries;
+        size_t next = 0;
+        std::wstring kept;
+    };
+
     // Removes everything below a folder held open (its handle is known as
     // folder_name); returns the first link that had to stay in it, if any.
+    // The folders being emptied are kept in a list, one per level, not on the
+    // call stack: a tree of any depth costs memory in proportion to its depth
+    // and ends no run by overflowing the stack.
     std::wstring walk_by_handle(const std::wstring& folder, HANDLE handle, const std::wstring& folder_name) {
-        std::wstring kept;
-        for (const listed_entry& entry : list(handle, folder)) {
-            const std::wstring path = folder + L"\\" + entry.name;
+        std::wstring path = folder;       // of the entry at hand
+        std::wstring name = folder_name;  // the name its folder's handle is known by
+        std::vector<level> levels;
+        levels.push_back(level{replay::file_handle(), handle, 0, path.size(), list(handle, path), 0, {}});
+        std::vector<size_t> name_lengths{name.size()};
+        for (;;) {
+            level& top = levels.back();
+            path.resize(top.path_length);
+            name.resize(name_lengths.back());
+            if (top.next == top.entries.size()) {
+                if (levels.size() == 1) return top.kept;
+                // Emptied: the folder goes through its own handle.
+                level done = std::move(top);
+                levels.pop_back();
+                name_lengths.pop_back();
+                delete_entry(done.handle, path, done.attributes, done.kept);
+                continue;
+            }
+            const listed_entry& entry = top.entries[top.next++];
+            path += L"\\" + entry.name;
             replay::file_handle child;
             DWORD attributes = entry.attributes;
-            std::wstring name;
+            std::wstring child_name;
             const opened state =
-                open_checked(handle, entry.name, path, folder_name + L"\\" + entry.name, child, attributes, name);
+                open_checked(top.handle, entry.name, path, name + L"\\" + entry.name, child, attributes, child_name);
             // A link is never entered: its target is not the product's. Its own
             // handle removes it alone; where every handle reaches the target,
             // it stays.
@@ -152,15 +189,20 @@ private:
                 continue;
             }
             if (state != opened::own) {
-                if (kept.empty()) kept = path;
+                if (top.kept.empty()) top.kept = path;
                 continue;
             }
             notify_checked(path);
-            const std::wstring kept_below =
-                (attributes & FILE_ATTRIBUTE_DIRECTORY) ? walk_by_handle(path, child.get(), name) : std::wstring();
-            delete_entry(child.get(), path, attributes, kept_below);
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                delete_entry(child.get(), path, attributes, std::wstring());
+                continue;
+            }
+            std::vector<listed_entry> entries = list(child.get(), path);
+            const HANDLE raw = child.get();
+            levels.push_back(level{std::move(child), raw, attributes, path.size(), std::move(entries), 0, {}});
+            name = std::move(child_name);
+            name_lengths.push_back(name.size());
         }
-        return kept;
     }
 
     // kept names a link that stayed inside a folder, if any: the folder is

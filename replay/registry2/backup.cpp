@@ -61,24 +61,20 @@ class backup_security {
 public:
     backup_security() {
         if (!is_elevated()) return;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(administrators_only, SDDL_REVISION_1, &descriptor_,
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(administrators_only, SDDL_REVISION_1, &descriptor,
                                                                   nullptr)) {
-            descriptor_ = nullptr;
             return;
         }
+        descriptor_.reset(descriptor);
         attributes_.nLength = sizeof(attributes_);
-        attributes_.lpSecurityDescriptor = descriptor_;
+        attributes_.lpSecurityDescriptor = descriptor;
         attributes_.bInheritHandle = FALSE;
     }
-    backup_security(const backup_security&) = delete;
-    backup_security& operator=(const backup_security&) = delete;
-    ~backup_security() {
-        if (descriptor_ != nullptr) LocalFree(descriptor_);
-    }
-    SECURITY_ATTRIBUTES* get() { return descriptor_ != nullptr ? &attributes_ : nullptr; }
+    SECURITY_ATTRIBUTES* get() { return descriptor_ ? &attributes_ : nullptr; }
 
 private:
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    replay::local_memory_handle descriptor_;
     SECURITY_ATTRIBUTES attributes_ = {};
 };
 

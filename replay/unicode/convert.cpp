@@ -59,8 +59,11 @@ std::string to_narrow(const std::wstring& text, int code_page, bool strict) {
     if (!GetCPInfo(static_cast<UINT>(code_page), &info)) throw invalid_codepage("");
     std::vector<char> buffer(static_cast<size_t>(info.MaxCharSize) * text.size());
     BOOL used_default = FALSE;
+    // Without WC_NO_BEST_FIT_CHARS a look-alike such as FULLWIDTH REVERSE
+    // SOLIDUS would become a plain backslash and change what a name means.
+    const DWORD flags = takes_no_flags(code_page) ? 0 : WC_NO_BEST_FIT_CHARS;
     const int count = WideCharToMultiByte(
-        static_cast<UINT>(code_page), /*flags=*/0, text.data(), static_cast<int>(text.size()),
+        static_cast<UINT>(code_page), flags, text.data(), static_cast<int>(text.size()),
         buffer.data(), static_cast<int>(buffer.size()), /*default_char=*/nullptr,
         takes_no_flags(code_page) ? nullptr : &used_default);
     if (count == 0) {
@@ -71,8 +74,19 @@ std::string to_narrow(const std::wstring& text, int code_page, bool strict) {
             default: throw generic("");
         }
     }
-    if (used_default && strict) throw unmappable_character("");
-    return std::string(buffer.data(), static_cast<size_t>(count));
+    std::string result(buffer.data(), static_cast<size_t>(count));
+    if (strict) {
+        if (used_default) throw unmappable_character("");
+        // Only a text that converts back to itself counts as converted.
+        try {
+            if (to_wide(result, code_page) != text) throw unmappable_character("");
+        } catch (const unmappable_character&) {
+            throw;
+        } catch (const generic&) {
+            throw unmappable_character("");
+        }
+    }
+    return result;
 }
 
 std::wstring from_ansi(const std::string& text) { return to_wide(text, ansi); }

@@ -58,4 +58,19 @@ std::size_t find_name(std::wstring_view text, std::wstring_view part) {
     return std::wstring_view::npos;
 }
 
+bool holds_path_part(std::wstring_view text, std::wstring_view part) {
+    if (part.empty()) return false;
+    for (std::size_t at = 0; at + part.size() <= text.size(); ++at) {
+        if ((at == 0 || text[at - 1] == L'\\') && same_name(text.substr(at, part.size()), part)) return true;
+    }
+    return false;
+}
+
+bool is_single_name(std::wstring_view name) {
+    // A null character would end the joined path early, at its folder.
+    static constexpr wchar_t separators[] = {L'\\', L'/', L':', L'\0'};
+    return !name.empty() && name != L"." && name != L".." &&
+           name.find_first_of(std::wstring_view(separators, 4)) == std::wstring_view::npos;
+}
+
 }  // namespace replay::unicode

@@ -15,6 +15,16 @@ bool same_name(std::wstring_view a, std::wstring_view b);
 bool starts_with_name(std::wstring_view text, std::wstring_view head);
 // Where part first occurs in text; npos when it does not.
 std::size_t find_name(std::wstring_view text, std::wstring_view part);
+// Whether part occurs in text where it starts text or follows a backslash,
+// so that "Tray\x.dll" is found in "C:\Tray\x.dll" but not in
+// "C:\SysTray\x.dll". An empty part is found nowhere.
+bool holds_path_part(std::wstring_view text, std::wstring_view part);
+
+// Whether a name read from the file system or the registry may be joined
+// into a path as one component: not empty, not "." or "..", and holding no
+// "\", "/", ":" or null character, which would make the joined path name
+// another place.
+bool is_single_name(std::wstring_view name);
 
 // Orders names for sets and maps in which letter case makes no difference.
 struct name_less {

@@ -22,7 +22,9 @@ REPLAY_DECLARE_EXCEPTION(unmappable_character, generic, "unmappable_character");
 // page is checked), out_of_memory or generic.
 std::wstring to_wide(const std::string& text, int code_page);
 
-// With strict set, a character that the code page cannot represent raises
+// No character is replaced by a look-alike (no best-fit mapping). With strict
+// set, a text that does not convert exactly (a character that the code page
+// cannot represent, or one that would not convert back to itself) raises
 // unmappable_character instead of becoming the default character.
 std::string to_narrow(const std::wstring& text, int code_page, bool strict);
 

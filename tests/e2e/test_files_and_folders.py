@@ -674,6 +674,39 @@ def test_links_virtual_store_counts_only_real_copies(linked):
 
 
 # ==========================================================================
+# A ProgramData folder whose name holds look-alikes of "\\" (FULLWIDTH REVERSE
+# SOLIDUS): the code page's best-fit table would turn it into a path to
+# another vendor's folder that holds a Zentrivo.* file.
+
+OTHER_VENDOR = COMMON + "OtherVendor\\"
+OTHER_VENDOR_FILES = {OTHER_VENDOR + "Zentrivo.x": b"x", OTHER_VENDOR + "settings.ini": b"keep",
+                      OTHER_VENDOR + "Inner\\data.bin": b"d"}
+LOOK_ALIKE = "{\uff3c..\uff3cOtherVendor"
+
+
+@pytest.fixture(scope="module")
+def look_alike(template, e2e_config):
+    with h.scenario_prefix(template, e2e_config, "test_files_and_folders-look-alike") as prefix:
+        prefix.plant_paths({**OTHER_VENDOR_FILES, COMMON + LOOK_ALIKE + "\\": FOLDER})
+        before = prefix.tree(OTHER_VENDOR)
+        run = prefix.run_remover()
+        yield SimpleNamespace(prefix=prefix, run=run, before=before)
+
+
+def test_look_alike_the_other_vendors_folder_keeps_every_file(look_alike):
+    h.assert_completed(look_alike.run)
+    assert look_alike.prefix.tree(OTHER_VENDOR) == look_alike.before
+    assert len([v for v in look_alike.before.values() if isinstance(v, bytes)]) == len(OTHER_VENDOR_FILES)
+    assert look_alike.prefix.is_dir(COMMON + LOOK_ALIKE)
+
+
+def test_look_alike_name_is_passed_over_with_a_line(look_alike):
+    section = step_section(look_alike.run, STEP_APPDATA)
+    assert h.name_passed_over(LOOK_ALIKE) in section, section
+    h.assert_absent(look_alike.run.cwd_log, [Re(".*OtherVendor.*removed.*")])
+
+
+# ==========================================================================
 # Refusals: the stored installation folder names a folder that is not the
 # product's. Nothing outside the product goes, and nothing is started from
 # the current directory.

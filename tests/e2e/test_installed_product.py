@@ -307,13 +307,14 @@ def test_two_matching_entries_are_both_removed(prefix):
 
 SLEEPERS = "C:\\e2e\\running\\"
 # Programs that the close step ends: each of its names, a second copy of
-# MsgSys.exe, the same name in other letter case and a name that merely ends
-# with one of them.
+# MsgSys.exe and the same name in other letter case.
 ENDED = [SLEEPERS + "Zentrivo.exe", SLEEPERS + "Zentrivo64.exe", SLEEPERS + "MsgSys.exe",
-         SLEEPERS + "MsgSys.exe", SLEEPERS + "lower\\msgsys.EXE", SLEEPERS + "OldMsgSys.exe",
+         SLEEPERS + "MsgSys.exe", SLEEPERS + "lower\\msgsys.EXE",
          SLEEPERS + "UpDates.exe", SLEEPERS + "VexarLauncher.exe"]
-# Programs that are not the product's, one of them with a name close to one.
-UNRELATED = [SLEEPERS + "MsgSysHelper.exe", SLEEPERS + "Updater.exe"]
+# Programs that are not the product's, some with names close to one or
+# merely ending with one.
+UNRELATED = [SLEEPERS + "MsgSysHelper.exe", SLEEPERS + "Updater.exe", "C:\\procs\\OldMsgSys.exe",
+             "C:\\Other\\SoftwareUpDates.exe"]
 # The product's executable starts the remover and waits for it.
 STARTER = "C:\\e2e\\product\\Zentrivo.exe"
 TERMINATED_EXIT_CODE = 255

@@ -126,6 +126,38 @@ TEST_F(Files, ListingsKeepFilesOrFolders) {
     EXPECT_TRUE(remover::list_files(base + "missing\\", "*").empty());
 }
 
+// A name that the code page's best-fit table would turn into "\\..\\" (or
+// one without an exact ANSI form) is passed over with a line: joined into a
+// path it would name another folder.
+TEST_F(Files, ListingsPassOverNamesThatDoNotConvertExactly) {
+    const std::wstring base(folder.path().begin(), folder.path().end());
+    const std::wstring look_alike = L"{\uFF3C..\uFF3COther";
+    ASSERT_TRUE(CreateDirectoryW((base + L"\\" + look_alike).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((base + L"\\{plain}").c_str(), nullptr));
+    const HANDLE file = CreateFileW((base + L"\\Zentrivo\u0100.x").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                                    nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_EQ(remover::list_subfolders(folder.path() + "\\"), std::vector<std::string>{"{plain}"});
+    EXPECT_TRUE(remover::list_files(folder.path() + "\\", "Zentrivo*").empty());
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{
+                               "Passing over '{\xEF\xBC\xBC..\xEF\xBC\xBCOther': its name cannot be converted "
+                               "exactly or is not a single name",
+                               "Passing over 'Zentrivo\xC4\x80.x': its name cannot be converted exactly or is "
+                               "not a single name"}));
+}
+
+TEST(JoinableName, OnlySingleNamesWithAnExactAnsiForm) {
+    test_support::log_capture log;
+    EXPECT_EQ(remover::joinable_name(L"Zentrivo \u00E9.x"), std::optional<std::string>("Zentrivo \xE9.x"));
+    for (const wchar_t* name : {L".", L".."}) EXPECT_EQ(remover::joinable_name(name), std::nullopt);
+    EXPECT_TRUE(log.texts().empty());
+    for (const wchar_t* name : {L"a\\..\\b", L"a/b", L"C:b", L"{\uFF3C..\uFF3COther", L"\u4E2D"}) {
+        EXPECT_EQ(remover::joinable_name(name), std::nullopt);
+    }
+    EXPECT_EQ(log.texts().size(), 5u);
+}
+
 class InstallFolder : public Files {
 protected:
     void SetUp() override {

@@ -282,6 +282,9 @@ TEST_F(InstallerDatabase, ComponentsOfTheSuiteAreRemovedByTheirKeyPath) {
     registry.plant(HKEY_LOCAL_MACHINE, components + K_SHARED + L"\\b", {});
     registry.plant(HKEY_LOCAL_MACHINE, components + K_SHARED, {{P, L"C:\\Suite\\vexarlauncher.exe"}});
     registry.plant(HKEY_LOCAL_MACHINE, components + K_OTHER, {{P, L"C:\\Other\\other.exe"}});
+    // Another vendor's file whose name merely ends with the text.
+    registry.plant(HKEY_LOCAL_MACHINE, components + K_ONE + L"\\kept", {});
+    registry.plant(HKEY_LOCAL_MACHINE, components + K_ONE, {{P, L"C:\\Other\\OldVexarLauncher.exe"}});
     ASSERT_FALSE(HasFatalFailure());
 
     remover::remove_installer_components(L"VexarLauncher.EXE");
@@ -298,6 +301,7 @@ TEST_F(InstallerDatabase, ComponentsOfTheSuiteAreRemovedByTheirKeyPath) {
     EXPECT_TRUE(key_exists(registry[HKEY_LOCAL_MACHINE], components + K_SHARED + L"\\b"));
     EXPECT_TRUE(key_absent(registry[HKEY_LOCAL_MACHINE], components + K_SHARED + L"\\a"));
     EXPECT_TRUE(key_exists(registry[HKEY_LOCAL_MACHINE], components + K_OTHER));
+    EXPECT_TRUE(key_exists(registry[HKEY_LOCAL_MACHINE], components + K_ONE + L"\\kept"));
 }
 
 // One item that fails in an unexpected way costs that item only: a refused

@@ -572,6 +572,7 @@ protected:
     void plant_near_misses() {
         plant(L"a-quoted", REG_EXPAND_SZ, L"\"C:\\Program Files\\Zq\\ZqMatch.exe\"", L"Quoted");
         plant(L"b-arguments", REG_EXPAND_SZ, L"C:\\Zq\\ZqMatch.exe -service", L"Arguments");
+        plant(L"b-longer", REG_SZ, L"C:\\Other\\OldZqMatch.exe", L"Longer name");
     }
 
     ::testing::AssertionResult entry_exists(const std::wstring& name) const {
@@ -589,16 +590,40 @@ TEST_F(ServiceEntries, QuotedPathOrArgumentsDoNotMatch) {
     EXPECT_EQ(log.texts(), (lines{"Search if ZqMatch.exe service is installed", "Service not found"}));
     EXPECT_TRUE(entry_exists(L"a-quoted"));
     EXPECT_TRUE(entry_exists(L"b-arguments"));
+    EXPECT_TRUE(entry_exists(L"b-longer"));
 }
 
 TEST_F(ServiceEntries, EndOfThePathMatchesWithoutRegardToCase) {
     ASSERT_NO_FATAL_FAILURE(plant_near_misses());
     plant(L"d-later", REG_SZ, L"C:\\Zq\\ZqMatch.exe", L"Later");
-    plant(L"c-match", REG_SZ, L"C:\\ZQ\\OLDZQMATCH.EXE", L"Zq Match \u00e9");
+    plant(L"c-match", REG_SZ, L"C:\\ZQ\\ZQMATCH.EXE", L"Zq Match \u00e9");
     EXPECT_EQ(remover::find_service_by_image("zqmatch.Exe"), "c-match");
     // The display name is shown as it is, the log being UTF-8.
     EXPECT_EQ(log.texts(), (lines{"Search if zqmatch.Exe service is installed",
                                   "Service found. Display Name: Zq Match \xc3\xa9"}));
+}
+
+TEST(ImagePathMatches, TheImageNameIsTheWholeLastPartOfThePath) {
+    const struct {
+        const char* image_path;
+        const char* image;
+        bool matches;
+    } cases[] = {
+        {"C:\\Zq\\ZqMatch.exe", "ZqMatch.exe", true},
+        {"C:\\ZQ\\ZQMATCH.EXE", "zqmatch.Exe", true},
+        {"ZqMatch.exe", "ZqMatch.exe", true},
+        {"C:\\Other\\XZqMatch.exe", "ZqMatch.exe", false},
+        {"OldZqMatch.exe", "ZqMatch.exe", false},
+        {"C:\\Zq/ZqMatch.exe", "ZqMatch.exe", false},
+        {"\"C:\\Zq\\ZqMatch.exe\"", "ZqMatch.exe", false},
+        {"C:\\Zq\\ZqMatch.exe -service", "ZqMatch.exe", false},
+        {"C:\\Zq\\ZqMatch.exe", "", false},
+        {"exe", "ZqMatch.exe", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.image_path) + " / " + c.image);
+        EXPECT_EQ(remover::image_path_matches(c.image_path, c.image), c.matches);
+    }
 }
 
 TEST_F(ServiceEntries, ExpandedImagePathMatches) {

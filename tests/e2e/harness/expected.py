@@ -162,6 +162,10 @@ def install_folder_kept(path: str) -> str:
     return f"Can't remove Install Folder '{path}' (not found, nonempty, or locked)."
 
 
+def name_passed_over(name: str) -> str:
+    return f"Passing over '{name}': its name cannot be converted exactly or is not a single name"
+
+
 def would_not_dare(path: str) -> str:
     return f"Would not dare to remove '{path}' !"
 

@@ -165,6 +165,51 @@ TEST_F(TreeLinks, AFolderReplacedByALinkAfterItsCheckIsNotFollowed) {
         EXPECT_GT(remover::remove_tree(tree), 0u);
     }
 }
+
+// A folder on the way to a path is a link to another folder (a user replaced
+// the maker's folder by one): nothing in that other folder is the product's,
+// whichever deletion reaches it.
+TEST_F(TreeLinks, NothingBehindALinkAboveThePathIsRemoved) {
+    make_folder(victim + "\\empty");
+    const std::string group = folder / "group";
+    ASSERT_TRUE(run_shell("ln -s -T " + shell_path(victim) + " " + shell_path(group),
+                          [&] { return is_folder_link(group); }));
+    EXPECT_EQ(remover::delete_file_safely(group + "\\a.dat"), remover::link_not_removed);
+    EXPECT_EQ(remover::remove_empty_folder_safely(group + "\\empty"), remover::link_not_removed);
+    for (const char* below : {"\\empty", "\\inner", "\\b.dat"}) {
+        SCOPED_TRACE(below);
+        try {
+            remover::remove_tree(group + below);
+            ADD_FAILURE() << "the path behind the link is not reported";
+        } catch (const remover::filesystem_error& e) {
+            EXPECT_EQ(e.message(), "remove_all: a link is not followed and stays: \"" + group + below + "\"");
+        }
+    }
+    EXPECT_FALSE(remover::remove_file(group + "\\c.dat"));
+    EXPECT_EQ(log.texts(),
+              std::vector<std::string>{"FAILED TO remove '" + group + "\\c.dat'; it is a link, which is not followed !"});
+    expect_victim_intact();
+    EXPECT_TRUE(present(victim + "\\empty"));
+    // The temporary folder's clean-up would follow the link: it goes first.
+    ASSERT_TRUE(run_shell("rm -f " + shell_path(group), [&] { return !is_folder_link(group); }));
+}
+
+// A file whose attributes cannot be read (here a link whose target is
+// missing) is not deleted by its path: the error is returned and it stays.
+TEST_F(TreeLinks, AFileWhoseAttributesCannotBeReadStays) {
+    const std::string dangling = folder / "dangling.dat";
+    const std::string made = folder / "made", kept = folder / "kept";
+    // Windows code neither lists nor reads such a link: the shell says when
+    // it is there.
+    ASSERT_TRUE(run_shell("ln -s -T " + shell_path(folder / "missing") + " " + shell_path(dangling) +
+                              " && touch " + shell_path(made),
+                          [&] { return present(made); }));
+    EXPECT_EQ(remover::delete_file_safely(dangling), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(run_shell("test -L " + shell_path(dangling) + " && touch " + shell_path(kept),
+                          [&] { return present(kept); }));
+    ASSERT_TRUE(run_shell("rm -f " + shell_path(dangling) + " " + shell_path(made),
+                          [&] { return !present(made); }));
+}
 #endif
 
 }  // namespace

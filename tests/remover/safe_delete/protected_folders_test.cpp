@@ -44,4 +44,39 @@ TEST_F(ProtectedFolders, AreRefusedInAnyLetterCase) {
     EXPECT_EQ(log.texts(), std::vector<std::string>{"Would not dare to remove '" + windows + "' !"});
 }
 
+// Folders from the registry are taken only as local drive-letter paths: a
+// share or device form can name this disk's folders (or another computer's)
+// another way.
+TEST_F(ProtectedFolders, SharesAndDevicePathsAreRefused) {
+    const struct {
+        const char* path;
+        bool local;
+    } cases[] = {
+        {"C:\\Program Files\\Vexars\\Zentrivo\\", true},
+        {"c:/Program Files/Vexars", true},
+        {"\\\\localhost\\C$\\Users", false},
+        {"\\\\127.0.0.1\\c$\\Windows", false},
+        {"\\\\server\\share\\Vexars\\Zentrivo", false},
+        {"//localhost/C$/Users", false},
+        {"\\\\?\\UNC\\localhost\\C$\\Users", false},
+        {"\\\\?\\C:\\Program Files\\Vexars", false},
+        {"\\\\.\\C:\\Program Files\\Vexars", false},
+        {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", false},
+        {"C:Vexars", false},
+        {"\\Vexars", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string path(c.path);
+        EXPECT_EQ(remover::is_local_drive_path(std::wstring(path.begin(), path.end())), c.local);
+        if (!c.local) {
+            EXPECT_TRUE(remover::is_protected_folder(path));
+        }
+    }
+    EXPECT_FALSE(remover::remove_folder_tree("\\\\localhost\\C$\\Users"));
+    remover::remove_install_folder("\\\\127.0.0.1\\c$\\Windows");
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"Would not dare to remove '\\\\localhost\\C$\\Users' !",
+                                                     "Would not dare to remove '\\\\127.0.0.1\\c$\\Windows' !"}));
+}
+
 }  // namespace

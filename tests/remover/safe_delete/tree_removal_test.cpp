@@ -56,6 +56,50 @@ TEST_F(TreeRemoval, ReadOnlyFoldersAreRemovedLikeReadOnlyFiles) {
     EXPECT_FALSE(present(root));
 }
 
+// A tree removal run on a thread of its own.
+struct deep_removal {
+    std::string root;
+    std::uintmax_t removed = 0;
+    std::string failure;
+};
+
+DWORD WINAPI remove_on_thread(void* context) {
+    auto& work = *static_cast<deep_removal*>(context);
+    try {
+        work.removed = remover::remove_tree(work.root);
+    } catch (const std::exception& e) {
+        work.failure = e.what();
+    }
+    return 0;
+}
+
+// A deep tree removed on a thread with a small stack reservation (64 KiB,
+// where one call per level would take about half a kilobyte a level): every
+// level goes. Wine may give the thread more stack than it asked for.
+TEST_F(TreeRemoval, DepthCostsNoStack) {
+    constexpr int levels = 600;
+    constexpr SIZE_T small_stack = 64 * 1024;
+    deep_removal work{folder / "deep", 0, {}};
+    std::wstring path = L"\\\\?\\" + std::wstring(work.root.begin(), work.root.end());
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+    for (int level = 1; level < levels; ++level) {
+        path += L"\\d";
+        ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << level << ": " << GetLastError();
+    }
+    const HANDLE file = CreateFileW((path + L"\\f.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+
+    const HANDLE thread =
+        CreateThread(nullptr, small_stack, remove_on_thread, &work, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 300 * 1000), WAIT_OBJECT_0);  // a generous bound
+    CloseHandle(thread);
+    EXPECT_EQ(work.failure, "");
+    EXPECT_EQ(work.removed, static_cast<std::uintmax_t>(levels + 1));
+    EXPECT_FALSE(present(work.root));
+}
+
 // Paths far beyond 260 characters: created through their extended-length
 // form, removed whole and counted right, read-only entries included.
 TEST_F(TreeRemoval, TreesDeeperThanMaxPathAreRemovedAndCounted) {

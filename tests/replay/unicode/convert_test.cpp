@@ -59,6 +59,21 @@ TEST(ToNarrow, StrictRaisesWhereLenientUsesTheDefaultCharacter) {
     EXPECT_EQ(to_narrow(L"a\u4E2Db", 1252, /*strict=*/false), expected);
 }
 
+TEST(ToNarrow, LookAlikesAreNeverMappedToWhatTheyResemble) {
+    CPINFO info{};
+    ASSERT_TRUE(GetCPInfo(1252, &info));
+    const char unknown = static_cast<char>(info.DefaultChar[0]);
+    // FULLWIDTH REVERSE SOLIDUS, SOLIDUS, FULL STOP, COLON and LATIN A, and
+    // a letter with a ring that the code page lacks.
+    for (const wchar_t* look_alike : {L"\uFF3C", L"\uFF0F", L"\uFF0E", L"\uFF1A", L"\uFF21", L"\u0100"}) {
+        SCOPED_TRACE(static_cast<unsigned>(look_alike[0]));
+        const std::wstring name = std::wstring(L"{") + look_alike + L"..";
+        EXPECT_THROW(to_narrow(name, 1252, /*strict=*/true), unicode::unmappable_character);
+        EXPECT_EQ(to_narrow(name, 1252, /*strict=*/false), std::string("{") + unknown + "..");
+        EXPECT_THROW(unicode::to_ansi_strict(name), unicode::unmappable_character);
+    }
+}
+
 TEST(ToNarrow, MultiByteOutputFitsItsBuffer) {
     // Four bytes for one character written as a surrogate pair.
     EXPECT_EQ(to_narrow(L"\U0001F600", unicode::utf8, /*strict=*/true), "\xF0\x9F\x98\x80");

@@ -56,4 +56,39 @@ TEST(NameComparison, PrefixAndSearchIgnoreCaseToo) {
     EXPECT_EQ(unicode::find_name(L"abc", L"x"), std::wstring_view::npos);
 }
 
+struct path_part_case {
+    const wchar_t* text;
+    const wchar_t* part;
+    bool held;
+};
+
+TEST(NameComparison, PathPartsStartTheTextOrFollowABackslash) {
+    const path_part_case cases[] = {
+        {L"C:\\Program Files\\Vexars\\Tray\\bvhtml.dll", L"Tray\\bvhtml.dll", true},
+        {L"C:\\Program Files\\Vexars\\TRAY\\BvHtml.DLL", L"tray\\bvhtml.dll", true},
+        {L"Tray\\bvhtml.dll", L"Tray\\bvhtml.dll", true},
+        {L"C:\\Other\\SysTray\\bvhtml.dll", L"Tray\\bvhtml.dll", false},
+        {L"C:\\Other\\SysTray\\bvhtml.dll;C:\\x\\Tray\\bvhtml.dll", L"Tray\\bvhtml.dll", true},
+        {L"C:\\Other/Tray\\bvhtml.dll", L"Tray\\bvhtml.dll", false},
+        {L"C:\\Tray\\bvhtml.dll", L"", false},
+        {L"C:\\Tr", L"Tray", false},
+    };
+    for (const path_part_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<const void*>(c.text));
+        EXPECT_EQ(unicode::holds_path_part(c.text, c.part), c.held);
+    }
+}
+
+TEST(NameComparison, OnlySingleNamesAreJoinedIntoPaths) {
+    for (const wchar_t* name : {L"Vexars", L"{A}", L"\uFF3C..\uFF3COther", L"..a", L"a.", L"\u00E9t\u00E9"}) {
+        EXPECT_TRUE(unicode::is_single_name(name)) << static_cast<unsigned>(name[0]);
+    }
+    for (std::wstring_view name : {std::wstring_view(L""), std::wstring_view(L"."), std::wstring_view(L".."),
+                                   std::wstring_view(L"{\\..\\Other"), std::wstring_view(L"a/b"),
+                                   std::wstring_view(L"C:x"), std::wstring_view(L"a:stream"),
+                                   std::wstring_view(L"\0abc", 4)}) {
+        EXPECT_FALSE(unicode::is_single_name(name)) << name.size();
+    }
+}
+
 }  // namespace
