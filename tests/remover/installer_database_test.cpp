@@ -306,16 +306,17 @@ TEST_F(InstallerDatabase, ComponentsOfTheSuiteAreRemovedByTheirKeyPath) {
 
 // One item that fails in an unexpected way costs that item only: a refused
 // key whose name the ANSI code page cannot hold, a component key whose name
-// is no packed code, and a key file of such a name without a counter.
+// is no packed code, and a key file of such a name without a counter. The
+// store is the machine's, whose key files count in SharedDlls.
 TEST_F(InstallerDatabase, AnItemThatFailsEndsNothingButItself) {
     const std::wstring refused = L"\u0411\u0443\u0445";  // Cyrillic
     const std::wstring store = L"Software\\Maker\\Installer";
     registry.plant(HKEY_CLASSES_ROOT, L"Installer\\UpgradeCodes\\" + U, {{P, L""}});
     registry.plant(HKEY_CLASSES_ROOT, refused + L"\\Inside", {});
-    registry.plant(HKEY_CURRENT_USER, store + L"\\UpgradeCodes\\" + U, {{P, L""}});
-    registry.plant(HKEY_CURRENT_USER, store + L"\\Products\\" + P, {{L"ProductName", L"Zentrivo"}});
-    registry.plant(HKEY_CURRENT_USER, store + L"\\Components\\" + K_OWN, {{P, L"C:\\B\\x.dll"}});
-    registry.plant(HKEY_CURRENT_USER, store + L"\\Components\\FOO", {{P, L"C:\\A\\" + refused + L".dll"}});
+    registry.plant(HKEY_LOCAL_MACHINE, store + L"\\UpgradeCodes\\" + U, {{P, L""}});
+    registry.plant(HKEY_LOCAL_MACHINE, store + L"\\Products\\" + P, {{L"ProductName", L"Zentrivo"}});
+    registry.plant(HKEY_LOCAL_MACHINE, store + L"\\Components\\" + K_OWN, {{P, L"C:\\B\\x.dll"}});
+    registry.plant(HKEY_LOCAL_MACHINE, store + L"\\Components\\FOO", {{P, L"C:\\A\\" + refused + L".dll"}});
     registry.plant(HKEY_LOCAL_MACHINE, CV + L"\\SharedDlls", {}, {{L"C:\\B\\x.dll", 2}});
     ASSERT_FALSE(HasFatalFailure());
     {
@@ -330,14 +331,14 @@ TEST_F(InstallerDatabase, AnItemThatFailsEndsNothingButItself) {
     const std::string eq50(50, '='), eq49(49, '=');
     EXPECT_EQ(log.texts(), (std::vector<std::string>{
         "**** Cleaning Installation Database (32) ****", "", "Locating Windows Installer Root Stores", eq50,
-        "Root: 1  HKCR", "Root: 2  HKCU\\Software\\Maker",
+        "Root: 1  HKCR", "Root: 2  HKLM\\Software\\Maker",
         "UserData: 1  3  Installer", "UserData: 2  4  Installer",
         "", "Upgrade Codes Removed", eq50, "1  " + u, "2  " + u,
         "", "Product Codes Removed", eq49, "4  " + narrow(remover::unpack_guid(P)),
         "", "Component Codes Removed", eq49, "4  " + narrow(remover::unpack_guid(K_OWN)), "4  FOO",
         "", "Key Files Removed", eq49, "  C:\\B\\x.dll      is decremented to 1", ""}));
-    EXPECT_TRUE(key_absent(registry[HKEY_CURRENT_USER], store + L"\\Products\\" + P));
-    EXPECT_TRUE(key_absent(registry[HKEY_CURRENT_USER], store + L"\\Components\\FOO"));
+    EXPECT_TRUE(key_absent(registry[HKEY_LOCAL_MACHINE], store + L"\\Products\\" + P));
+    EXPECT_TRUE(key_absent(registry[HKEY_LOCAL_MACHINE], store + L"\\Components\\FOO"));
 }
 
 // Without a SharedDlls key the block ends with its heading, as when the
