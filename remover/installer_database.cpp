@@ -140,17 +140,40 @@ void installer_database_cleaner::clean(const std::wstring& upgrade_code) {
 
 namespace {
 
-// Whether HKEY_CLASSES_ROOT lists the machine's classes alone: the running
-// user has no classes of its own to merge with them.
-bool no_user_classes() {
-    replay::unique_hkey classes;
-    const LSTATUS opened = RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_QUERY_VALUE, classes.put());
+// Whether a key exists: 1 when it opens, 0 when it is missing, -1 when the
+// system does not tell.
+int key_exists(HKEY parent, const std::wstring& name, REGSAM view) {
+    replay::unique_hkey opened;
+    const LSTATUS result = RegOpenKeyExW(parent, name.c_str(), 0, KEY_QUERY_VALUE | view, opened.put());
+    if (result == ERROR_SUCCESS) return 1;
+    return result == ERROR_FILE_NOT_FOUND ? 0 : -1;
+}
+
+// How many of the running user's classes are tried for one the machine lacks.
+constexpr DWORD class_probes = 16;
+
+// Whether HKEY_CLASSES_ROOT lists the machine's classes (`machine_classes`,
+// below HKEY_LOCAL_MACHINE) alone. Windows merges the running user's classes
+// into it; a system that does not (Wine) shows none of the user's own. Told
+// by the first user's class, of the first few, that the machine lacks: shown
+// or not. Without such a class, no.
+bool machine_classes_alone(const std::wstring& machine_classes, REGSAM view) {
+    replay::unique_hkey user;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, user.put());
     if (opened == ERROR_FILE_NOT_FOUND) return true;
     if (opened != ERROR_SUCCESS) return false;
-    DWORD subkeys = 0;
-    const LSTATUS queried = RegQueryInfoKeyW(classes.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                                             nullptr, nullptr, nullptr, nullptr, nullptr);
-    return queried == ERROR_SUCCESS && subkeys == 0;
+    for (DWORD index = 0; index < class_probes; ++index) {
+        wchar_t name[registry2::max_name_length + 1];
+        DWORD length = registry2::max_name_length + 1;
+        const LSTATUS listed = RegEnumKeyExW(user.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS) return index == 0;
+        if (listed != ERROR_SUCCESS) return false;
+        const std::wstring own(name, length);
+        const int machine_has = key_exists(HKEY_LOCAL_MACHINE, machine_classes + L"\\" + own, view);
+        if (machine_has == 1) continue;
+        return machine_has == 0 && key_exists(HKEY_CLASSES_ROOT, own, 0) == 0 && key_exists(user.get(), own, 0) == 1;
+    }
+    return false;
 }
 
 // The system's name of a predefined root. The system names only keys opened
@@ -205,10 +228,14 @@ void installer_database_cleaner::search_roots() {
         const key users(HKEY_USERS);
         const key machine(HKEY_LOCAL_MACHINE, view);
         // A 32-bit program lists the classes in its own view, not in the
-        // machine's 64-bit one; merged user classes list what neither walk
-        // alone shows.
-        if (!running_under_wow64() && no_user_classes()) {
+        // machine's 64-bit one; classes merged with the user's show what
+        // neither walk alone shows.
+        if (!running_under_wow64()) {
             std::tie(classes.path, classes.name) = place_below(HKEY_LOCAL_MACHINE, view, L"HKLM", HKEY_CLASSES_ROOT);
+            const std::wstring machine_path = L"HKLM\\";
+            if (!classes.path.empty() && !machine_classes_alone(classes.path.substr(machine_path.size()), view)) {
+                classes.path.clear();
+            }
         }
         std::tie(user.path, user.name) = place_below(HKEY_USERS, 0, L"HKU", HKEY_CURRENT_USER);
         collect(L"HKU", users, 0, user, user_roots);

@@ -194,6 +194,11 @@ TEST_F(InstallerRoots, OneSearchFindsWhatTheFourWalksFind) {
              ASSERT_NO_FATAL_FAILURE(hives.plant(hives.users(), USER + L"\\Software\\Classes\\Local\\Sub\\" + CODES));
              ASSERT_NO_FATAL_FAILURE(hives.plant(hives.users(), USER + L"\\Software\\Classes\\UserOnly\\" + CODES));
          },
+         classes_derivable, true},
+        {"the user's classes, all of them the machine's too",
+         [](layout& hives) {
+             ASSERT_NO_FATAL_FAILURE(hives.plant(hives.users(), USER + L"\\Software\\Classes\\Local\\" + CODES));
+         },
          false, true},
         {"an empty classes key of the user",
          [](layout& hives) { ASSERT_NO_FATAL_FAILURE(hives.plant(hives.users(), USER + L"\\Software\\Classes")); },
