@@ -62,13 +62,20 @@ struct tree_builder {
         }
     }
 
-    // A Classes-like tree (names from `prefix`): a wide fan-out, as HKEY_CLASSES_ROOT has,
-    // thousands of siblings, some with a subkey.
+    // A Classes-like tree (names from `prefix`): a wide fan-out, as
+    // HKEY_CLASSES_ROOT has, thousands of siblings, some with a subkey; past
+    // the first thousands, more below CLSID-like keys, no wider.
     void classes(HKEY parent, const std::wstring& prefix, std::size_t budget) {
+        constexpr int width = 4000;
         const std::size_t end = std::min(target, made + budget);
-        for (int i = 0; made < end; ++i) {
-            const auto ext = create(parent, prefix + std::to_wstring(i));
-            if (i % 4 == 0 && made < end) create(ext.get(), L"ShellNew");
+        for (int group = 0; made < end; ++group) {
+            replay::unique_hkey grouped;
+            if (group > 0) grouped = create(parent, prefix + L"Group" + std::to_wstring(group));
+            const HKEY level = group > 0 ? grouped.get() : parent;
+            for (int i = 0; i < width && made < end; ++i) {
+                const auto ext = create(level, prefix + std::to_wstring(i));
+                if (i % 4 == 0 && made < end) create(ext.get(), group > 0 ? L"InprocServer32" : L"ShellNew");
+            }
         }
     }
 
