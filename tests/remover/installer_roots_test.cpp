@@ -111,23 +111,13 @@ struct outcome {
     std::uint64_t visited = 0;
 };
 
-// The reference: HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_USERS and
-// HKEY_LOCAL_MACHINE each walked in turn, every key of each. `visits` gets
-// how many keys each walk read.
-outcome four_walks(test_support::log_capture& log, std::map<HKEY, std::uint64_t>& visits) {
+// What a search (`search` on a new cleaner) logs, finds and reads.
+outcome searched_by(test_support::log_capture& log, const std::function<void(installer_database_cleaner&)>& search) {
     log.clear();
     outcome result;
     installer_database_cleaner cleaner;
-    const REGSAM view = remover::running_under_wow64() ? KEY_WOW64_64KEY : 0;
-    const std::vector<std::pair<const wchar_t*, HKEY>> walks = {
-        {L"HKCR", HKEY_CLASSES_ROOT}, {L"HKCU", HKEY_CURRENT_USER}, {L"HKU", HKEY_USERS}, {L"HKLM", HKEY_LOCAL_MACHINE}};
     try {
-        for (const auto& [path, root] : walks) {
-            const std::uint64_t before = cleaner.keys_visited();
-            const REGSAM root_view = root == HKEY_LOCAL_MACHINE ? view : 0;
-            cleaner.find_installer_roots(path, key(root, root_view), root_view);
-            visits[root] = cleaner.keys_visited() - before;
-        }
+        search(cleaner);
     } catch (...) {
         result.raised = true;
     }
@@ -137,19 +127,25 @@ outcome four_walks(test_support::log_capture& log, std::map<HKEY, std::uint64_t>
     return result;
 }
 
+// The reference: HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_USERS and
+// HKEY_LOCAL_MACHINE each walked in turn, every key of each. `visits` gets
+// how many keys each walk read.
+outcome four_walks(test_support::log_capture& log, std::map<HKEY, std::uint64_t>& visits) {
+    const REGSAM view = remover::running_under_wow64() ? KEY_WOW64_64KEY : 0;
+    const std::vector<std::pair<const wchar_t*, HKEY>> walks = {
+        {L"HKCR", HKEY_CLASSES_ROOT}, {L"HKCU", HKEY_CURRENT_USER}, {L"HKU", HKEY_USERS}, {L"HKLM", HKEY_LOCAL_MACHINE}};
+    return searched_by(log, [&](installer_database_cleaner& cleaner) {
+        for (const auto& [path, root] : walks) {
+            const std::uint64_t before = cleaner.keys_visited();
+            const REGSAM root_view = root == HKEY_LOCAL_MACHINE ? view : 0;
+            cleaner.find_installer_roots(path, key(root, root_view), root_view);
+            visits[root] = cleaner.keys_visited() - before;
+        }
+    });
+}
+
 outcome one_search(test_support::log_capture& log) {
-    log.clear();
-    outcome result;
-    installer_database_cleaner cleaner;
-    try {
-        cleaner.search_roots();
-    } catch (...) {
-        result.raised = true;
-    }
-    result.lines = log.texts();
-    result.roots = cleaner.root_entries();
-    result.visited = cleaner.keys_visited();
-    return result;
+    return searched_by(log, [](installer_database_cleaner& cleaner) { cleaner.search_roots(); });
 }
 
 // Roots of every kind in both hives: the classes' own, a vendor's, one
