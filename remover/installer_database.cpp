@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <string_view>
+#include <tuple>
 
 #include "remover/text.hpp"
 #include "replay/exception.hpp"
+#include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key_names.hpp"
 #include "replay/system_function.hpp"
@@ -136,12 +138,187 @@ void installer_database_cleaner::clean(const std::wstring& upgrade_code) {
     }
 }
 
+namespace {
+
+// Whether a key exists: 1 when it opens, 0 when it is missing, -1 when the
+// system does not tell.
+int key_exists(HKEY parent, const std::wstring& name, REGSAM view) {
+    replay::unique_hkey opened;
+    const LSTATUS result = RegOpenKeyExW(parent, name.c_str(), 0, KEY_QUERY_VALUE | view, opened.put());
+    if (result == ERROR_SUCCESS) return 1;
+    return result == ERROR_FILE_NOT_FOUND ? 0 : -1;
+}
+
+// How many of the running user's classes are tried for one the machine lacks.
+constexpr DWORD class_probes = 16;
+
+// Whether HKEY_CLASSES_ROOT lists the machine's classes (`machine_classes`,
+// below HKEY_LOCAL_MACHINE) alone. Windows merges the running user's classes
+// into it; a system that does not (Wine) shows none of the user's own. Told
+// by the first user's class, of the first few, that the machine lacks: shown
+// or not. Without such a class, no.
+bool machine_classes_alone(const std::wstring& machine_classes, REGSAM view) {
+    replay::unique_hkey user;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, user.put());
+    if (opened == ERROR_FILE_NOT_FOUND) return true;
+    if (opened != ERROR_SUCCESS) return false;
+    for (DWORD index = 0; index < class_probes; ++index) {
+        wchar_t name[registry2::max_name_length + 1];
+        DWORD length = registry2::max_name_length + 1;
+        const LSTATUS listed = RegEnumKeyExW(user.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS) return index == 0;
+        if (listed != ERROR_SUCCESS) return false;
+        const std::wstring own(name, length);
+        const int machine_has = key_exists(HKEY_LOCAL_MACHINE, machine_classes + L"\\" + own, view);
+        if (machine_has == 1) continue;
+        return machine_has == 0 && key_exists(HKEY_CLASSES_ROOT, own, 0) == 0 && key_exists(user.get(), own, 0) == 1;
+    }
+    return false;
+}
+
+// The system's name of a predefined root. The system names only keys opened
+// below one (opening the root itself gives back the predefined handle), so
+// the name is that of the first subkey that opens, without its last part;
+// empty when none opens.
+std::wstring root_name(HKEY root, REGSAM view) {
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[registry2::max_name_length + 1];
+        DWORD length = registry2::max_name_length + 1;
+        if (RegEnumKeyExW(root, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        replay::unique_hkey child;
+        if (RegOpenKeyExW(root, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, child.put()) != ERROR_SUCCESS) {
+            continue;
+        }
+        const std::wstring full = registry2::system_name(child.get());
+        const std::wstring tail = L"\\" + std::wstring(name, length);
+        if (full.size() <= tail.size() ||
+            replay::unicode::compare_names(std::wstring_view(full).substr(full.size() - tail.size()), tail) != 0) {
+            break;
+        }
+        return full.substr(0, full.size() - tail.size());
+    }
+    return std::wstring();
+}
+
+// Where the walk from the root `start` (spelled `path`) meets the key behind
+// the root `inner`, told by the system's names of both: that path and name,
+// or empty ones where it lies elsewhere or a name is not given.
+std::pair<std::wstring, std::wstring> place_below(HKEY start, REGSAM view, const std::wstring& path, HKEY inner) {
+    const std::wstring head = root_name(start, view);
+    const std::wstring name = root_name(inner, 0);
+    if (head.empty() || name.size() <= head.size() + 1 || !replay::unicode::starts_with_name(name, head) ||
+        name[head.size()] != L'\\') {
+        return {};
+    }
+    return {path + name.substr(head.size()), name};
+}
+
+}  // namespace
+
 void installer_database_cleaner::search_roots() {
-    find_installer_roots(L"HKCR", key(HKEY_CLASSES_ROOT), 0);
-    find_installer_roots(L"HKCU", key(HKEY_CURRENT_USER), 0);
-    find_installer_roots(L"HKU", key(HKEY_USERS), 0);
+    // The machine's hive holds the machine's classes, and HKEY_USERS holds
+    // the running user's hive: each is walked once, and HKEY_CLASSES_ROOT
+    // and HKEY_CURRENT_USER are told from those walks where the system's
+    // names show they are keys met there. Nothing is numbered or logged
+    // until both walks are done, so the log keeps the order of the roots.
     const REGSAM view = machine_view();
-    find_installer_roots(L"HKLM", key(HKEY_LOCAL_MACHINE, view), view);
+    watch classes, user;
+    std::vector<found_root> machine_roots, user_roots;
+    try {
+        const key users(HKEY_USERS);
+        const key machine(HKEY_LOCAL_MACHINE, view);
+        // A 32-bit program lists the classes in its own view, not in the
+        // machine's 64-bit one; classes merged with the user's show what
+        // neither walk alone shows.
+        if (!running_under_wow64()) {
+            std::tie(classes.path, classes.name) = place_below(HKEY_LOCAL_MACHINE, view, L"HKLM", HKEY_CLASSES_ROOT);
+            const std::wstring machine_path = L"HKLM\\";
+            if (!classes.path.empty() && !machine_classes_alone(classes.path.substr(machine_path.size()), view)) {
+                classes.path.clear();
+            }
+        }
+        std::tie(user.path, user.name) = place_below(HKEY_USERS, 0, L"HKU", HKEY_CURRENT_USER);
+        collect(L"HKU", users, 0, user, user_roots);
+        collect(L"HKLM", machine, view, classes, machine_roots);
+    } catch (...) {
+        // A root that cannot be listed: the four walks in turn, which number
+        // what they find until the same failure.
+        roots.clear();
+        find_installer_roots(L"HKCR", key(HKEY_CLASSES_ROOT), 0);
+        find_installer_roots(L"HKCU", key(HKEY_CURRENT_USER), 0);
+        find_installer_roots(L"HKU", key(HKEY_USERS), 0);
+        find_installer_roots(L"HKLM", key(HKEY_LOCAL_MACHINE, view), view);
+        return;
+    }
+    if (classes.walked) {
+        number_below(machine_roots, classes, L"HKCR", HKEY_CLASSES_ROOT);
+    } else {
+        find_installer_roots(L"HKCR", key(HKEY_CLASSES_ROOT), 0);
+    }
+    if (user.walked) {
+        number_below(user_roots, user, L"HKCU", HKEY_CURRENT_USER);
+    } else {
+        find_installer_roots(L"HKCU", key(HKEY_CURRENT_USER), 0);
+    }
+    for (found_root& root : user_roots) number(root.path, std::move(root.key), 0);
+    for (found_root& root : machine_roots) number(root.path, std::move(root.key), view);
+}
+
+void installer_database_cleaner::collect(const std::wstring& path, const key& start, REGSAM view, watch& watched,
+                                         std::vector<found_root>& into) {
+    collecting_ = &into;
+    watch_ = watched.path.empty() ? nullptr : &watched;
+    try {
+        find_installer_roots(path, start, view);
+    } catch (...) {
+        collecting_ = nullptr;
+        watch_ = nullptr;
+        throw;
+    }
+    collecting_ = nullptr;
+    watch_ = nullptr;
+}
+
+// The roots below the watched key, as the walk of the root it stands for
+// spells them, each with a key of its own.
+void installer_database_cleaner::number_below(std::vector<found_root>& found_roots, const watch& watched,
+                                              const std::wstring& path, HKEY predefined) {
+    const std::wstring& head = *watched.walked;
+    for (const found_root& root : found_roots) {
+        if (root.path.compare(0, head.size(), head) != 0) continue;
+        if (root.path.size() != head.size() && root.path[head.size()] != L'\\') continue;
+        try {
+            // The root's own Installer key is held through the root's handle,
+            // as its own walk holds it.
+            number(path + root.path.substr(head.size()),
+                   std::make_unique<key>(root.path.size() == head.size() ? key(predefined) : *root.key), 0);
+        } catch (...) {
+            // Gone since the walk: not a root.
+        }
+    }
+}
+
+void installer_database_cleaner::number(const std::wstring& path, std::unique_ptr<key> root, REGSAM view) {
+    roots.push_back({++counter, std::move(root), view, std::nullopt});
+    log::message(L"Root: %d  %s", static_cast<int>(counter), path.c_str());
+}
+
+void installer_database_cleaner::found(const std::wstring& path, const key& parent, REGSAM view) {
+    // The number goes to a root only once its key is held.
+    auto root = std::make_unique<key>(parent);
+    if (collecting_ != nullptr) {
+        collecting_->push_back({path, std::move(root)});
+    } else {
+        number(path, std::move(root), view);
+    }
+}
+
+std::vector<installer_database_cleaner::root_entry> installer_database_cleaner::root_entries() const {
+    std::vector<root_entry> entries;
+    for (const numbered& root : roots) {
+        entries.push_back({root.number, registry2::full_key_name(root.key->handle()), root.view});
+    }
+    return entries;
 }
 
 void installer_database_cleaner::use_fixed_roots() {
@@ -189,16 +366,16 @@ void installer_database_cleaner::walk(std::wstring& path, const key& parent, REG
             // ancestor would never end).
             const key child(parent, name, /*create=*/false, view, REG_OPTION_OPEN_LINK);
             if (same_ascii_nocase(name, L"installer")) {
-                if (child.subkey_names().count(L"UpgradeCodes") != 0) {
-                    // The number goes to a root only once its key is held.
-                    auto root = std::make_unique<key>(parent);
-                    roots.push_back({++counter, std::move(root), view, std::nullopt});
-                    log::message(L"Root: %d  %s", static_cast<int>(counter), path.c_str());
-                }
+                if (child.subkey_names().count(L"UpgradeCodes") != 0) found(path, parent, view);
                 continue;  // the inside of an Installer key is not searched
             }
             path.append(L"\\").append(name);
+            const bool watched = watch_ != nullptr && !watch_->walked && path.size() == watch_->path.size() &&
+                                 replay::unicode::compare_names(path, watch_->path) == 0 &&
+                                 replay::unicode::compare_names(registry2::system_name(child.handle()),
+                                                                watch_->name) == 0;
             walk(path, child, view);
+            if (watched) watch_->walked = path;
             path.resize(length);
         } catch (...) {
             // Refused, vanished, or a name the messages cannot show: the walk

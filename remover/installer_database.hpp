@@ -49,6 +49,24 @@ public:
     // Registry links and VirtualStore branches are never entered.
     void find_installer_roots(const std::wstring& path, const replay::registry2::key& key, REGSAM view);
 
+    // The search of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_USERS and
+    // HKEY_LOCAL_MACHINE, in that order, with the roots numbered and logged
+    // as four walks of find_installer_roots would; each key the system keeps
+    // once is read once where the system's names show that a root is a key of
+    // another. Raises registry2 errors as find_installer_roots does.
+    void search_roots();
+
+    // The roots found so far: number, the key's full name and its view.
+    struct root_entry {
+        unsigned number;
+        std::wstring name;
+        REGSAM view;
+        bool operator==(const root_entry& other) const {
+            return number == other.number && name == other.name && view == other.view;
+        }
+    };
+    std::vector<root_entry> root_entries() const;
+
     // The number of keys the last walks visited, for the benchmark.
     std::uint64_t keys_visited() const { return visited_; }
 
@@ -62,8 +80,26 @@ private:
         std::optional<std::wstring> scope;
     };
 
+    // A root the walk found and holds without a number yet.
+    struct found_root {
+        std::wstring path;
+        std::unique_ptr<replay::registry2::key> key;
+    };
+    // A key another predefined root stands for: where the walk should meet it
+    // and the system's name it must bear; `walked` is its path as the walk
+    // spelled it, set once the walk has listed it.
+    struct watch {
+        std::wstring path;
+        std::wstring name;
+        std::optional<std::wstring> walked;
+    };
     void walk(std::wstring& path, const replay::registry2::key& key, REGSAM view);
-    void search_roots();
+    void found(const std::wstring& path, const replay::registry2::key& parent, REGSAM view);
+    void number(const std::wstring& path, std::unique_ptr<replay::registry2::key> root, REGSAM view);
+    void collect(const std::wstring& path, const replay::registry2::key& start, REGSAM view, watch& watched,
+                 std::vector<found_root>& into);
+    void number_below(std::vector<found_root>& found_roots, const watch& watched, const std::wstring& path,
+                      HKEY predefined);
     void use_fixed_roots();
     void find_stores();
     void clean_upgrade_codes(const numbered& root);
@@ -83,6 +119,10 @@ private:
     std::set<std::wstring> key_files;
     REGSAM current_view_ = 0;
     std::uint64_t visited_ = 0;
+    // Where the walk puts the roots it finds while collecting, and the key it
+    // looks out for; numbered and logged at once otherwise.
+    std::vector<found_root>* collecting_ = nullptr;
+    watch* watch_ = nullptr;
 };
 
 // Whether this is a 32-bit process on 64-bit Windows (IsWow64Process, looked

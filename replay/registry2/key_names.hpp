@@ -13,6 +13,11 @@ namespace replay::registry2 {
 // for other users. Empty when the system does not give the name.
 std::wstring full_key_name(HKEY key);
 
+// The system's own name of an open key or predefined handle
+// (\REGISTRY\MACHINE\..., \REGISTRY\USER\...), after any view redirection;
+// empty when the system does not give it.
+std::wstring system_name(HKEY key);
+
 // Whose hive holds an open key, from the system's own name of it (never from
 // the path it was reached by: HKEY_CLASSES_ROOT merges the machine's classes
 // with the user's): the machine's, or a user's, whose SID goes to `user` (a
