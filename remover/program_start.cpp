@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "remover/safe_delete.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
@@ -69,16 +70,16 @@ std::string start_refusal(const std::wstring& file) {
         if (slash > root + 1) paths.push_back(file.substr(0, slash));
     }
     paths.push_back(file);
+    // The deletions' own link check, which also tells a link to a file
+    // where the system shows it as a plain file.
     for (const std::wstring& path : paths) {
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-            return replay::format("\"%s\" cannot be examined (error %d)", replay::unicode::to_narrow(path, replay::unicode::utf8, false).c_str(),
-                                  static_cast<int>(error));
-        }
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return replay::format("\"%s\" is a link", replay::unicode::to_narrow(path, replay::unicode::utf8, false).c_str());
+        DWORD error = 0;
+        const link_state state = check_links(path, &error);
+        if (state == link_state::own) continue;
+        const std::string shown = replay::unicode::to_narrow(path, replay::unicode::utf8, /*strict=*/false);
+        if (state == link_state::link) return replay::format("\"%s\" is a link", shown.c_str());
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+        return replay::format("\"%s\" cannot be examined (error %d)", shown.c_str(), static_cast<int>(error));
     }
     const size_t last = file.rfind(L'\\');
     const std::wstring folder = last <= root ? file.substr(0, last + 1) : file.substr(0, last);

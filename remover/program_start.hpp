@@ -19,9 +19,10 @@ namespace remover {
 std::string folder_write_refusal(PSECURITY_DESCRIPTOR descriptor, PSID runner);
 
 // Whether the program file may be started elevated: neither the file nor any
-// folder above it is a link, and its folder grants write rights to nobody but
-// the trusted accounts (folder_write_refusal). A file that does not exist is
-// left to the start, which fails as for any missing program. Otherwise logs
+// folder above it is a link (check_links, as for deletions), and its folder
+// grants write rights to nobody but the trusted accounts
+// (folder_write_refusal). A file that does not exist is left to the start,
+// which fails as for any missing program. Otherwise logs
 // "Program not started: "<file>": <reason>" once and returns false.
 bool may_start_program(const std::wstring& file);
 

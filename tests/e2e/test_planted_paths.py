@@ -109,3 +109,21 @@ def test_interface_reached_through_a_folder_link_is_not_started(prefix):
         "**** Removing Scheduled Task  ****", "",
         f'Program not started: "{LINKED_DIR}\\Zentrivo64.exe": {refused}',
         f'Program not started: "{LINKED_DIR}\\Zentrivo64.exe": {refused}')])
+
+
+def test_interface_that_is_a_link_to_a_file_is_not_started(prefix):
+    # Under Wine a link to a file looks like a plain file: only where the
+    # system resolves it tells it apart.
+    folder = "C:\\Products\\Zentrivo"
+    prefix.plant_registry({MISC: {"AppPath": folder + "\\"}})
+    prefix.plant_helper("record_call.exe", f"{REAL_DIR}\\UI.exe")
+    prefix.plant_folder(folder)
+    prefix.plant_link(f"{folder}\\UI.exe", f"{REAL_DIR}\\UI.exe")
+    run = prefix.run_remover()
+    calls = prefix.wait_for_calls(1, timeout=3)
+    h.assert_completed(run)
+    assert [c for c in calls if c.name.lower() == "ui.exe"] == [], calls
+    h.assert_in_order(run.cwd_log, [(
+        "**** Close running application ****", "",
+        f'Program not started: "{folder}\\UI.exe": "{folder}\\UI.exe" is a link',
+        f"{folder}\\UI.exe")])
