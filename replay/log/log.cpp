@@ -6,6 +6,7 @@
 #include "replay/format.hpp"
 #include "replay/log/exception_report.hpp"
 #include "replay/system_function.hpp"
+#include "replay/unicode/names.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace replay::log {
@@ -115,7 +116,7 @@ bool is_link(HANDLE handle, const std::string& path) {
     if (expected.empty()) return true;
     if (expected.back() != L'\\') expected += L'\\';
     expected += unicode::to_wide(name, unicode::ansi);
-    return lstrcmpiW(reached.c_str(), expected.c_str()) != 0;
+    return !unicode::same_name(reached, expected);
 }
 
 }  // namespace
