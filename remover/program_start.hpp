@@ -8,21 +8,12 @@
 
 namespace remover {
 
-// Why a program must not be started from a folder with this security
-// descriptor: the text names the first access-allowed entry that lets anyone
-// but Administrators, SYSTEM, TrustedInstaller, `runner` (the account that
-// runs the program) or the creator placeholders write, append or create in
-// the folder ("S-1-5-32-545 may write to the folder"), or says that the
-// folder has no access list. Empty when nobody else may write. Entries that
-// only pass on to children are ignored; denying entries are ignored too,
-// which can only refuse more. Raises nothing.
-std::string folder_write_refusal(PSECURITY_DESCRIPTOR descriptor, PSID runner);
-
 // Whether the program file may be started elevated: neither the file nor any
 // folder above it is a link (check_links, as for deletions), and its folder
-// grants write rights to nobody but the trusted accounts
-// (folder_write_refusal). A file that does not exist is left to the start,
-// which fails as for any missing program. Otherwise logs
+// grants write rights to nobody but Administrators, SYSTEM,
+// TrustedInstaller and the running account (trust.hpp). A file that does not
+// exist is left to the start, which fails as for any missing program.
+// Otherwise logs
 // "Program not started: "<file>": <reason>" once and returns false.
 bool may_start_program(const std::wstring& file);
 

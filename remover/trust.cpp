@@ -1,0 +1,104 @@
+#include "remover/trust.hpp"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include "replay/format.hpp"
+#include "replay/handle.hpp"
+#include "replay/unicode/unicode.hpp"
+
+namespace remover {
+
+namespace {
+
+// Administrators, SYSTEM, TrustedInstaller.
+constexpr const char* administrator_accounts[] = {
+    "S-1-5-32-544", "S-1-5-18", "S-1-5-80-956008885-3425912220-3236893519-1006880651-25766698"};
+
+// CREATOR OWNER and CREATOR GROUP: placeholders that only pass rights on.
+constexpr const char* creator_placeholders[] = {"S-1-3-0", "S-1-3-1"};
+
+bool is_one_of(const std::string& text, const char* const* first, const char* const* last) {
+    for (; first != last; ++first) {
+        if (text == *first) return true;
+    }
+    return false;
+}
+
+bool may_write(PSID sid, writers who, PSID runner) {
+    if (who == writers::administrators_and_runner && runner != nullptr && IsValidSid(runner) && EqualSid(sid, runner))
+        return true;
+    const std::string text = sid_text(sid);
+    return is_one_of(text, std::begin(administrator_accounts), std::end(administrator_accounts)) ||
+           is_one_of(text, std::begin(creator_placeholders), std::end(creator_placeholders));
+}
+
+}  // namespace
+
+std::string sid_text(PSID sid) {
+    wchar_t* text = nullptr;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) return "an unreadable account";
+    const replay::local_memory_handle owner(text);
+    return replay::unicode::to_narrow(text, replay::unicode::utf8, /*strict=*/false);
+}
+
+bool is_administrator_account(PSID sid) {
+    return sid != nullptr && IsValidSid(sid) &&
+           is_one_of(sid_text(sid), std::begin(administrator_accounts), std::end(administrator_accounts));
+}
+
+std::vector<BYTE> running_account() {
+    replay::token_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return {};
+    return user;
+}
+
+std::string write_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID runner) {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return "the folder's access list cannot be read";
+    if (!present || dacl == nullptr) return "the folder has no access list: everyone may write to it";
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, i, &entry)) return "the folder's access list cannot be read";
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        // An inherit-only entry gives nothing on the object itself.
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        if ((allowed->Mask & write_rights) == 0) continue;
+        const PSID sid = &allowed->SidStart;
+        if (may_write(sid, who, runner)) continue;
+        return sid_text(sid) + " may write to the folder";
+    }
+    return {};
+}
+
+std::string owner_refusal(PSECURITY_DESCRIPTOR descriptor) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) return "its owner cannot be read";
+    if (is_administrator_account(owner)) return {};
+    return "its owner " + sid_text(owner) + " is not an administrator";
+}
+
+std::string path_refusal(const std::wstring& path, writers who, bool check_owner) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | (check_owner ? OWNER_SECURITY_INFORMATION : 0);
+    const DWORD error =
+        GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) return replay::format("its access list cannot be read (error %d)", static_cast<int>(error));
+    const replay::local_memory_handle owner(descriptor);
+    const std::vector<BYTE> user = running_account();
+    const PSID runner = user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+    std::string refusal = write_refusal(descriptor, who, runner);
+    if (refusal.empty() && check_owner) refusal = owner_refusal(descriptor);
+    return refusal;
+}
+
+}  // namespace remover
