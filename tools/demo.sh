@@ -9,7 +9,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
-"$root/tools/build.sh"
+"$root/tools/build.sh" --target demo
 
 prefix="$root/build/demo/prefix"
 # Ends the prefix's wineserver and with it every program started in it

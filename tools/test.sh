@@ -10,13 +10,23 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 started=$(date +%s)
 tools/setup.sh || exit 1
-tools/build.sh || exit 1
-built=$(date +%s)
 
+# Wine boots once, while the programs build: the boot runs mostly in one
+# process (its 32-bit half through qemu where the kernel cannot run 32-bit
+# code), the build on both cores.
 status=0
 base=$root/build/wine/base
-echo "test: booting Wine once, in $base"
-tests/wine/prefix.sh create "$base" || exit 1
+echo "test: booting Wine once, in $base, beside the build"
+mkdir -p build
+(
+    begun=$(date +%s)
+    tests/wine/prefix.sh create "$base" || exit 1
+    echo $(($(date +%s) - begun)) > build/boot.seconds
+) > build/boot.log 2>&1 &
+boot=$!
+tools/build.sh || { wait "$boot"; exit 1; }
+built=$(date +%s)
+if ! wait "$boot"; then cat build/boot.log; exit 1; fi
 booted=$(date +%s)
 export ZENQO_WINE_TEMPLATE=$base ZENQO_E2E_TEMPLATE=$base
 
@@ -39,7 +49,8 @@ finished=$(date +%s)
 
 tests/wine/prefix.sh verify "$base" || status=1
 tests/wine/prefix.sh kill "$base"
-echo "test: setup and build $((built - started)) s, Wine's boot $((booted - built)) s," \
+echo "test: setup and build $((built - started)) s, Wine's boot $(cat build/boot.seconds) s beside it" \
+     "($((booted - built)) s after the build)," \
      "unit tests $((units - booted)) s, end to end $((finished - units)) s;" \
      "tests in all $((finished - built)) s, everything $((finished - started)) s"
 exit $status

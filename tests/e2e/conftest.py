@@ -8,7 +8,8 @@ starts its workers, which find it through ZENQO_E2E_TEMPLATE); tools/test.sh
 boots one prefix for the unit tests and the scenarios alike and hands it
 over the same way. Under pytest-xdist (`-n 2 --dist loadgroup`) the tests
 that share a module-scoped prefix run in one worker, and the scenarios that
-use 127.0.0.1:25 in one worker too."""
+use 127.0.0.1:25 in one worker too; the groups that run the 32-bit program
+start first."""
 
 from __future__ import annotations
 
@@ -71,19 +72,29 @@ def pytest_sessionfinish(session):
 
 
 def _xdist_group(item) -> str:
-    """The tests of a module share its module-scoped prefixes, so a module
-    is one group; a module-scoped fixture with parameters makes one prefix
-    for each, so each parameter is a group of its own."""
-    parts = [item.module.__name__]
+    """The tests that share a module-scoped prefix run in one worker, so that
+    it is made once: a group is the module with the module-scoped fixtures
+    the test uses (a fixture with parameters makes one prefix for each, so
+    each parameter is a group of its own). A test that uses none is a group
+    of its own."""
+    definitions = item._fixtureinfo.name2fixturedefs
     callspec = getattr(item, "callspec", None)
-    if callspec is not None:
-        definitions = item._fixtureinfo.name2fixturedefs
-        for name in sorted(callspec.params):
-            scope = getattr(callspec, "_arg2scope", {}).get(name)
-            fixture_scope = definitions[name][-1].scope if name in definitions else None
-            if fixture_scope == "module" or getattr(scope, "value", scope) == "module":
-                parts.append(f"{name}={callspec.indices[name]}")
-    return "/".join(parts)
+    shared = []
+    for name in sorted(item.fixturenames):
+        if name not in definitions or definitions[name][-1].scope != "module":
+            continue
+        if callspec is not None and name in callspec.params:
+            shared.append(f"{name}={callspec.indices[name]}")
+        else:
+            shared.append(name)
+    if not shared:
+        return item.nodeid
+    return "/".join([item.module.__name__] + shared)
+
+
+def _group_of(item) -> str:
+    marker = item.get_closest_marker("xdist_group")
+    return marker.args[0] if marker and marker.args else marker.kwargs.get("name", "")
 
 
 @pytest.hookimpl(tryfirst=True)
@@ -92,6 +103,12 @@ def pytest_collection_modifyitems(config, items):
     for item in items:
         if item.get_closest_marker("xdist_group") is None:
             item.add_marker(pytest.mark.xdist_group(_xdist_group(item)))
+    # The groups that run the 32-bit program go first, each kept whole and in
+    # order: where 32-bit code runs through qemu they are the longest, and
+    # started last they would leave one worker idle at the end.
+    slow = {_group_of(item) for item in items if item.get_closest_marker("wow64")}
+    items[:] = ([item for item in items if _group_of(item) in slow] +
+                [item for item in items if _group_of(item) not in slow])
 
 
 @pytest.fixture(scope="session")

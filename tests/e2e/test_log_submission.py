@@ -96,7 +96,8 @@ def plant(prefix: h.Prefix, s: Scenario) -> None:
             prefix.plant_paths({sm.SUITE_CFG: f"name={s.suite_name}\nsite=example.org\n"})
 
 
-@pytest.fixture(params=SCENARIOS, ids=lambda s: s.name)
+@pytest.fixture(params=[pytest.param(s, marks=pytest.mark.wow64) if s.bits == 32 else s for s in SCENARIOS],
+                ids=lambda s: s.name)
 def outcome(request, template, e2e_config):
     s: Scenario = request.param
     if s.bits == 32:
