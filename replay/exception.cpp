@@ -8,22 +8,26 @@
 #include <vector>
 
 #include "replay/handle.hpp"
+#include "replay/unicode/unicode.hpp"
 
 namespace replay {
 
 namespace {
 
-// The narrow texts of a wide error, in the ANSI code page; a character it
-// lacks becomes its default character. Written here rather than taken from
-// the text-encoding layer, whose own errors are exceptions of this family.
+// The narrow texts of a wide error, in the ANSI code page through the
+// library's conversion, which maps no look-alike (a fullwidth backslash must
+// not turn into a path separator in a message); a character the code page
+// lacks becomes its default character. Where the conversion itself fails, the
+// text keeps its ASCII characters and shows "?" for the others, since an
+// error must not be lost while it is being described.
 std::string to_ansi(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_ACP, /*flags=*/0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         /*default_char=*/nullptr, /*used_default=*/nullptr);
-    if (size <= 0) return std::string();
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
-    return result;
+    try {
+        return unicode::to_ansi(text);
+    } catch (...) {
+        std::string shown;
+        for (const wchar_t c : text) shown += c < 0x80 ? static_cast<char>(c) : '?';
+        return shown;
+    }
 }
 
 // The underscore functions are always the Microsoft runtime's own, whatever

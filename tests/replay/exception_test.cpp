@@ -71,6 +71,9 @@ TEST(Exception, WideExceptionConvertsNarrowTextsOnFirstUse) {
     }
     const replay::exception_w formatted(L"%s %d", L"code", 7);
     EXPECT_EQ(formatted.message(), "code 7");
+    // No look-alike becomes a path separator or a quote in the narrow text.
+    const replay::exception_w look_alikes(L"C:\\a\uFF3Cb\uFF02");
+    EXPECT_EQ(look_alikes.message(), "C:\\a?b?");
 }
 
 std::wstring describe(std::function<void()> thrower, const std::wstring& prefix) {
