@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "replay/handle.hpp"
 #include "replay/internet/environment/environment.hpp"
 #include "replay/system_function.hpp"
 
@@ -166,9 +167,11 @@ resolver look_up() {
     const UINT size = GetSystemDirectoryW(folder, MAX_PATH);
     if (size == 0 || size >= MAX_PATH) return chosen;
     const std::wstring path = std::wstring(folder, size) + L"\\wship6.dll";
-    const HMODULE wship6 = LoadLibraryW(path.c_str());
-    if (take_from(wship6, chosen)) return chosen;
-    if (wship6 != nullptr) FreeLibrary(wship6);
+    replay::module_handle wship6(LoadLibraryW(path.c_str()));
+    if (take_from(wship6.get(), chosen)) {
+        // Its functions are used for the rest of the run.
+        static_cast<void>(wship6.release());
+    }
     return chosen;
 }
 
