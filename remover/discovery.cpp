@@ -94,7 +94,7 @@ bool search_product_info(product_remover& remover) {
 
 bool remove_uninstall_keys(const product_remover& remover) {
     for (const std::wstring& name : remover.uninstall_keys) {
-        remove_registry_key(HKEY_LOCAL_MACHINE, uninstall_path, name, /*recursive=*/true);
+        remove_product_registry_key(HKEY_LOCAL_MACHINE, uninstall_path, name);
     }
     return !remover.uninstall_keys.empty();
 }

@@ -4,12 +4,14 @@
 #include <set>
 
 #include "remover/identity.hpp"
+#include "remover/take_over.hpp"
 #include "remover/text.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/errors.hpp"
 #include "replay/registry2/key.hpp"
+#include "replay/registry2/links.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace remover {
@@ -53,6 +55,99 @@ bool delete_counter(HKEY counters, const std::string& name) {
 }
 #endif
 
+
+// What removing a key needs of it: reading it into the backup, listing its
+// subkeys and deleting it.
+constexpr REGSAM removal_access = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | DELETE;
+static_assert(removal_access == 0x10009);
+
+LSTATUS open_for_removal(HKEY parent, const std::wstring& name, replay::unique_hkey& opened) {
+    return RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, removal_access, opened.put());
+}
+
+// Takes over every key of the product's tree `name` below `parent` whose
+// access list refuses what its removal needs, depth first. Each key is opened
+// as the link itself where it is one, and a link is never entered, so that a
+// link's target is never taken over. `shown` names the key in the log.
+void take_over_refusing_keys(HKEY parent, const std::wstring& name, const std::wstring& shown) {
+    replay::unique_hkey opened;
+    LSTATUS result = open_for_removal(parent, name, opened);
+    if (result == ERROR_ACCESS_DENIED) {
+        const DWORD error = take_over_key(parent, name, /*view=*/0, shown);
+        if (error != ERROR_SUCCESS) {
+            log::message(L"!  Could not take over '%s': error %d !", shown.c_str(), static_cast<int>(error));
+            return;
+        }
+        result = open_for_removal(parent, name, opened);
+    }
+    // A key that is missing or cannot be opened otherwise is left to the
+    // deletion, which reports it.
+    if (result != ERROR_SUCCESS || registry2::holds_link_value(opened.get())) return;
+    std::set<std::wstring> children;
+    try {
+        children = registry2::key(opened.get()).subkey_names();
+    } catch (const replay::exception&) {
+        return;
+    }
+    for (const std::wstring& child : children) take_over_refusing_keys(opened.get(), child, shown + L"\\" + child);
+}
+
+// The parent path below root, opened one key at a time as the link itself:
+// empty when a key on the way is a registry link or cannot be opened. What
+// lies behind a link is no part of the product's tree.
+replay::unique_hkey open_without_links(HKEY root, const std::wstring& path) {
+    replay::unique_hkey current;
+    if (RegOpenKeyExW(root, nullptr, 0, KEY_QUERY_VALUE, current.put()) != ERROR_SUCCESS) return {};
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos) end = path.size();
+        if (end > start) {
+            replay::unique_hkey next;
+            if (RegOpenKeyExW(current.get(), path.substr(start, end - start).c_str(), REG_OPTION_OPEN_LINK,
+                              KEY_QUERY_VALUE, next.put()) != ERROR_SUCCESS ||
+                registry2::holds_link_value(next.get())) {
+                return {};
+            }
+            current = std::move(next);
+        }
+        start = end + 1;
+    }
+    return current;
+}
+
+bool remove_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive, bool take_over) {
+    const std::wstring root_name = root_key_name(root);
+    std::unique_ptr<registry2::key> parent_key;
+    try {
+        const registry2::key root_key(root);
+        parent_key = std::make_unique<registry2::key>(root_key, parent, /*create=*/false);
+    } catch (const replay::exception&) {
+        log::message(L"!  Subkey %s NOT removed as %s\\%s not FOUND !", name.c_str(), root_name.c_str(),
+                     parent.c_str());
+        return false;  // nothing was deleted
+    }
+    const std::wstring shown = root_name + L"\\" + parent + L"\\";
+    if (take_over && !name.empty()) {
+        const replay::unique_hkey walked = open_without_links(root, parent);
+        if (walked) take_over_refusing_keys(walked.get(), name, shown + name);
+    }
+    std::wstring stayed;
+    try {
+        registry2::delete_key(*parent_key, name, recursive, /*view=*/0, &stayed);
+    } catch (const replay::exception& error) {
+        log::message(L"!  Failed to remove regkey '%s\\%s\\%s' !", root_name.c_str(), parent.c_str(), name.c_str());
+        // The failure line names the key itself; a key below it that stayed
+        // gets its own line.
+        if (!stayed.empty() && stayed != name) {
+            log::message(L"!  Left in place: '%s' (%s) !", (shown + stayed).c_str(),
+                         replay::unicode::from_ansi(error.message()).c_str());
+        }
+        return false;
+    }
+    log::message(L"  Removed regkey '%s\\%s\\%s'", root_name.c_str(), parent.c_str(), name.c_str());
+    return true;
+}
+
 }  // namespace
 
 std::wstring root_key_name(HKEY root) {
@@ -65,24 +160,11 @@ std::wstring root_key_name(HKEY root) {
 }
 
 bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive) {
-    const std::wstring root_name = root_key_name(root);
-    std::unique_ptr<registry2::key> parent_key;
-    try {
-        const registry2::key root_key(root);
-        parent_key = std::make_unique<registry2::key>(root_key, parent, /*create=*/false);
-    } catch (const replay::exception&) {
-        log::message(L"!  Subkey %s NOT removed as %s\\%s not FOUND !", name.c_str(), root_name.c_str(),
-                     parent.c_str());
-        return false;  // nothing was deleted
-    }
-    try {
-        registry2::delete_key(*parent_key, name, recursive);
-    } catch (const replay::exception&) {
-        log::message(L"!  Failed to remove regkey '%s\\%s\\%s' !", root_name.c_str(), parent.c_str(), name.c_str());
-        return false;
-    }
-    log::message(L"  Removed regkey '%s\\%s\\%s'", root_name.c_str(), parent.c_str(), name.c_str());
-    return true;
+    return remove_key(root, parent, name, recursive, /*take_over=*/false);
+}
+
+bool remove_product_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name) {
+    return remove_key(root, parent, name, /*recursive=*/true, /*take_over=*/true);
 }
 
 void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
@@ -128,14 +210,14 @@ void clean_software_registry() {
     try {
         const std::wstring& folder = identity().folder_name;
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            remove_registry_key(root, L"Software\\" + folder, L"ZENQO", /*recursive=*/true);
+            remove_product_registry_key(root, L"Software\\" + folder, L"ZENQO");
             remove_registry_key(root, L"Software", folder, /*recursive=*/false);
-            remove_registry_key(root, L"Software\\Corvantis\\ZENQO", L"5", /*recursive=*/true);
+            remove_product_registry_key(root, L"Software\\Corvantis\\ZENQO", L"5");
             remove_registry_key(root, L"Software\\Corvantis", L"ZENQO", /*recursive=*/false);
             remove_registry_key(root, L"Software", L"Corvantis", /*recursive=*/false);
         }
-        remove_registry_key(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
-                            identity().display_name + L".exe", /*recursive=*/true);
+        remove_product_registry_key(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+                                    identity().display_name + L".exe");
     } catch (...) {
         // Ends the clean-up of these keys; the step goes on.
     }

@@ -13,8 +13,17 @@ std::wstring root_key_name(HKEY root);
 // Deletes the subkey `name` of root\parent, with everything below it when
 // recursive is set, and logs the outcome. Returns true only when the key was
 // deleted: a missing parent or a failed deletion returns false. Works in the
-// program's own registry view. Never raises.
+// program's own registry view. A recursive deletion goes on past what it
+// cannot delete; when a key below it stayed, the failure line is followed by
+// one naming the first such key. Never raises.
 bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive);
+
+// The same for a key of the product's own tree, with everything below it:
+// first every key of that tree whose access list refuses its reading or
+// deletion is taken over (remover/take_over.hpp). Only the key `name` and
+// what lies below it are, reached from a parent path without registry links;
+// never the parent, nor what a link below leads to.
+bool remove_product_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name);
 
 // Sets every SharedDLLs counter whose value name contains pattern (ASCII case
 // ignored) to users, or deletes it when users is 0, in the 32-bit registry

@@ -272,40 +272,59 @@ LSTATUS delete_by_handle(HKEY handle) {
 constexpr REGSAM delete_access = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | DELETE;
 
 // The first failure of a deletion: the Windows result, the message it
-// raises and the key it names.
+// raises and the key that stayed, by its path below the deletion's parent.
 struct tree_failure {
     LSTATUS result = ERROR_SUCCESS;
     const char* format = nullptr;
     std::wstring name;
 };
 
+void note_failure(tree_failure& failure, LSTATUS result, const char* format, const std::wstring& path) {
+    if (failure.result == ERROR_SUCCESS) failure = {result, format, path};
+}
+
 // Below its first level for delete_key (the backup already holds the
 // subtree), its only level for delete_subkey. Each key is opened once, as the
 // link itself where it is one, and checked, listed and deleted through that
 // handle: a key swapped for a link meanwhile goes as the link, and its target
-// stays. Stops at the first failure.
-bool delete_tree(HKEY parent, const std::wstring& name, bool recursive, REGSAM view, tree_failure& failure) {
+// stays. Goes on past a key it cannot open, list or delete, depth first: its
+// siblings still go, and only its ancestors stay with it. `path` is the key's
+// path below the deletion's parent; the first failure is noted. Returns
+// whether the key went.
+bool delete_tree(HKEY parent, const std::wstring& name, const std::wstring& path, bool recursive, REGSAM view,
+                 tree_failure& failure) {
     unique_hkey opened;
     calls_made.fetch_add(1, std::memory_order_relaxed);
     LSTATUS result = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, delete_access | view, opened.put());
+    // A key below the first that went meanwhile is no failure.
+    if (result == ERROR_FILE_NOT_FOUND && path.size() > name.size()) return true;
     if (result != ERROR_SUCCESS) {
         // A key deleted alone is reported as its deletion.
-        failure = {result, recursive ? open_key_failed : delete_key_failed, name};
+        note_failure(failure, result, recursive ? open_key_failed : delete_key_failed, path);
         return false;
     }
     if (recursive && !holds_link_value(opened.get())) {
-        // A failed listing raises key_error "RegEnumKeyEx() failed: handle %i (%i)".
-        const std::set<std::wstring> children =
-            enumerate_names(opened.get(), enum_keys_failed, [&opened](DWORD index, wchar_t* buffer, DWORD* length) {
-                return RegEnumKeyExW(opened.get(), index, buffer, length, nullptr, nullptr, nullptr, nullptr);
-            });
-        for (const std::wstring& child : children) {
-            if (!delete_tree(opened.get(), child, true, view, failure)) return false;
+        std::set<std::wstring> children;
+        try {
+            children = enumerate_names(opened.get(), enum_keys_failed,
+                                       [&opened](DWORD index, wchar_t* buffer, DWORD* length) {
+                                           return RegEnumKeyExW(opened.get(), index, buffer, length, nullptr,
+                                                                nullptr, nullptr, nullptr);
+                                       });
+        } catch (const key_error&) {
+            note_failure(failure, ERROR_CANTREAD, open_key_failed, path);
+            return false;
         }
+        bool emptied = true;
+        for (const std::wstring& child : children) {
+            if (!delete_tree(opened.get(), child, path + L"\\" + child, true, view, failure)) emptied = false;
+        }
+        // A key that keeps a subkey cannot go; its failure is the subkey's.
+        if (!emptied) return false;
     }
     result = delete_by_handle(opened.get());
     if (result != ERROR_SUCCESS) {
-        failure = {result, delete_key_failed, name};
+        note_failure(failure, result, delete_key_failed, path);
         return false;
     }
     return true;
@@ -320,7 +339,7 @@ LSTATUS delete_subkey(HKEY parent, const std::wstring& name, REGSAM view) {
     if (name.empty()) return ERROR_INVALID_PARAMETER;
     back_up_key(parent, name, view, /*recursive=*/false);
     tree_failure failure;
-    delete_tree(parent, name, /*recursive=*/false, view, failure);
+    delete_tree(parent, name, name, /*recursive=*/false, view, failure);
     return failure.result;
 }
 
@@ -329,13 +348,16 @@ LSTATUS delete_value(HKEY key, const std::wstring& name) {
     return RegDeleteValueW(key, name.c_str());
 }
 
-void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view) {
+void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view, std::wstring* stayed) {
     view |= parent.view();
     // With an empty name Windows deletes the key behind the parent handle.
     if (name.empty()) raise<key_error>(delete_key_failed, name, ERROR_INVALID_PARAMETER);
     back_up_key(parent.handle(), name, view, recursive);
     tree_failure failure;
-    if (!delete_tree(parent.handle(), name, recursive, view, failure)) {
+    if (!delete_tree(parent.handle(), name, name, recursive, view, failure)) {
+        // A key that was not there left nothing behind.
+        const bool missing = failure.result == ERROR_FILE_NOT_FOUND && failure.name == name;
+        if (stayed != nullptr && !missing) *stayed = failure.name;
         raise<key_error>(failure.format, failure.name, failure.result);
     }
 }

@@ -134,13 +134,17 @@ template <>
 std::string key::get_string<std::string>(const std::wstring& name) const;
 
 // Deletes the subkey `name` of `parent`. With `recursive` set its subkeys go
-// first, depth first in sorted order; the first failure stops the whole
-// deletion and leaves what was not yet deleted in place. Without it a key
-// that still has subkeys is refused by Windows. Raises key_error
-// "RegDeleteKey() failed: key \"%s\" (%i)", or the open and enumeration
-// errors of the subkeys on the way down. An empty name raises that key_error
-// with ERROR_INVALID_PARAMETER (87) and deletes nothing: Windows would
-// delete the parent key itself.
+// first, depth first in sorted order, and the deletion goes on past a key it
+// cannot open, list or delete: everything else goes, and only that key and
+// its ancestors stay. Without it a key that still has subkeys is refused by
+// Windows. When anything stayed, or the key was not there, raises key_error
+// for the first failure: "RegOpenKeyEx() failed: key \"%s\" (%i)" or
+// "RegDeleteKey() failed: key \"%s\" (%i)" with the failing key's path below
+// `parent` ("name\\child"); `stayed`, when given, then receives that path,
+// unless the key `name` itself was missing. A subkey that goes away meanwhile
+// is no failure. An empty name raises that key_error with
+// ERROR_INVALID_PARAMETER (87) and deletes nothing: Windows would delete the
+// parent key itself.
 // A registry link is never followed: the key `name` or any key below it
 // that is a link is deleted as the link itself, and its target stays. Each
 // key is opened once and listed and deleted through that handle, never by
@@ -148,7 +152,8 @@ std::string key::get_string<std::string>(const std::wstring& name) const;
 // `view` adds KEY_WOW64_* flags to those `parent` keeps, for every open and
 // deletion below it.
 // The whole subtree is saved to the backup first.
-void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view = 0);
+void delete_key(const key& parent, const std::wstring& name, bool recursive, REGSAM view = 0,
+                std::wstring* stayed = nullptr);
 // Deletes a subkey that has no subkeys, in the given view (0 or a
 // KEY_WOW64_* flag), for a parent handle the caller opened. Returns the
 // Windows result; ERROR_INVALID_PARAMETER for an empty name. A link is never

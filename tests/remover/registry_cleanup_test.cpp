@@ -1,11 +1,15 @@
 #include "remover/registry_cleanup.hpp"
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include "replay/format.hpp"
 #include "replay/unicode/unicode.hpp"
 #include "support/log_capture.hpp"
 #include "support/machine_override.hpp"
+#include "support/registry_link.hpp"
 #include "support/scratch_key.hpp"
 
 namespace {
@@ -72,6 +76,96 @@ TEST_F(RemoveRegistryKey, EmptyKeyWithoutTheFlag) {
                                              false));
     EXPECT_TRUE(key_absent(scratch.get(), L"Product\\Child\\Grandchild"));
     EXPECT_TRUE(key_exists(scratch.get(), L"Product\\Child"));
+}
+
+// A key whose access list grants nobody anything, below the scratch key; the
+// platform enforces it (checked), so the administrator can neither read nor
+// delete it.
+::testing::AssertionResult lock(HKEY scratch, const std::wstring& path) {
+    replay::unique_hkey key;
+    if (RegOpenKeyExW(scratch, path.c_str(), 0, WRITE_DAC, key.put()) != ERROR_SUCCESS ||
+        test_support::set_key_dacl(key.get(), L"D:P") != ERROR_SUCCESS) {
+        return ::testing::AssertionFailure() << "cannot lock " << narrow(path);
+    }
+    if (RegOpenKeyExW(scratch, path.c_str(), 0, KEY_READ, key.put()) != ERROR_ACCESS_DENIED) {
+        return ::testing::AssertionFailure() << "the lock on " << narrow(path) << " is not enforced";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The access list of a key, in SDDL; empty when it cannot be read.
+std::wstring access_list(HKEY scratch, const std::wstring& path) {
+    replay::unique_hkey key;
+    if (RegOpenKeyExW(scratch, path.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL, key.put()) != ERROR_SUCCESS) return L"";
+    DWORD size = 0;
+    RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+    std::vector<BYTE> descriptor(size);
+    wchar_t* text = nullptr;
+    if (size == 0 || RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor.data(), &size) != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
+                                                              DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        return L"";
+    }
+    const std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+class RemoveLockedKey : public RemoveRegistryKey {
+protected:
+    void SetUp() override {
+        RemoveRegistryKey::SetUp();
+        replay::unique_hkey made;
+        for (const wchar_t* key : {L"Product\\Locked\\Inner", L"Product\\Locked\\Beside", L"Product\\Other",
+                                   L"Victim", L"Maker\\Product"}) {
+            ASSERT_EQ(RegCreateKeyExW(scratch.get(), key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, made.put(), nullptr),
+                      ERROR_SUCCESS);
+        }
+        ASSERT_TRUE(lock(scratch.get(), L"Product\\Locked\\Inner"));
+        shown = "HKEY_CURRENT_USER\\" + path;
+    }
+    std::string shown;
+};
+
+TEST_F(RemoveLockedKey, WithoutTakingOverEverythingElseGoesAndWhatStayedIsNamed) {
+    EXPECT_FALSE(remover::remove_registry_key(HKEY_CURRENT_USER, scratch.path(), L"Product", true));
+    EXPECT_TRUE(key_absent(scratch.get(), L"Product\\Other"));
+    EXPECT_TRUE(key_absent(scratch.get(), L"Product\\Locked\\Beside"));
+    EXPECT_TRUE(key_exists(scratch.get(), L"Product\\Locked"));
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{
+                               "!  Failed to remove regkey '" + shown + "\\Product' !",
+                               "!  Left in place: '" + shown +
+                                   "\\Product\\Locked\\Inner' (RegOpenKeyEx() failed: key \"Product\\Locked\\Inner\" (5)) !"}));
+}
+
+TEST_F(RemoveLockedKey, ProductKeyTakesOverWhatRefusesItAndGoesWhole) {
+    EXPECT_TRUE(remover::remove_product_registry_key(HKEY_CURRENT_USER, scratch.path(), L"Product"));
+    EXPECT_TRUE(key_absent(scratch.get(), L"Product"));
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{
+                               "Taken over: '" + shown + "\\Product\\Locked\\Inner' (its access list refused the administrators)",
+                               "  Removed regkey '" + shown + "\\Product'"}));
+}
+
+TEST_F(RemoveLockedKey, ParentsAndLinkTargetsAreNeverTakenOver) {
+    ASSERT_TRUE(lock(scratch.get(), L"Victim"));
+    replay::unique_hkey victim;
+    ASSERT_EQ(RegOpenKeyExW(scratch.get(), L"Victim", 0, READ_CONTROL, victim.put()), ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(test_support::make_link(scratch.get(), L"Product\\Link", victim.get()));
+    ASSERT_TRUE(lock(scratch.get(), L"Maker"));
+
+    EXPECT_TRUE(remover::remove_product_registry_key(HKEY_CURRENT_USER, scratch.path(), L"Product"));
+    EXPECT_FALSE(remover::remove_product_registry_key(HKEY_CURRENT_USER, scratch.path() + L"\\Maker", L"Product"));
+
+    EXPECT_TRUE(key_absent(scratch.get(), L"Product"));
+    for (const wchar_t* kept : {L"Victim", L"Maker"}) {
+        SCOPED_TRACE(narrow(kept));
+        EXPECT_EQ(access_list(scratch.get(), kept), L"D:P");
+    }
+    EXPECT_TRUE(key_exists(scratch.get(), L"Maker\\Product"));
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{
+                               "Taken over: '" + shown + "\\Product\\Locked\\Inner' (its access list refused the administrators)",
+                               "  Removed regkey '" + shown + "\\Product'",
+                               "!  Subkey Product NOT removed as " + shown + "\\Maker not FOUND !"}));
 }
 
 class FixSharedDllsCounters : public ::testing::Test {

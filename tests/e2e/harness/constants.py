@@ -50,7 +50,7 @@ DEFAULT_RUN_DIR = r"C:\run"
 # The helper programs (tests/e2e/helpers/), built into the helper folder.
 HELPERS = ("box_answerer.exe", "show_box.exe", "sleeper.exe", "record_call.exe",
            "start_and_wait.exe", "process_list.exe", "reg_link.exe", "tray.exe", "set_string.exe",
-           "msi_query.exe", "send_mail.exe", "Sulcora64.dll")
+           "msi_query.exe", "send_mail.exe", "Sulcora64.dll", "key_security.exe")
 # record_call.exe appends here how it was started (the same path is built
 # into the helper); outside every folder that the remover deletes.
 CALLS_FILE = HARNESS_DIR + r"\calls.jsonl"

@@ -406,6 +406,22 @@ class Prefix:
         if completed.exit_code != 0:
             raise HarnessError(f"reg_link.exe failed with {completed.exit_code}: {completed.stderr!r}")
 
+    def key_security(self, path: str, sddl: str = None) -> str:
+        """The owner and access list of the key HKCU\\<path> or HKLM\\<path> in
+        SDDL ("O:BAD:P"); with `sddl`, first replaces its access list by that
+        one ("D:P": nobody may do anything). key_security.exe does both."""
+        helper = self.install(self.config.helper("key_security.exe"))
+        hive, _, below = path.partition("\\")
+        if sddl is not None:
+            completed = self.run([helper, "set", hive, below, sddl])
+            if completed.exit_code != 0:
+                raise HarnessError(f"key_security.exe set failed with {completed.exit_code}")
+        completed = self.run([helper, "get", hive, below])
+        if completed.exit_code != 0:
+            raise HarnessError(f"key_security.exe get failed with {completed.exit_code}")
+        out = completed.stdout
+        return (out.decode("ascii", "replace") if isinstance(out, bytes) else out).strip()
+
     def delete_registry_key(self, path: str, view: int = 64) -> None:
         self.plant_registry({path: None}, view)
 

@@ -577,19 +577,29 @@ TEST_F(RegistryDeleteKey, MissingKey) {
               "registry2.key_error[RegOpenKeyEx() failed: key \"missing\" (2)]");
 }
 
-TEST_F(RegistryDeleteKey, FirstFailureStopsTheDeletion) {
+TEST_F(RegistryDeleteKey, GoesOnPastWhatItCannotDelete) {
     const key scratch(raw());
-    for (const wchar_t* child : {L"tree\\b", L"tree\\c\\inner", L"tree\\d"}) key(scratch, child, true);
-    test_support::key_dacl_override sealed(raw(), L"tree\\c", L"D:P");
+    for (const wchar_t* child : {L"tree\\b", L"tree\\c\\inner", L"tree\\c\\z", L"tree\\d\\e"}) key(scratch, child, true);
+    test_support::key_dacl_override sealed(raw(), L"tree\\c\\inner", L"D:P");
     ASSERT_EQ(sealed.status(), ERROR_SUCCESS);
 
+    std::wstring stayed;
     EXPECT_EQ(what_of<registry2::key_error>(
-                  [&] { registry2::delete_key(scratch, L"tree", /*recursive=*/true); }),
-              "registry2.key_error[RegOpenKeyEx() failed: key \"c\" (5)]");
-    // Sorted order: b went before c failed; d and the tree itself stay.
+                  [&] { registry2::delete_key(scratch, L"tree", /*recursive=*/true, 0, &stayed); }),
+              "registry2.key_error[RegOpenKeyEx() failed: key \"tree\\c\\inner\" (5)]");
+    EXPECT_EQ(stayed, L"tree\\c\\inner");
+    // Everything but the sealed key and its ancestors went, before and after it.
     EXPECT_TRUE(key_absent(raw(), L"tree\\b"));
-    EXPECT_TRUE(key_exists(raw(), L"tree\\d"));
-    EXPECT_TRUE(key_exists(raw(), L"tree"));
+    EXPECT_TRUE(key_absent(raw(), L"tree\\c\\z"));
+    EXPECT_TRUE(key_absent(raw(), L"tree\\d"));
+    EXPECT_TRUE(key_exists(raw(), L"tree\\c"));
+}
+
+TEST_F(RegistryDeleteKey, MissingKeyLeavesNothingBehind) {
+    const key scratch(raw());
+    std::wstring stayed = L"untouched";
+    EXPECT_THROW(registry2::delete_key(scratch, L"missing", /*recursive=*/true, 0, &stayed), registry2::key_error);
+    EXPECT_EQ(stayed, L"untouched");
 }
 
 TEST_F(RegistryDeleteKey, LinksAreDeletedThemselvesAndNeverFollowed) {
