@@ -6,6 +6,7 @@
 #include "remover/files.hpp"
 #include "remover/identity.hpp"
 #include "remover/paths.hpp"
+#include "remover/product_folder.hpp"
 #include "remover/registry_cleanup.hpp"
 #include "remover/text.hpp"
 #include "replay/log/log.hpp"
@@ -142,6 +143,9 @@ void resolve_install_folder(product_remover& remover) {
     }
 
     log::message("%s directory: %s", display.c_str(), dir.c_str());
+    // Decided once: the folder's removal, the programs started from it and
+    // the counters below it all follow this.
+    remover.install_dir_refusal = product_folder_refusal(dir, find_folder_neighbours(remover.product_name));
     log::message("");
 }
 

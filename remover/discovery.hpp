@@ -16,7 +16,9 @@ constexpr int newest_tested_version = 21005;      // 2.1.5
 // Decides the installation folder once discovery has run: logs the version,
 // normalises the folder, or falls back to the stored application path or the
 // default folder. Always leaves an absolute folder ending with a backslash
-// unless the stored path says otherwise.
+// unless the stored path says otherwise. Decides whether that folder may be
+// the product's (product_folder_refusal); a refused folder is said where its
+// removal would be.
 void resolve_install_folder(product_remover& remover);
 
 // Finds the product's Uninstall entries by display name and reads its

@@ -141,8 +141,10 @@ void remove_scheduled_task(product_remover& remover) {
 #else
     const std::string product_exe = remover.install_dir + display() + ".exe";
 #endif
-    start_product_program(product_exe, "-syncremove", nullptr);
-    start_product_program(product_exe, "-uninstall", nullptr);
+    if (remover.install_dir_refusal.empty()) {
+        start_product_program(product_exe, "-syncremove", nullptr);
+        start_product_program(product_exe, "-uninstall", nullptr);
+    }
     short_separator();
 }
 
@@ -232,7 +234,13 @@ void clean_win8_shortcuts() {
 void clean_program_files(product_remover& remover) {
     header("**** Cleaning Program Files folder ****");
     const std::string& dir = remover.install_dir;
-    remove_folder_tree(dir);
+    // A folder that may not be the product's stays whole; its parent goes
+    // only where Windows Installer registered it and it is empty.
+    if (remover.install_dir_refusal.empty()) {
+        remove_folder_tree(dir);
+    } else {
+        log::message("Would not dare to remove '%s' !", dir.c_str());
+    }
     // The maker's folder that holds the installation folder.
     std::string parent = dir.empty() ? std::string() : dir.substr(0, dir.size() - 1);
     const size_t last = parent.rfind('\\');
@@ -275,7 +283,7 @@ int run_removal() {
     remove_scheduled_task(*remover);
     clean_installer_database(identity().product_guid);
 #if defined(ZENQO_X64)
-    remove_32bit_shared_dlls_values(remover->install_dir);
+    if (remover->install_dir_refusal.empty()) remove_32bit_shared_dlls_values(remover->install_dir);
 #endif
     const bool suite_gone = deal_with_toolkit(*remover);
     remove_common_tray(suite_gone);
@@ -309,7 +317,7 @@ void close_running_applications(product_remover& remover) {
     header("**** Close running application ****");
     // Ask the product's interface to close itself first.
     const std::string ui = remover.install_dir + "UI.exe";
-    start_product_program(ui, "-close", remover.install_dir.c_str());
+    if (remover.install_dir_refusal.empty()) start_product_program(ui, "-close", remover.install_dir.c_str());
     log::message("%s", ui.c_str());
     close_process_by_name(display() + ".exe");
     close_process_by_name(display() + "64.exe");

@@ -214,22 +214,6 @@ void remove_installshield_folders(const product_remover& remover) {
     }
 }
 
-void remove_common_appdata_folders(const std::string& wildcard) {
-    std::string base = get_folder_path(CSIDL_COMMON_APPDATA);
-    if (!ends_with_backslash(base)) base += "\\";
-    for (const std::string& name : list_subfolders(base)) {
-        if (name.empty() || name[0] != '{') continue;
-        const std::string common = get_folder_path(CSIDL_COMMON_APPDATA);
-        const std::string folder = common + name;
-        const std::string probe = ends_with_backslash(folder) ? folder : folder + "\\";
-        if (!list_files(probe, wildcard).empty()) {
-            remove_folder_tree(folder);
-        } else {
-            log::message("%s\\%s - ignore folder", common.c_str(), name.c_str());
-        }
-    }
-}
-
 namespace {
 
 // The folder that holds all user profiles, with a trailing backslash.

@@ -49,7 +49,9 @@ void remove_shortcuts(const std::string& group, const std::string& name);
 void remove_desktop_shortcuts(const std::string& name);
 
 // Removes each GUID-named ProgramData folder that holds a file matching the
-// wildcard; logs the others.
+// wildcard owned by Administrators, SYSTEM or TrustedInstaller (what an
+// installer writes; anyone may drop a file there); logs the others, a folder
+// whose markers are all someone else's with the reason.
 void remove_common_appdata_folders(const std::string& wildcard);
 
 // Removes every profile's VirtualStore copy of the maker's ProgramData

@@ -9,6 +9,7 @@
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key_names.hpp"
+#include "replay/registry2/links.hpp"
 #include "replay/system_function.hpp"
 #include "replay/unicode/names.hpp"
 
@@ -46,6 +47,27 @@ std::optional<std::wstring> hive_scope(const key& found) {
         case registry2::hive_kind::unknown: break;
     }
     return std::nullopt;
+}
+
+// The key at `path` (backslashes allowed) below `parent`, each level opened
+// as itself (REG_OPTION_OPEN_LINK); a level that is a registry link raises
+// key_error and is passed over. Whoever may write a hive may put a link there
+// into another hive: nothing below a root is reached through one, so that
+// everything found below it lies in the root's own hive.
+std::unique_ptr<key> open_below_root(const key& parent, const std::wstring& path, REGSAM view) {
+    std::unique_ptr<key> current;
+    for (size_t start = 0;;) {
+        const size_t end = path.find(L'\\', start);
+        const std::wstring part = path.substr(start, end == std::wstring::npos ? end : end - start);
+        auto next = std::make_unique<key>(current ? *current : parent, part, /*create=*/false, view,
+                                          REG_OPTION_OPEN_LINK);
+        if (registry2::holds_link_value(next->handle())) {
+            throw registry2::key_error(std::string("a registry link is not followed"));
+        }
+        current = std::move(next);
+        if (end == std::wstring::npos) return current;
+        start = end + 1;
+    }
 }
 
 // The machine's own account, whose UserData store holds what is installed
@@ -386,20 +408,25 @@ void installer_database_cleaner::walk(std::wstring& path, const key& parent, REG
 }
 
 void installer_database_cleaner::find_stores() {
-    std::vector<numbered> found;
-    for (const numbered& root : roots) {
+    for (numbered& root : roots) {
         try {
-            auto installer = std::make_unique<key>(*root.key, L"Installer", false, root.view);
+            std::unique_ptr<key> installer = open_below_root(*root.key, L"Installer", root.view);
             const key* installer_key = installer.get();
-            const std::optional<std::wstring> scope = hive_scope(*installer_key);
-            stores.push_back({++counter, std::move(installer), root.view, scope});
+            // Everything below the root speaks for the hive it was found in.
+            root.scope = hive_scope(*installer_key);
+            stores.push_back({++counter, std::move(installer), root.view, root.scope});
             log::message("UserData: %d  %d  Installer", static_cast<int>(root.number), static_cast<int>(counter));
-            const key user_data(*installer_key, L"UserData", false, root.view);
-            for (const std::wstring& sid : user_data.subkey_names()) {
-                auto user = std::make_unique<key>(user_data, sid, false, root.view);
+            const std::unique_ptr<key> user_data = open_below_root(*installer_key, L"UserData", root.view);
+            for (const std::wstring& sid : user_data->subkey_names()) {
+                std::unique_ptr<key> user;
+                try {
+                    user = open_below_root(*user_data, sid, root.view);
+                } catch (const registry2::generic&) {
+                    continue;  // a link, or gone: no store
+                }
                 // The machine's UserData speaks for the user it names; a user's
                 // hive only for that user, whatever SID it names.
-                std::optional<std::wstring> user_scope = hive_scope(*user);
+                std::optional<std::wstring> user_scope = root.scope;
                 if (user_scope && user_scope->empty()) user_scope = sid;
                 stores.push_back({++counter, std::move(user), root.view, user_scope});
                 log::message(L"UserData: %d  %d  Installer\\UserData\\%s", static_cast<int>(root.number),
@@ -414,18 +441,18 @@ void installer_database_cleaner::find_stores() {
 void installer_database_cleaner::clean_upgrade_codes(const numbered& root) {
     std::unique_ptr<key> codes;
     try {
-        codes = std::make_unique<key>(*root.key, L"Installer\\UpgradeCodes", false, root.view);
+        codes = open_below_root(*root.key, L"Installer\\UpgradeCodes", root.view);
     } catch (const registry2::generic&) {
         return;
     }
     for (const std::wstring& code : upgrade_codes) {
         try {
             {
-                const key entry(*codes, code, false, root.view);
+                // A link goes as the link itself; nothing is read through it.
                 // A code whose hive is unknown speaks for no store.
-                const std::optional<std::wstring> scope = hive_scope(entry);
-                for (const std::wstring& product : entry.value_names()) {
-                    if (scope) product_codes[product].insert(*scope);
+                const key entry(*codes, code, /*create=*/false, root.view, REG_OPTION_OPEN_LINK);
+                if (root.scope && !registry2::holds_link_value(entry.handle())) {
+                    for (const std::wstring& product : entry.value_names()) product_codes[product].insert(*root.scope);
                 }
             }
             registry2::delete_key(*codes, code, /*recursive=*/true, root.view);
@@ -439,7 +466,7 @@ void installer_database_cleaner::clean_upgrade_codes(const numbered& root) {
 void installer_database_cleaner::clean_products(const numbered& store) {
     std::unique_ptr<key> products;
     try {
-        products = std::make_unique<key>(*store.key, L"Products", false, store.view);
+        products = open_below_root(*store.key, L"Products", store.view);
     } catch (const registry2::generic&) {
         return;
     }
@@ -455,8 +482,8 @@ void installer_database_cleaner::clean_products(const numbered& store) {
         // Its feature registration goes with it, or Windows Installer keeps an
         // orphan of the product; the product's line covers it.
         try {
-            const key features(*store.key, L"Features", false, store.view);
-            registry2::delete_key(features, code, /*recursive=*/true, store.view);
+            registry2::delete_key(*open_below_root(*store.key, L"Features", store.view), code, /*recursive=*/true,
+                                  store.view);
         } catch (...) {
             // None registered in this store.
         }
@@ -467,7 +494,7 @@ void installer_database_cleaner::clean_components(const numbered& store) {
     std::unique_ptr<key> components;
     std::set<std::wstring> names;
     try {
-        components = std::make_unique<key>(*store.key, L"Components", false, store.view);
+        components = open_below_root(*store.key, L"Components", store.view);
         names = components->subkey_names();
     } catch (const registry2::generic&) {
         return;
@@ -476,7 +503,9 @@ void installer_database_cleaner::clean_components(const numbered& store) {
         try {
             bool released = false;
             {
-                const key component(*components, code, /*create=*/true, store.view);
+                // A link is passed over: its target is no component of this store.
+                const key component(*components, code, /*create=*/false, store.view, REG_OPTION_OPEN_LINK);
+                if (registry2::holds_link_value(component.handle())) continue;
                 released = release_component(component, store);
             }
             if (!released) continue;

@@ -30,7 +30,10 @@ std::wstring unpack_guid(const std::wstring& packed);
 // Windows every key of the local machine is reached in the 64-bit view, where
 // Windows Installer keeps it. A product code found in a user's hive applies
 // only to that user's stores (that hive, and the machine's UserData\<SID>);
-// only the machine's stores lower the SharedDlls counters.
+// only the machine's stores lower the SharedDlls counters. Everything found
+// below a root takes the scope of the hive the root's Installer key lies in:
+// keys below a root are opened without following registry links, and a link
+// there is passed over (an upgrade code that is one is deleted as the link).
 void clean_installer_database(const std::wstring& upgrade_code);
 
 // The state of one cleaning; a new one has found nothing yet.

@@ -14,6 +14,9 @@ struct product_remover {
     explicit product_remover(const std::string& name) : product_name(name) {}
 
     std::string install_dir;     // ends with a backslash once resolved
+    // Why install_dir may not be the product's (product_folder.hpp); empty
+    // when it may be. A refused folder is neither removed nor started from.
+    std::string install_dir_refusal;
     std::string version_string;  // DisplayVersion as found
     int version = -1;            // version code
     std::string user_email;      // from the shared suite

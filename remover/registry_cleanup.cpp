@@ -201,8 +201,11 @@ void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
                 // Gone or not a counter since the listing: passed over.
             }
         }
-    } catch (const replay::exception&) {
-        // The key cannot be reopened or listed: nothing to repair.
+    } catch (const replay::exception& e) {
+        // The key cannot be reopened or listed: nothing is repaired, and the
+        // log says why.
+        log::message(L"Counters for %s pattern in SharedDLLs key cannot be listed: %s", pattern.c_str(),
+                     replay::unicode::to_wide(e.message(), replay::unicode::ansi).c_str());
     }
 }
 

@@ -3,6 +3,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <utility>
+
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/unicode/unicode.hpp"
@@ -57,15 +59,16 @@ std::vector<BYTE> running_account() {
     return user;
 }
 
-std::string write_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID runner) {
+std::string write_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID runner, const char* object) {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return "the folder's access list cannot be read";
-    if (!present || dacl == nullptr) return "the folder has no access list: everyone may write to it";
+    const std::string unreadable = replay::format("%s's access list cannot be read", object);
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return unreadable;
+    if (!present || dacl == nullptr) return replay::format("%s has no access list: everyone may write to it", object);
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         void* entry = nullptr;
-        if (!GetAce(dacl, i, &entry)) return "the folder's access list cannot be read";
+        if (!GetAce(dacl, i, &entry)) return unreadable;
         const auto* header = static_cast<const ACE_HEADER*>(entry);
         // An inherit-only entry gives nothing on the object itself.
         if (header->AceFlags & INHERIT_ONLY_ACE) continue;
@@ -74,30 +77,66 @@ std::string write_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID run
         if ((allowed->Mask & write_rights) == 0) continue;
         const PSID sid = &allowed->SidStart;
         if (may_write(sid, who, runner)) continue;
-        return sid_text(sid) + " may write to the folder";
+        return sid_text(sid) + " may write to " + object;
     }
     return {};
 }
 
-std::string owner_refusal(PSECURITY_DESCRIPTOR descriptor) {
+std::string owner_refusal(PSECURITY_DESCRIPTOR descriptor, PSID also) {
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
     if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) return "its owner cannot be read";
     if (is_administrator_account(owner)) return {};
+    if (also != nullptr && IsValidSid(also) && IsValidSid(owner) && EqualSid(owner, also)) return {};
     return "its owner " + sid_text(owner) + " is not an administrator";
 }
 
-std::string path_refusal(const std::wstring& path, writers who, bool check_owner) {
+descriptor_read read_descriptor(const std::wstring& path, SECURITY_INFORMATION parts) {
+    descriptor_read read;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
+    read.error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor);
+    if (read.error == ERROR_SUCCESS) read.descriptor = replay::local_memory_handle(descriptor);
+    return read;
+}
+
+PSID account_sid(const std::vector<BYTE>& user) {
+    return user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+}
+
+bool only_owner_shown() {
+    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+std::string program_refusal(PSECURITY_DESCRIPTOR folder, PSECURITY_DESCRIPTOR file, PSID runner, PSID owner) {
+    const std::pair<PSECURITY_DESCRIPTOR, const char*> objects[] = {{folder, "the folder"}, {file, "the file"}};
+    for (const auto& [descriptor, object] : objects) {
+        if (descriptor == nullptr) continue;
+        std::string refusal = write_refusal(descriptor, writers::administrators_and_runner, runner, object);
+        if (refusal.empty()) refusal = owner_refusal(descriptor, owner);
+        if (!refusal.empty()) return std::string(object) + ": " + refusal;
+    }
+    return {};
+}
+
+std::string owner_refusal(const std::wstring& path) {
+    const descriptor_read read = read_descriptor(path, OWNER_SECURITY_INFORMATION);
+    if (!read.descriptor) return replay::format("its owner cannot be read (error %d)", static_cast<int>(read.error));
+    const std::vector<BYTE> user = only_owner_shown() ? running_account() : std::vector<BYTE>();
+    return owner_refusal(read.descriptor.get(), account_sid(user));
+}
+
+std::string path_refusal(const std::wstring& path, writers who, bool check_owner) {
     const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | (check_owner ? OWNER_SECURITY_INFORMATION : 0);
-    const DWORD error =
-        GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor);
-    if (error != ERROR_SUCCESS) return replay::format("its access list cannot be read (error %d)", static_cast<int>(error));
-    const replay::local_memory_handle owner(descriptor);
+    const descriptor_read read = read_descriptor(path, parts);
+    if (!read.descriptor) {
+        return replay::format("its access list cannot be read (error %d)", static_cast<int>(read.error));
+    }
     const std::vector<BYTE> user = running_account();
-    const PSID runner = user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
-    std::string refusal = write_refusal(descriptor, who, runner);
-    if (refusal.empty() && check_owner) refusal = owner_refusal(descriptor);
+    std::string refusal = write_refusal(read.descriptor.get(), who, account_sid(user));
+    if (refusal.empty() && check_owner) {
+        refusal = owner_refusal(read.descriptor.get(), only_owner_shown() ? account_sid(user) : nullptr);
+    }
     return refusal;
 }
 

@@ -31,9 +31,6 @@ constexpr char delete_value_failed[] = "RegDeleteValue() failed: value \"%s\" (%
 constexpr char enum_values_failed[] = "RegEnumValue() failed: handle %i (%i)";
 constexpr char enum_keys_failed[] = "RegEnumKeyEx() failed: handle %i (%i)";
 
-// Room for the longest name and its terminator.
-constexpr DWORD name_buffer_chars = max_name_length + 1;
-
 // First result buffer for expanding REG_EXPAND_SZ text, in characters.
 constexpr DWORD expand_buffer_chars = 32768;
 // The environment may change between a call that asks for more room and the
@@ -99,21 +96,50 @@ std::wstring expand(const std::wstring& text) {
     return text;
 }
 
+// The longest subkey name (`values` false) or value name (`values` true) of
+// the key, in characters, from RegQueryInfoKeyW; 0 when it does not tell.
+DWORD longest_name(HKEY handle, bool values) {
+    DWORD subkey_chars = 0;
+    DWORD value_chars = 0;
+    calls_made.fetch_add(1, std::memory_order_relaxed);
+    if (RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, nullptr, &subkey_chars, nullptr, nullptr, &value_chars,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        return 0;
+    }
+    return values ? value_chars : subkey_chars;
+}
+
+// Names longer than the system's own limits do not exist: a buffer that
+// still does not hold one after growing to these ends the listing.
+constexpr DWORD longest_value_name = 16383;
+// A name that grew since the key was asked: asked again at most this often.
+constexpr int listing_attempts = 4;
+
 // Calls `enumerate(index, buffer, &length)` for index 0, 1, ... until
-// ERROR_NO_MORE_ITEMS and collects the names.
+// ERROR_NO_MORE_ITEMS and collects the names. The buffer is sized from the
+// key's own longest name and grown when a name added meanwhile does not fit.
 template <typename Enumerate>
-std::set<std::wstring> enumerate_names(HKEY handle, const char* failure, Enumerate enumerate) {
+std::set<std::wstring> enumerate_names(HKEY handle, const char* failure, bool values, Enumerate enumerate) {
     std::set<std::wstring> names;
-    wchar_t buffer[name_buffer_chars];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = name_buffer_chars;
+    std::vector<wchar_t> buffer(std::max(longest_name(handle, values), max_name_length) + 1);
+    int attempts = 0;
+    for (DWORD index = 0;;) {
+        DWORD length = static_cast<DWORD>(buffer.size());
         calls_made.fetch_add(1, std::memory_order_relaxed);
-        const LSTATUS result = enumerate(index, buffer, &length);
+        const LSTATUS result = enumerate(index, buffer.data(), &length);
         if (result == ERROR_NO_MORE_ITEMS) return names;
+        if (result == ERROR_MORE_DATA && ++attempts < listing_attempts && buffer.size() <= longest_value_name) {
+            const DWORD wanted = std::max(longest_name(handle, values) + 1, static_cast<DWORD>(buffer.size()) * 2);
+            buffer.resize(std::min<DWORD>(wanted, longest_value_name + 1));
+            continue;
+        }
         throw_if_failed<key_error>(result, failure, handle);
-        std::wstring name(buffer, std::min(length, name_buffer_chars));
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        std::wstring name(buffer.data(), std::min(length, size));
         if (!name.empty() && name.back() == L'\0') name.pop_back();
         names.insert(std::move(name));
+        attempts = 0;
+        ++index;
     }
 }
 
@@ -234,7 +260,7 @@ void key::delete_value(const std::wstring& name) const {
 }
 
 std::set<std::wstring> key::value_names() const {
-    return enumerate_names(handle(), enum_values_failed,
+    return enumerate_names(handle(), enum_values_failed, /*values=*/true,
                            [this](DWORD index, wchar_t* buffer, DWORD* length) {
                                return RegEnumValueW(handle(), index, buffer, length,
                                                     /*reserved=*/nullptr, /*type=*/nullptr,
@@ -243,7 +269,7 @@ std::set<std::wstring> key::value_names() const {
 }
 
 std::set<std::wstring> key::subkey_names() const {
-    return enumerate_names(handle(), enum_keys_failed,
+    return enumerate_names(handle(), enum_keys_failed, /*values=*/false,
                            [this](DWORD index, wchar_t* buffer, DWORD* length) {
                                return RegEnumKeyExW(handle(), index, buffer, length,
                                                     /*reserved=*/nullptr, /*class=*/nullptr,
@@ -306,7 +332,7 @@ bool delete_tree(HKEY parent, const std::wstring& name, const std::wstring& path
     if (recursive && !holds_link_value(opened.get())) {
         std::set<std::wstring> children;
         try {
-            children = enumerate_names(opened.get(), enum_keys_failed,
+            children = enumerate_names(opened.get(), enum_keys_failed, /*values=*/false,
                                        [&opened](DWORD index, wchar_t* buffer, DWORD* length) {
                                            return RegEnumKeyExW(opened.get(), index, buffer, length, nullptr,
                                                                 nullptr, nullptr, nullptr);

@@ -34,7 +34,8 @@ static_assert(read_write == 0x2001F);
 constexpr REGSAM read_only = KEY_READ;
 static_assert(read_only == 0x20019);
 
-// Longest value or subkey name that the enumerations return, in characters.
+// The first size of the enumerations' name buffers, in characters; longer
+// names are listed too.
 constexpr DWORD max_name_length = MAX_PATH;
 static_assert(max_name_length == 260);
 
@@ -116,9 +117,11 @@ public:
     // not exist (2).
     void delete_value(const std::wstring& name) const;
 
-    // All value names, sorted by UTF-16 code units. A name longer than
-    // max_name_length raises key_error "RegEnumValue() failed: handle %i (234)";
-    // any other failure the same text with its code.
+    // All value names, sorted by UTF-16 code units, whatever their length
+    // (SharedDLLs names are full paths, often longer than MAX_PATH): the
+    // buffer is sized from RegQueryInfoKeyW and grown when a longer name was
+    // added meanwhile. A listing that fails raises key_error
+    // "RegEnumValue() failed: handle %i (%i)" with the Windows code.
     std::set<std::wstring> value_names() const;
     // All subkey names, the same way; key_error "RegEnumKeyEx() failed: handle %i (%i)".
     std::set<std::wstring> subkey_names() const;

@@ -725,6 +725,7 @@ class Refusal:
     discovery: tuple  # the search and resolution lines after the header
     lines: tuple  # the Program Files step
     recorders: tuple = ()  # absolute paths where record_call.exe is planted and expected to run
+    traps: tuple = ()  # absolute paths where record_call.exe is planted and must not run
 
 
 REFUSALS = {
@@ -742,8 +743,18 @@ REFUSALS = {
         discovery=(NOT_FOUND, *UNDETECTED, "Zentrivo directory: C:\\", ""),
         lines=(h.would_not_dare("C:\\"), h.install_folder_kept("C:"), h.folder_missing(MAKER_DIR),
                h.folder_missing(MAKER_DIR_X86)),
-        # An absolute folder is used as stored: its interface is started.
-        recorders=("C:\\UI.exe",)),
+        # A folder that cannot be the product's starts nothing either.
+        traps=("C:\\UI.exe",)),
+    # Without an Uninstall entry of the product, AppPath names the folder
+    # that another product's Uninstall entry names as its own: it keeps every
+    # file, and its programs are not started.
+    "app-path-another-product": Refusal(
+        registry={MISC: {"AppPath": PF + "Other Vendor\\"},
+                  **uninstall_entry(OTHER_ENTRY, location=PF + "Other Vendor\\", display="Other Tool")},
+        discovery=(NOT_FOUND, *UNDETECTED, f"Zentrivo directory: {PF}Other Vendor\\", ""),
+        lines=(h.would_not_dare(PF + "Other Vendor\\"), h.install_folder_kept(h.PROGRAM_FILES_DIR),
+               h.folder_missing(MAKER_DIR), h.folder_missing(MAKER_DIR_X86)),
+        traps=(PF + "Other Vendor\\UI.exe", PF + "Other Vendor\\Zentrivo64.exe")),
     "app-path-windows": Refusal(
         registry={MISC: {"AppPath": "C:\\windows\\"}},
         discovery=(NOT_FOUND, *UNDETECTED, "Zentrivo directory: C:\\windows\\", ""),
@@ -773,7 +784,7 @@ def refused(request, template, e2e_config):
         prefix.plant_registry(case.registry)
         for program in CWD_PROGRAMS:
             prefix.plant_helper("record_call.exe", RUN_DIR + program)
-        for program in case.recorders:
+        for program in (*case.recorders, *case.traps):
             prefix.plant_helper("record_call.exe", program)
         before = prefix.snapshot(skip=NOT_SURVEYED)
         run = prefix.run_remover()
@@ -931,3 +942,40 @@ def test_causes_trees_deeper_than_260_characters(causes):
     assert h.link_left_in_place(DEEP_LINK) in texts
     assert h.folder_not_removed(COMMON_DATA_64) in texts
     assert causes.prefix.tree(VICTIM) == causes.victim_before
+
+
+# ==========================================================================
+# A Zentrivo.* file that another account dropped into a GUID-named folder
+# of ProgramData (every user may create files there) is no marker of the
+# product's. Under Wine only another Unix user's file shows another owner
+# (ANONYMOUS LOGON); every file of Wine's own user shows as the running
+# account's, which is all an installer under Wine can give it.
+
+DROPPED = "{6D7E8F90-A1B2-43C4-D5E6-F708192A3B4C}"
+DROPPED_FILES = {COMMON + DROPPED + "\\Zentrivo.tmp": b"", COMMON + DROPPED + "\\cache.db": b"their data",
+                 COMMON + DROPPED + "\\Parts\\part1.bin": b"p"}
+OWN_CACHE_FILES = {COMMON + CACHE + "\\Zentrivo.dat": b"cache", COMMON + CACHE + "\\index.txt": "1"}
+
+
+@pytest.fixture(scope="module")
+def dropped_marker(template, e2e_config):
+    with h.scenario_prefix(template, e2e_config, "test_files_and_folders-dropped-marker") as prefix:
+        prefix.plant_paths({**DROPPED_FILES, **OWN_CACHE_FILES})
+        prefix.give_to_another_account(COMMON + DROPPED + "\\Zentrivo.tmp")
+        owners = {path: prefix.owner_and_access(path)[:len("O:") + 2]
+                  for path in (COMMON + DROPPED + "\\Zentrivo.tmp", COMMON + CACHE + "\\Zentrivo.dat")}
+        run = prefix.run_remover()
+        yield SimpleNamespace(prefix=prefix, run=run, owners=owners)
+
+
+def test_a_marker_another_account_dropped_removes_nothing(dropped_marker):
+    s = dropped_marker
+    h.assert_completed(s.run)
+    assert s.owners == {COMMON + DROPPED + "\\Zentrivo.tmp": "O:AN", COMMON + CACHE + "\\Zentrivo.dat": "O:S-"}
+    section = step_section(s.run, STEP_APPDATA)
+    assert (f"{COMMON}\\{DROPPED} - ignore folder: its marker 'Zentrivo.tmp' is not the product's: "
+            f"its owner {h.ANONYMOUS_SID} is not an administrator") in section, section
+    assert h.folder_removed(COMMON + CACHE) in section, section
+    for path in DROPPED_FILES:
+        assert s.prefix.exists(path), path
+    assert not s.prefix.exists(COMMON + CACHE)

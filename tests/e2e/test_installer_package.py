@@ -172,3 +172,50 @@ def test_a_users_own_hive_cannot_remove_a_product_of_the_machine(trapped):
     for key in (f"HKCU\\Software\\X\\Installer\\UpgradeCodes\\{u}", f"{user}\\UpgradeCodes\\{u}",
                 f"{user}\\Products\\{p}", f"{user}\\Features\\{p}"):
         h.assert_key_absent(prefix, key, 64)
+
+
+@pytest.fixture(scope="module")
+def linked(template, e2e_config, tmp_path_factory):
+    """Vexars Backup installed for the machine; in the running user's own
+    hive, registry links into the machine's Installer keys: one at the
+    product's upgrade code, to Vexars Backup's, and one named as the user's
+    UserData store, to the machine's, beside an upgrade code that names
+    Vexars Backup's product code."""
+    if shutil.which("wixl") is None or shutil.which("msibuild") is None:
+        pytest.fail("wixl and msibuild are needed (tools/setup.sh installs them)")
+    folder = tmp_path_factory.mktemp("link_package")
+    package = build_package(folder, "Vexars Backup", OTHER, OTHER_UPGRADE, OTHER_COMPONENT)
+    u, o = pack(UPGRADE), pack(OTHER)
+    machine = "\\Registry\\Machine\\Software"
+    with h.scenario_prefix(template, e2e_config, "test_installer_package-links") as prefix:
+        result = prefix.run(["msiexec", "/i", prefix.install(package, h.SCRATCH_DIR), "/qn"], timeout=300)
+        assert result.exit_code == 0, result
+        prefix.plant_registry({
+            "HKCU\\Software\\L1\\Installer\\UpgradeCodes": {"x": ""},
+            f"HKCU\\Software\\L2\\Installer\\UpgradeCodes\\{u}": {o: ""},
+            "HKCU\\Software\\L2\\Installer\\UserData": {"x": ""},
+        })
+        prefix.plant_registry_link(f"Software\\L1\\Installer\\UpgradeCodes\\{u}",
+                                   f"{machine}\\Classes\\Installer\\UpgradeCodes\\{pack(OTHER_UPGRADE)}", "HKCU")
+        prefix.plant_registry_link(f"Software\\L2\\Installer\\UserData\\{h.USER_SID}",
+                                   f"{machine}\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18",
+                                   "HKCU")
+        keys = [f"{CLASSES}\\UpgradeCodes\\{pack(OTHER_UPGRADE)}", f"{CLASSES}\\Products\\{o}",
+                f"{CLASSES}\\Features\\{o}", f"{CURRENT}\\UpgradeCodes\\{pack(OTHER_UPGRADE)}",
+                f"{SYSTEM_STORE}\\Products\\{o}", f"{SYSTEM_STORE}\\Components\\{pack(OTHER_COMPONENT)}",
+                f"{SYSTEM_STORE}\\Components\\{pack(SHARED_COMPONENT)}", SHARED_DLLS]
+        before = {key: prefix.export_registry(key, 64) for key in keys}
+        run = prefix.run_remover()
+        yield prefix, query(prefix), run, before, {key: prefix.export_registry(key, 64) for key in keys}
+
+
+def test_links_in_a_users_hive_do_not_reach_the_machines_installer_keys(linked):
+    prefix, after, run, before, kept = linked
+    h.assert_completed(run)
+    assert after[OTHER] == ([OTHER], INSTALLED)
+    for key, snapshot in before.items():
+        assert snapshot.key_paths(), key
+        assert {path: snapshot.values(path) for path in snapshot.key_paths()} == \
+            {path: kept[key].values(path) for path in kept[key].key_paths()}, key
+    # The link at the product's upgrade code goes as the link itself.
+    h.assert_key_absent(prefix, f"HKCU\\Software\\L1\\Installer\\UpgradeCodes\\{pack(UPGRADE)}", 64)

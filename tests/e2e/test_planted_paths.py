@@ -127,3 +127,32 @@ def test_interface_that_is_a_link_to_a_file_is_not_started(prefix):
         "**** Close running application ****", "",
         f'Program not started: "{folder}\\UI.exe": "{folder}\\UI.exe" is a link',
         f"{folder}\\UI.exe")])
+
+
+@pytest.mark.parametrize("planted", ["file", "folder"])
+def test_program_of_another_account_is_not_started(prefix, planted):
+    """Wine shows every file of its own Unix user as the running account's
+    and another Unix user's as ANONYMOUS LOGON's, with full access: a program
+    (or its whole folder) that another account made is not started."""
+    folder = "C:\\Products\\Zentrivo"
+    prefix.plant_registry({MISC: {"AppPath": folder + "\\"}})
+    for name in ("UI.exe", "Zentrivo64.exe"):
+        prefix.plant_helper("record_call.exe", f"{folder}\\{name}")
+    prefix.give_to_another_account(folder + "\\UI.exe" if planted == "file" else folder)
+    shown = prefix.owner_and_access(folder + "\\UI.exe" if planted == "file" else folder)
+    assert shown.startswith("O:AN"), shown
+    run = prefix.run_remover()
+    calls = prefix.wait_for_calls(2 if planted == "file" else 1, timeout=5)
+    h.assert_completed(run)
+    ui_refusal = (f"the file: {h.ANONYMOUS_SID} may write to the file" if planted == "file"
+                  else f"the folder: {h.ANONYMOUS_SID} may write to the folder")
+    h.assert_in_order(run.cwd_log, [(
+        "**** Close running application ****", "",
+        f'Program not started: "{folder}\\UI.exe": {ui_refusal}',
+        f"{folder}\\UI.exe")])
+    started = sorted((c.name.lower(), c.args) for c in calls)
+    if planted == "file":
+        # The product's own program beside it is still started.
+        assert started == [("zentrivo64.exe", ("-syncremove",)), ("zentrivo64.exe", ("-uninstall",))], calls
+    else:
+        assert started == [], calls

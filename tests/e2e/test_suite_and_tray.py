@@ -322,3 +322,35 @@ def test_names_outside_the_ansi_code_page_keep_their_own_paths(non_ansi):
         h.file_removed(CONFIGS + "ZENQO.xml"), "Number of prosucts = 1"])
     assert s.prefix.exists(CONFIGS + "\u041c\u0438\u043b\u0432\u0430.xml")
     assert s.tray_running and s.tray_calls == []
+
+
+# SharedDLLs names are full paths: a deep installation of the tray's and one
+# of another vendor's, both longer than MAX_PATH, beside the counters.
+LONG_TRAY_NAME = TRAY_DIR + "\\".join(f"Component Folder {i:02}" for i in range(16)) + "\\deep.dll"
+LONG_OTHER_NAME = "C:\\Program Files\\Other\\" + "Deep Folder\\" * 25 + "x.dll"
+
+
+def plant_long_names(prefix: h.Prefix) -> None:
+    assert len(LONG_TRAY_NAME) > 300 and len(LONG_OTHER_NAME) > 300
+    prefix.plant_registry({SHARED_DLLS: {LONG_TRAY_NAME: h.Dword(3), LONG_OTHER_NAME: h.Dword(5)}}, view=32)
+
+
+@pytest.fixture(scope="module")
+def long_names(template, e2e_config):
+    yield from scenario(template, e2e_config, "long-names", Machine(
+        products=("ZENQO=Zentrivo", "TOOLKIT=Toolkit", "MILVA=Milva", "TORKA=Torka"),
+        configs=("tktray.xml", "ZENQO.xml", "milva.xml", "torka.xml")), also=plant_long_names)
+
+
+def test_names_longer_than_max_path_do_not_stop_the_counter_repair(long_names):
+    h.assert_completed(long_names.run)
+    h.assert_in_order(long_names.run.cwd_log, [
+        ("Fixing Common Tray counters in SharedDLLs",
+         "Number of products with Common Tray according to configurations files: 1",
+         "Counters for Vexars\\Tray pattern in SharedDLLs key:"),
+        f"{LONG_TRAY_NAME} is set to 1"])
+    counters = {k.lower(): v for k, v in long_names.prefix.read_key(SHARED_DLLS, 32).items()}
+    expected = {name.lower(): 1 for name in SUITE_COUNTED + TRAY_COUNTED + (LONG_TRAY_NAME,)}
+    expected[UNRELATED_COUNTED.lower()] = 3
+    expected[LONG_OTHER_NAME.lower()] = 5
+    assert counters == expected

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "replay/registry2/key.hpp"
+#include "replay/registry2/key_names.hpp"
 #include "support/log_capture.hpp"
 #include "support/registry_link.hpp"
 #include "support/scratch_key.hpp"
@@ -228,6 +230,49 @@ TEST_F(InstallerDatabase, CodesFromAUsersHiveStayInThatUsersStores) {
     // The machine's code reaches the user's store, but not the counters.
     EXPECT_TRUE(key_absent(registry[hkcu], L"Software\\X\\Installer\\Components\\" + K_OWN));
     EXPECT_EQ(registry.dword(hklm, CV + L"\\SharedDlls", DIR + L"Zentrivo.exe"), 2u);
+}
+
+// Whoever writes a hive may put registry links there into the machine's
+// Installer keys: one at the product's upgrade code, to another product's,
+// and one named as the user's UserData store, to the machine's S-1-5-18
+// store. Nothing is reached through them: the other product keeps its
+// registration, its components and its counter; the first link goes as the
+// link itself.
+TEST_F(InstallerDatabase, LinksInAUsersHiveAreNotFollowed) {
+    const HKEY hklm = HKEY_LOCAL_MACHINE;
+    const HKEY hkcu = HKEY_CURRENT_USER;
+    registry.plant(hklm, L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + OTHER_U, {{OTHER_P, L""}});
+    registry.plant(hklm, L"SOFTWARE\\Classes\\Installer\\Products\\" + OTHER_P, {{L"ProductName", L"Other"}});
+    registry.plant(hklm, SYSTEM_STORE + L"\\Products\\" + OTHER_P, {{L"x", L"y"}});
+    registry.plant(hklm, SYSTEM_STORE + L"\\Components\\" + K_OTHER, {{OTHER_P, L"C:\\Other\\o.dll"}});
+    registry.plant(hklm, CV + L"\\SharedDlls", {}, {{L"C:\\Other\\o.dll", 2}});
+    registry.plant(hkcu, L"Software\\L1\\Installer\\UpgradeCodes", {});
+    registry.plant(hkcu, L"Software\\L2\\Installer\\UpgradeCodes\\" + U, {{OTHER_P, L""}});
+    registry.plant(hkcu, L"Software\\L2\\Installer\\UserData", {});
+    ASSERT_FALSE(HasFatalFailure());
+    std::wstring sid;
+    ASSERT_EQ(replay::registry2::key_hive(registry[hkcu], sid), replay::registry2::hive_kind::user);
+    replay::unique_hkey other_upgrade, system_store;
+    ASSERT_EQ(RegOpenKeyExW(registry[hklm], (L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + OTHER_U).c_str(), 0,
+                            KEY_READ, other_upgrade.put()),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(registry[hklm], SYSTEM_STORE.c_str(), 0, KEY_READ, system_store.put()), ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(test_support::make_link(registry[hkcu], L"Software\\L1\\Installer\\UpgradeCodes\\" + U,
+                                                    other_upgrade.get()));
+    ASSERT_NO_FATAL_FAILURE(
+        test_support::make_link(registry[hkcu], L"Software\\L2\\Installer\\UserData\\" + sid, system_store.get()));
+
+    remover::clean_installer_database(upgrade_code);
+
+    EXPECT_TRUE(registry.has_value(hklm, L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + OTHER_U, OTHER_P));
+    EXPECT_TRUE(key_exists(registry[hklm], L"SOFTWARE\\Classes\\Installer\\Products\\" + OTHER_P));
+    EXPECT_TRUE(key_exists(registry[hklm], SYSTEM_STORE + L"\\Products\\" + OTHER_P));
+    EXPECT_TRUE(registry.has_value(hklm, SYSTEM_STORE + L"\\Components\\" + K_OTHER, OTHER_P));
+    EXPECT_EQ(registry.dword(hklm, CV + L"\\SharedDlls", L"C:\\Other\\o.dll"), 2u);
+    EXPECT_TRUE(key_absent(registry[hkcu], L"Software\\L1\\Installer\\UpgradeCodes\\" + U));
+    // The scratch keys' clean-up would follow the link that is left: it goes first.
+    EXPECT_EQ(replay::registry2::delete_subkey(registry[hkcu], L"Software\\L2\\Installer\\UserData\\" + sid, 0),
+              ERROR_SUCCESS);
 }
 
 // When the walk cannot list a hive, two fixed roots take its place.

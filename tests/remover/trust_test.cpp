@@ -78,4 +78,60 @@ TEST(Trust, NoAccessListLetsEveryoneWriteAndNoOwnerIsRefused) {
     EXPECT_EQ(remover::owner_refusal(&descriptor), "its owner cannot be read");
 }
 
+// A program is started only when its folder and the file itself pass the
+// write check and are owned by an administrator account; the folder is
+// checked also when the file is missing (null).
+struct program_case {
+    const char* name;
+    const wchar_t* folder;
+    const wchar_t* file;  // null: no such file
+    const char* refusal;
+};
+
+constexpr const wchar_t* admin_folder = L"O:BAD:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
+constexpr const wchar_t* admin_file = L"O:SYD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+
+const program_case program_cases[] = {
+    {"both an installer's", admin_folder, admin_file, ""},
+    {"the running account may write both", L"O:BAD:(A;;FA;;;S-1-5-21-1-2-3-1001)",
+     L"O:BAD:(A;;FA;;;S-1-5-21-1-2-3-1001)", ""},
+    {"a missing file in a sound folder", admin_folder, nullptr, ""},
+    {"a missing file in a folder users may write", L"O:BAD:(A;;0x2;;;BU)", nullptr,
+     "the folder: S-1-5-32-545 may write to the folder"},
+    {"a folder a user owns, locked to administrators", L"O:S-1-5-21-1-2-3-1002D:P(A;;FA;;;BA)", admin_file,
+     "the folder: its owner S-1-5-21-1-2-3-1002 is not an administrator"},
+    {"a folder the running account owns", L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;BA)", nullptr,
+     "the folder: its owner S-1-5-21-1-2-3-1001 is not an administrator"},
+    {"a file users may write", admin_folder, L"O:BAD:(A;;FA;;;BA)(A;;0x2;;;BU)",
+     "the file: S-1-5-32-545 may write to the file"},
+    {"a file a user owns", admin_folder, L"O:S-1-5-21-1-2-3-1002D:P(A;;FA;;;BA)",
+     "the file: its owner S-1-5-21-1-2-3-1002 is not an administrator"},
+    {"a file without an access list", admin_folder, L"O:BA", "the file: the file has no access list: everyone may write to it"},
+    {"a file owned by TrustedInstaller", admin_folder,
+     L"O:S-1-5-80-956008885-3425912220-3236893519-1006880651-25766698D:(A;;0x1200a9;;;WD)", ""},
+};
+
+TEST(Trust, ProgramStartsNeedSoundFolderAndFileWithAdministratorOwners) {
+    PSID runner = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-1-2-3-1001", &runner));
+    for (const program_case& c : program_cases) {
+        SCOPED_TRACE(c.name);
+        PSECURITY_DESCRIPTOR folder = nullptr;
+        PSECURITY_DESCRIPTOR file = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.folder, SDDL_REVISION_1, &folder, nullptr));
+        if (c.file != nullptr) {
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.file, SDDL_REVISION_1, &file, nullptr));
+        }
+        EXPECT_EQ(remover::program_refusal(folder, file, runner), c.refusal);
+        // Where the system shows every file as the running account's, that
+        // owner passes too; other accounts still do not.
+        if (std::string(c.name) == "a folder the running account owns") {
+            EXPECT_EQ(remover::program_refusal(folder, file, runner, runner), "");
+        }
+        LocalFree(folder);
+        LocalFree(file);
+    }
+    LocalFree(runner);
+}
+
 }  // namespace

@@ -41,6 +41,11 @@ COMMON_PROGRAMS_DIR = COMMON_APPDATA_DIR + r"\Microsoft\Windows\Start Menu\Progr
 QUICK_LAUNCH_DIR = APPDATA_DIR + r"\Microsoft\Internet Explorer\Quick Launch"
 # The folder that holds every user profile (the parent of PROFILE_DIR).
 PROFILES_DIR = r"C:\users"
+# The account Wine runs every program as; it also shows it as the owner of
+# every file of its Unix user (and S-1-5-7, ANONYMOUS LOGON, for other Unix
+# users' files), whatever a program sets.
+USER_SID = "S-1-5-21-0-0-0-1000"
+ANONYMOUS_SID = "S-1-5-7"
 
 # Where the harness keeps its own files inside a prefix.
 HARNESS_DIR = r"C:\e2e"
@@ -50,7 +55,7 @@ DEFAULT_RUN_DIR = r"C:\run"
 # The helper programs (tests/e2e/helpers/), built into the helper folder.
 HELPERS = ("box_answerer.exe", "show_box.exe", "sleeper.exe", "record_call.exe",
            "start_and_wait.exe", "process_list.exe", "reg_link.exe", "tray.exe", "set_string.exe",
-           "msi_query.exe", "send_mail.exe", "Sulcora64.dll", "key_security.exe")
+           "msi_query.exe", "send_mail.exe", "file_security.exe", "Sulcora64.dll", "key_security.exe")
 # record_call.exe appends here how it was started (the same path is built
 # into the helper); outside every folder that the remover deletes.
 CALLS_FILE = HARNESS_DIR + r"\calls.jsonl"

@@ -385,12 +385,12 @@ class Prefix:
         Wow6432Node, where the 32-bit view lives."""
         self.import_reg(reg_file_text(keys, view))
 
-    def plant_registry_link(self, link: str, target: str) -> None:
-        """A registry link HKLM\\<link> whose target is the kernel name
-        `target` (e.g. \\Registry\\Machine\\Software\\VictimVendor); regedit
-        cannot make one, so reg_link.exe does."""
+    def plant_registry_link(self, link: str, target: str, hive: str = "HKLM") -> None:
+        """A registry link <hive>\\<link> (HKLM or HKCU) whose target is the
+        kernel name `target` (e.g. \\Registry\\Machine\\Software\\VictimVendor);
+        regedit cannot make one, so reg_link.exe does."""
         helper = self.install(self.config.helper("reg_link.exe"))
-        completed = self.run([helper, "HKLM", link, target])
+        completed = self.run([helper, hive, link, target])
         if completed.exit_code != 0:
             raise HarnessError(f"reg_link.exe failed with {completed.exit_code}: {completed.stderr!r}")
 
@@ -489,6 +489,21 @@ class Prefix:
         link.parent.mkdir(parents=True, exist_ok=True)
         os.symlink(self.unix_path(target_win_path), link)
         return link
+
+    def give_to_another_account(self, win_path: str) -> None:
+        """Makes a planted file or folder another account's: Wine shows a
+        file of another Unix user as owned by ANONYMOUS LOGON (S-1-5-7), while
+        it shows every file of its own user as the running account's and
+        keeps no owner a program sets. The harness runs as root, so it can."""
+        os.chown(self.unix_path(win_path), 65534, 65534)
+
+    def owner_and_access(self, win_path: str) -> str:
+        """The owner and access list Wine shows for a path, as SDDL."""
+        helper = self.install(self.config.helper("file_security.exe"))
+        completed = self.run([helper, "show", win_path])
+        if completed.exit_code != 0:
+            raise HarnessError(f"file_security.exe failed with {completed.exit_code}")
+        return completed.stdout.decode("utf-8", "replace").strip()
 
     def exists(self, win_path: str) -> bool:
         return os.path.lexists(self.unix_path(win_path))

@@ -1,6 +1,6 @@
 // reg_link: plants registry keys that regedit cannot make.
 //
-//   reg_link.exe HKLM <path of the link below HKLM> <kernel name of the target>
+//   reg_link.exe HKLM|HKCU <path of the link below the root> <kernel name of the target>
 //   reg_link.exe key HKCU|HKLM <path> [<value name> <text>]
 //
 // The first form makes a registry link, e.g.
@@ -52,9 +52,12 @@ int make_key(int argc, wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && std::wcscmp(argv[1], L"key") == 0) return make_key(argc, argv);
-    if (argc != 4 || std::wcscmp(argv[1], L"HKLM") != 0) return ERROR_INVALID_PARAMETER;
+    if (argc != 4 || (std::wcscmp(argv[1], L"HKLM") != 0 && std::wcscmp(argv[1], L"HKCU") != 0)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const HKEY root = std::wcscmp(argv[1], L"HKCU") == 0 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     HKEY link = nullptr;
-    LSTATUS result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[2], 0, nullptr,
+    LSTATUS result = RegCreateKeyExW(root, argv[2], 0, nullptr,
                                      REG_OPTION_CREATE_LINK | REG_OPTION_NON_VOLATILE,
                                      KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr);
     if (result != ERROR_SUCCESS) return static_cast<int>(result);
