@@ -96,6 +96,10 @@ std::string path_refusal(const std::wstring& path, writers who, bool check_owner
     const replay::local_memory_handle owner(descriptor);
     const std::vector<BYTE> user = running_account();
     const PSID runner = user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+    return descriptor_refusal(descriptor, who, runner, check_owner);
+}
+
+std::string descriptor_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID runner, bool check_owner) {
     std::string refusal = write_refusal(descriptor, who, runner);
     if (refusal.empty() && check_owner) refusal = owner_refusal(descriptor);
     return refusal;

@@ -50,6 +50,10 @@ std::string write_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID run
 // administrator"). Empty when the owner passes. Raises nothing.
 std::string owner_refusal(PSECURITY_DESCRIPTOR descriptor);
 
+// Both checks on one descriptor: write_refusal, then owner_refusal when
+// check_owner is set. Empty when it passes. Raises nothing.
+std::string descriptor_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID runner, bool check_owner);
+
 // The same two checks on an existing file or folder, read by path
 // (GetNamedSecurityInfoW). The caller checks the path for links first. Empty
 // when it passes; otherwise why not, also when the descriptor cannot be read.
