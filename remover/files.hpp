@@ -77,6 +77,10 @@ std::optional<std::string> joinable_name(const std::wstring& name);
 // refuses are passed over with its log line.
 std::vector<std::string> list_files(const std::string& folder, const std::string& wildcard);
 
+// How many files (not folders) in folder (ending with a backslash) match the
+// wildcard, whatever their names; 0 when the folder cannot be listed.
+size_t count_files(const std::string& folder, const std::string& wildcard);
+
 // Names of the sub-folders of folder (ending with a backslash), without "."
 // and ".." or other names beginning with a dot; as list_files, only names
 // that joinable_name accepts.
