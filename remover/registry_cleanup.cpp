@@ -73,7 +73,7 @@ bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstri
     } catch (const replay::exception&) {
         log::message(L"!  Subkey %s NOT removed as %s\\%s not FOUND !", name.c_str(), root_name.c_str(),
                      parent.c_str());
-        return false;  // nothing was deleted
+        return true;  // nothing needed to be deleted
     }
     try {
         registry2::delete_key(*parent_key, name, recursive);

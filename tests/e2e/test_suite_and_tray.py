@@ -107,9 +107,9 @@ def suite_lines(bits: int, service_closed: bool) -> list:
               ("", "**** Let's remove Toolkit 3.1.x Data ****"),
               h.folder_removed(SUITE_DATA[0]), h.folder_removed(SUITE_DATA[1]), h.folder_removed(SUITE_DATA[2]),
               ("", "**** Let's remove Toolkit 3.1.x Registry Component ****"),
-              ("", "Removed regkey HKEY_LOCAL_MACHINE\\SOFTWARE\\Vexars\\MachineId", ""),
-              # The library went with the suite's folder: no product is left to count.
-              ("Count products registered in Toolkit 3.1.x", "   number of products = 0", "",
+              # The library went with the suite's folder: no product is left to
+              # count, and no count is logged.
+              ("", "Removed regkey HKEY_LOCAL_MACHINE\\SOFTWARE\\Vexars\\MachineId", "",
                "", "Fixing Toolkit counters in SharedDLLs",
                "Number of products with Toolkit according to configurations files: 0"),
               (h.SEPARATOR, "")]
