@@ -515,6 +515,7 @@ class SuiteMachine:
     bvhtml_loop: bool = False  # the tray's bvhtml.dll a link to itself: its check fails
     suite_cfg: str = SUITE_CFG  # where the product's suite configuration is
     tray_library: bool = False  # a copy of the library, with its product list, in the tray's folder
+    service: bool = True  # the suite service and its program
 
 
 def library_source(config: h.Config, bits: int) -> Path:
@@ -572,7 +573,8 @@ def plant_suite_and_tray(prefix: h.Prefix, m: SuiteMachine, bits: int) -> None:
     })
     counters = {name: h.Dword(3) for name in SUITE_COUNTED_FILES + TRAY_COUNTED + (UNRELATED_COUNTED,)}
     prefix.plant_registry({SHARED_DLLS: counters}, view=32)
-    install_service(prefix)
+    if m.service:
+        install_service(prefix)
     prefix.plant_helper("tray.exe", TRAY_EXE)
     prefix.start_sleepers([TRAY_EXE], cwd="C:\\")
 

@@ -239,6 +239,11 @@ FAILURES = {
          "Check if TORKA is registered in Toolkit 3.1.x", "", "Fixing Toolkit counters in SharedDLLs",
          "Number of products with Toolkit according to configurations files: 1"),
         f"Quiting Tray: {TRAY_EXE}", SUITE_USER_DATA_STAYS]),
+    # The library is missing and so is the service's program, but the
+    # suite's other files are there: the suite is still installed.
+    "absent_service": (Machine(library=False, service=False, bvhtml=False), [
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", "", NOT_COUNTED),
+        f"Terminate running process: {TRAY_EXE}", SUITE_USER_DATA_STAYS]),
     # The tray's file check itself fails: the tray step ends, the run goes on.
     "tray_check": (Machine(bvhtml_loop=True), [
         ("**** Remove VexarsTray ****", ""), "Number of prosucts = 0",
@@ -263,9 +268,9 @@ def test_library_failures_are_logged_and_the_run_goes_on(template, e2e_config, n
         h.assert_ends_with(log, [h.completed_ok(), "", "", ""])
         if not machine.library:
             assert s.loads == [], "a copy outside the suite's folder was loaded"
-        if name in ("absent", "open_lib", "count", "other_left"):
+        if name in ("absent", "absent_service", "open_lib", "count", "other_left"):
             h.assert_absent(log, ["**** Let's remove Toolkit 3.1.x Code ****"])
-            assert s.service_calls == [] and s.service == "RUNNING"
+            assert s.service_calls == [] and s.service == ("" if name == "absent_service" else "RUNNING")
             # The suite's files and data stay, its user data in the profile
             # included, and so does the maker's folder that holds it.
             for path in (SUITE_DIR + "VexarLauncher.exe", *SUITE_DATA, h.APPDATA_DIR + "\\Vexars"):
