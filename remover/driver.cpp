@@ -190,9 +190,10 @@ void remove_application_data() {
         const std::string product = narrow(identity().folder_name) + "\\" + display();
         const std::string appdata = get_folder_path(CSIDL_APPDATA);
         const std::string common_appdata = get_folder_path(CSIDL_COMMON_APPDATA);
-        remove_folder_tree(appdata + product);
-        remove_folder_tree(common_appdata + product);
-        remove_folder_tree(common_appdata + product + "64");
+        // Folders the system names may lie on a share (folder redirection).
+        remove_folder_tree(appdata + product, folder_source::system);
+        remove_folder_tree(common_appdata + product, folder_source::system);
+        remove_folder_tree(common_appdata + product + "64", folder_source::system);
         remove_empty_folder(common_appdata + narrow(identity().folder_name));
         remove_empty_folder(appdata + narrow(identity().folder_name));
         remove_common_appdata_folders(display() + ".*");
@@ -224,7 +225,7 @@ void clean_win8_shortcuts() {
     header("**** Cleaning Win8 Shortcuts ****");
     const std::string tools =
         get_folder_path(CSIDL_PROGRAM_FILESX86) + narrow(identity().folder_name) + "\\" + narrow(identity().tools_name) + "\\";
-    remove_folder_tree(tools + display() + "\\");
+    remove_folder_tree(tools + display() + "\\", folder_source::system);
     remove_empty_folder(tools);
     separator();
 }

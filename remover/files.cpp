@@ -82,9 +82,9 @@ bool remove_file(const std::string& path) {
     return false;
 }
 
-bool remove_folder_tree(const std::string& path) {
+bool remove_folder_tree(const std::string& path, folder_source source) {
     try {
-        if (is_protected_folder(path)) {
+        if (is_protected_folder(path, source)) {
             log::message("Would not dare to remove '%s' !", path.c_str());
             return false;
         }
@@ -188,7 +188,7 @@ void remove_shortcuts(const std::string& group, const std::string& name) {
     const std::string tools_shortcut = narrow(identity().tools_name) + ".lnk";
     for (const std::string& root : roots) {
         const std::string group_folder = root + group;
-        remove_folder_tree(group_folder + "\\" + name);
+        remove_folder_tree(group_folder + "\\" + name, folder_source::system);
         remove_file(group_folder + "\\" + name + ".lnk");
         // The tools shortcut goes only when it is the last one in the group.
         // Every shortcut counts, also one whose name has no ANSI form.
@@ -223,7 +223,7 @@ void remove_common_appdata_folders(const std::string& wildcard) {
         const std::string folder = common + name;
         const std::string probe = ends_with_backslash(folder) ? folder : folder + "\\";
         if (!list_files(probe, wildcard).empty()) {
-            remove_folder_tree(folder);
+            remove_folder_tree(folder, folder_source::system);
         } else {
             log::message("%s\\%s - ignore folder", common.c_str(), name.c_str());
         }
@@ -270,7 +270,7 @@ int rmove_virtual_store() {
         try {
             const std::string target = replay::unicode::to_ansi_strict(entry) + "\\" + relative;
             if (!path_exists(from_ansi(target))) continue;
-            if (is_protected_folder(target)) {
+            if (is_protected_folder(target, folder_source::system)) {
                 log::message("Would not dare to remove '%s' !", target.c_str());
                 continue;
             }
@@ -307,7 +307,7 @@ void for_each_profile(const std::string& relative, Remove remove) {
                 const std::string target = replay::unicode::to_ansi_strict(entry) + "\\" + relative;
                 if (!path_exists(from_ansi(target))) continue;
                 log::message("removing %s", target.c_str());
-                if (is_protected_folder(target)) {
+                if (is_protected_folder(target, folder_source::system)) {
                     log::message("Would not dare to remove '%s' !", target.c_str());
                     continue;
                 }

@@ -25,8 +25,9 @@ std::string get_folder_path(int csidl);
 bool remove_file(const std::string& path);
 
 // Removes a folder tree and logs the outcome; true when the folder existed
-// and something was removed. A protected folder is refused with a log line.
-bool remove_folder_tree(const std::string& path);
+// and something was removed. A protected folder (is_protected_folder, with
+// where the path comes from) is refused with a log line.
+bool remove_folder_tree(const std::string& path, folder_source source = folder_source::registry);
 
 // Removes a folder only when it is empty, and logs the outcome.
 void remove_empty_folder(const std::string& path);

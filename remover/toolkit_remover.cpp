@@ -243,7 +243,7 @@ void toolkit31x_remover::remove_code() {
     suite::release_library();
     const std::string folder = to_ansi_strict(with_backslash(suite_dir));
     for (const std::string& name : list_files(folder, "*")) remove_file(folder + name);
-    remove_folder_tree(folder + "Languages");
+    remove_folder_tree(folder + "Languages", folder_source::system);
     remove_empty_folder(folder);
     log::message("Toolkit 3.1.x INSTALLDIR was removed");
 }
@@ -253,10 +253,10 @@ void toolkit31x_remover::remove_data() {
     const std::string suite = narrow(suite_name);
     const std::string common_appdata = get_folder_path(CSIDL_COMMON_APPDATA);
     const std::string appdata = get_folder_path(CSIDL_APPDATA);
-    remove_folder_tree(common_appdata + folder + "\\" + suite);
-    remove_folder_tree(common_appdata + folder + "\\Programs Bar");
+    remove_folder_tree(common_appdata + folder + "\\" + suite, folder_source::system);
+    remove_folder_tree(common_appdata + folder + "\\Programs Bar", folder_source::system);
     remove_empty_folder(common_appdata + folder);
-    remove_folder_tree(appdata + folder + "\\" + suite);
+    remove_folder_tree(appdata + folder + "\\" + suite, folder_source::system);
     remove_empty_folder(appdata + folder);
 }
 
