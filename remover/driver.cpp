@@ -117,7 +117,7 @@ void check_windows_version() {
 void check_administrator() {
     const std::wstring title = replay::wformat(L"%s force remover", identity().display_name.c_str());
     if (IsRunAsAdministrator(title) != 1) {
-        log::message(no_admin_rights);
+        log::message_lines(no_admin_rights);
         const std::string caption = replay::format("%s force remover version " ZENQO_VERSION_TEXT, display().c_str());
         message_box(no_admin_rights, caption.c_str(), MB_OK);
         finish_abnormally();
@@ -292,7 +292,11 @@ int run_removal() {
     log::message("");
     log::message("");
     log::shutdown();
+    // The log file is complete and closed; what the submission still has to
+    // say (a failed QUIT after the accepted message) goes to the console.
+    log::attach(std::make_unique<log::console>());
     submit_log_or_wait(*remover, program_name);
+    log::shutdown();
     return 0;
 }
 
