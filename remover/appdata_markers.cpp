@@ -57,7 +57,7 @@ void remove_common_appdata_folders(const std::string& wildcard) {
             }
         }
         if (trusted) {
-            remove_folder_tree(folder);
+            remove_folder_tree(folder, folder_source::system);
         } else {
             log::message("%s\\%s - ignore folder: its marker '%s' is not the product's: %s", common.c_str(),
                          name.c_str(), markers.front().c_str(), refusal.c_str());

@@ -117,7 +117,7 @@ void check_windows_version() {
 void check_administrator() {
     const std::wstring title = replay::wformat(L"%s force remover", identity().display_name.c_str());
     if (IsRunAsAdministrator(title) != 1) {
-        log::message(no_admin_rights);
+        log::message_lines(no_admin_rights);
         const std::string caption = replay::format("%s force remover version " ZENQO_VERSION_TEXT, display().c_str());
         message_box(no_admin_rights, caption.c_str(), MB_OK);
         finish_abnormally();
@@ -192,9 +192,10 @@ void remove_application_data() {
         const std::string product = narrow(identity().folder_name) + "\\" + display();
         const std::string appdata = get_folder_path(CSIDL_APPDATA);
         const std::string common_appdata = get_folder_path(CSIDL_COMMON_APPDATA);
-        remove_folder_tree(appdata + product);
-        remove_folder_tree(common_appdata + product);
-        remove_folder_tree(common_appdata + product + "64");
+        // Folders the system names may lie on a share (folder redirection).
+        remove_folder_tree(appdata + product, folder_source::system);
+        remove_folder_tree(common_appdata + product, folder_source::system);
+        remove_folder_tree(common_appdata + product + "64", folder_source::system);
         remove_empty_folder(common_appdata + narrow(identity().folder_name));
         remove_empty_folder(appdata + narrow(identity().folder_name));
         remove_common_appdata_folders(display() + ".*");
@@ -226,7 +227,7 @@ void clean_win8_shortcuts() {
     header("**** Cleaning Win8 Shortcuts ****");
     const std::string tools =
         get_folder_path(CSIDL_PROGRAM_FILESX86) + narrow(identity().folder_name) + "\\" + narrow(identity().tools_name) + "\\";
-    remove_folder_tree(tools + display() + "\\");
+    remove_folder_tree(tools + display() + "\\", folder_source::system);
     remove_empty_folder(tools);
     separator();
 }
@@ -299,7 +300,11 @@ int run_removal() {
     log::message("");
     log::message("");
     log::shutdown();
+    // The log file is complete and closed; what the submission still has to
+    // say (a failed QUIT after the accepted message) goes to the console.
+    log::attach(std::make_unique<log::console>());
     submit_log_or_wait(*remover, program_name);
+    log::shutdown();
     return 0;
 }
 

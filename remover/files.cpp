@@ -82,9 +82,9 @@ bool remove_file(const std::string& path) {
     return false;
 }
 
-bool remove_folder_tree(const std::string& path) {
+bool remove_folder_tree(const std::string& path, folder_source source) {
     try {
-        if (is_protected_folder(path)) {
+        if (is_protected_folder(path, source)) {
             log::message("Would not dare to remove '%s' !", path.c_str());
             return false;
         }
@@ -188,11 +188,11 @@ void remove_shortcuts(const std::string& group, const std::string& name) {
     const std::string tools_shortcut = narrow(identity().tools_name) + ".lnk";
     for (const std::string& root : roots) {
         const std::string group_folder = root + group;
-        remove_folder_tree(group_folder + "\\" + name);
+        remove_folder_tree(group_folder + "\\" + name, folder_source::system);
         remove_file(group_folder + "\\" + name + ".lnk");
         // The tools shortcut goes only when it is the last one in the group.
-        // Listed in the ANSI code page the path is in: no conversion can fail.
-        const size_t shortcuts = list_files(group_folder + "\\", "*.lnk").size();
+        // Every shortcut counts, also one whose name has no ANSI form.
+        const size_t shortcuts = count_files(group_folder + "\\", "*.lnk");
         const std::string tools = group_folder + "\\" + tools_shortcut;
         if (shortcuts == 1 && GetFileAttributesA(tools.c_str()) != INVALID_FILE_ATTRIBUTES) remove_file(tools);
         if (!group.empty()) remove_empty_folder(group_folder);
@@ -254,7 +254,7 @@ int rmove_virtual_store() {
         try {
             const std::string target = replay::unicode::to_ansi_strict(entry) + "\\" + relative;
             if (!path_exists(from_ansi(target))) continue;
-            if (is_protected_folder(target)) {
+            if (is_protected_folder(target, folder_source::system)) {
                 log::message("Would not dare to remove '%s' !", target.c_str());
                 continue;
             }
@@ -291,7 +291,7 @@ void for_each_profile(const std::string& relative, Remove remove) {
                 const std::string target = replay::unicode::to_ansi_strict(entry) + "\\" + relative;
                 if (!path_exists(from_ansi(target))) continue;
                 log::message("removing %s", target.c_str());
-                if (is_protected_folder(target)) {
+                if (is_protected_folder(target, folder_source::system)) {
                     log::message("Would not dare to remove '%s' !", target.c_str());
                     continue;
                 }
@@ -331,30 +331,45 @@ namespace {
 // Listed in UTF-16: a narrow listing passes names through the code page's
 // best-fit table, which turns FULLWIDTH REVERSE SOLIDUS into "\\" and so
 // "{\uFF3C..\uFF3COther" into a path that leaves the folder.
-template <typename Keep>
-std::vector<std::string> search_folder(const std::string& pattern, Keep keep) {
-    std::vector<std::string> names;
+// Calls visit with each entry that the pattern finds, as the system names it.
+template <typename Visit>
+void each_entry(const std::string& pattern, Visit visit) {
     std::wstring wide_pattern;
     try {
         wide_pattern = from_ansi(pattern);
     } catch (const replay::exception&) {
-        return names;
+        return;
     }
     WIN32_FIND_DATAW entry;
     replay::find_handle search(FindFirstFileW(wide_pattern.c_str(), &entry));
-    if (!search) return names;
+    if (!search) return;
     do {
-        if (!keep(entry)) continue;
-        if (const auto name = joinable_name(entry.cFileName)) names.push_back(*name);
+        visit(entry);
     } while (FindNextFileW(search.get(), &entry));
+}
+
+template <typename Keep>
+std::vector<std::string> search_folder(const std::string& pattern, Keep keep) {
+    std::vector<std::string> names;
+    each_entry(pattern, [&](const WIN32_FIND_DATAW& entry) {
+        if (!keep(entry)) return;
+        if (const auto name = joinable_name(entry.cFileName)) names.push_back(*name);
+    });
     return names;
 }
+
+bool is_file(const WIN32_FIND_DATAW& entry) { return !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY); }
 
 }  // namespace
 
 std::vector<std::string> list_files(const std::string& folder, const std::string& wildcard) {
-    return search_folder(folder + wildcard,
-                         [](const WIN32_FIND_DATAW& entry) { return !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY); });
+    return search_folder(folder + wildcard, is_file);
+}
+
+size_t count_files(const std::string& folder, const std::string& wildcard) {
+    size_t count = 0;
+    each_entry(folder + wildcard, [&](const WIN32_FIND_DATAW& entry) { count += is_file(entry) ? 1 : 0; });
+    return count;
 }
 
 std::vector<std::string> list_subfolders(const std::string& folder) {

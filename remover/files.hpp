@@ -25,8 +25,9 @@ std::string get_folder_path(int csidl);
 bool remove_file(const std::string& path);
 
 // Removes a folder tree and logs the outcome; true when the folder existed
-// and something was removed. A protected folder is refused with a log line.
-bool remove_folder_tree(const std::string& path);
+// and something was removed. A protected folder (is_protected_folder, with
+// where the path comes from) is refused with a log line.
+bool remove_folder_tree(const std::string& path, folder_source source = folder_source::registry);
 
 // Removes a folder only when it is empty, and logs the outcome.
 void remove_empty_folder(const std::string& path);
@@ -78,6 +79,10 @@ std::optional<std::string> joinable_name(const std::wstring& name);
 // match the wildcard, in the order of the search. Names that joinable_name
 // refuses are passed over with its log line.
 std::vector<std::string> list_files(const std::string& folder, const std::string& wildcard);
+
+// How many files (not folders) in folder (ending with a backslash) match the
+// wildcard, whatever their names; 0 when the folder cannot be listed.
+size_t count_files(const std::string& folder, const std::string& wildcard);
 
 // Names of the sub-folders of folder (ending with a backslash), without "."
 // and ".." or other names beginning with a dot; as list_files, only names

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "remover/text.hpp"
+#include "remover/trust.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
@@ -12,6 +13,7 @@
 #include "replay/registry2/links.hpp"
 #include "replay/system_function.hpp"
 #include "replay/unicode/names.hpp"
+#include "replay/unicode/unicode.hpp"
 
 namespace remover {
 
@@ -38,15 +40,18 @@ constexpr DWORD component_data_bytes = 3000;
 REGSAM machine_view() { return running_under_wow64() ? KEY_WOW64_64KEY : 0; }
 
 // The scope of a key's registrations, told by the key's own name: empty for
-// the machine's hive, the SID for a user's; nothing when the hive is unknown.
-std::optional<std::wstring> hive_scope(const key& found) {
+// the machine's hive, the SID for a user's. Where the system cannot name the
+// hive, `reached` says it: where the walk found the key's root (it never
+// passes through a link).
+std::optional<std::wstring> hive_scope(const key& found, const std::optional<std::wstring>& reached) {
     std::wstring user;
-    switch (registry2::key_hive(found.handle(), user)) {
+    switch (installer_test_seams().hive_names_unknown ? registry2::hive_kind::unknown
+                                                      : registry2::key_hive(found.handle(), user)) {
         case registry2::hive_kind::machine: return std::wstring();
         case registry2::hive_kind::user: return user;
         case registry2::hive_kind::unknown: break;
     }
-    return std::nullopt;
+    return reached;
 }
 
 // The key at `path` (backslashes allowed) below `parent`, each level opened
@@ -73,6 +78,29 @@ std::unique_ptr<key> open_below_root(const key& parent, const std::wstring& path
 // The machine's own account, whose UserData store holds what is installed
 // for the machine.
 constexpr wchar_t local_system[] = L"S-1-5-18";
+
+// Whose hive a root that the walk spells `path` lies in: empty for the
+// machine's, the SID for a user's, nothing for the merged classes.
+std::optional<std::wstring> reached_scope(const std::wstring& path) {
+    const auto below = [&](const std::wstring& root) {
+        return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == L'\\');
+    };
+    if (below(L"HKLM")) return std::wstring();
+    if (below(L"HKCU")) {
+        const std::vector<BYTE> user = running_account();
+        if (user.empty()) return std::nullopt;
+        return replay::unicode::to_wide(sid_text(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid),
+                                        replay::unicode::utf8);
+    }
+    if (path.size() <= 4 || path.compare(0, 4, L"HKU\\") != 0) return std::nullopt;
+    std::wstring hive = path.substr(4, path.find(L'\\', 4) - 4);
+    const std::wstring classes = L"_Classes";
+    if (hive.size() > classes.size() &&
+        replay::unicode::compare_names(hive.substr(hive.size() - classes.size()), classes) == 0) {
+        hive.resize(hive.size() - classes.size());
+    }
+    return hive;
+}
 
 // The packed code as a GUID, or the key's own name where it is no packed
 // code: a malformed name found after its key was deleted still gets its line.
@@ -129,6 +157,11 @@ std::wstring unpack_guid(const std::wstring& packed) {
 }
 
 void clean_installer_database(const std::wstring& upgrade_code) { installer_database_cleaner().clean(upgrade_code); }
+
+installer_seams& installer_test_seams() {
+    static installer_seams seams;
+    return seams;
+}
 
 void installer_database_cleaner::clean(const std::wstring& upgrade_code) {
     try {
@@ -321,7 +354,8 @@ void installer_database_cleaner::number_below(std::vector<found_root>& found_roo
 }
 
 void installer_database_cleaner::number(const std::wstring& path, std::unique_ptr<key> root, REGSAM view) {
-    roots.push_back({++counter, std::move(root), view, std::nullopt});
+    const std::optional<std::wstring> reached = reached_scope(path);
+    roots.push_back({++counter, std::move(root), view, reached, reached && reached->empty()});
     log::message(L"Root: %d  %s", static_cast<int>(counter), path.c_str());
 }
 
@@ -345,11 +379,11 @@ std::vector<installer_database_cleaner::root_entry> installer_database_cleaner::
 
 void installer_database_cleaner::use_fixed_roots() {
     roots.clear();
-    roots.push_back({1, std::make_unique<key>(HKEY_CLASSES_ROOT), 0, std::nullopt});
+    roots.push_back({1, std::make_unique<key>(HKEY_CLASSES_ROOT), 0, std::nullopt, false});
     log::message("Root hc: 1  HKCR");
     const REGSAM view = machine_view();
     roots.push_back({2, std::make_unique<key>(key(HKEY_LOCAL_MACHINE), current_version, false, view), view,
-                     std::nullopt});
+                     std::wstring(), true});
     log::message("Root hc: 2  HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
     counter = 2;
 }
@@ -412,9 +446,11 @@ void installer_database_cleaner::find_stores() {
         try {
             std::unique_ptr<key> installer = open_below_root(*root.key, L"Installer", root.view);
             const key* installer_key = installer.get();
-            // Everything below the root speaks for the hive it was found in.
-            root.scope = hive_scope(*installer_key);
-            stores.push_back({++counter, std::move(installer), root.view, root.scope});
+            // Everything below the root speaks for the hive it was found in;
+            // where the system cannot name that hive, the walk tells.
+            root.scope = hive_scope(*installer_key, root.scope);
+            stores.push_back({++counter, std::move(installer), root.view, root.scope,
+                              root.scope && root.scope->empty()});
             log::message("UserData: %d  %d  Installer", static_cast<int>(root.number), static_cast<int>(counter));
             const std::unique_ptr<key> user_data = open_below_root(*installer_key, L"UserData", root.view);
             for (const std::wstring& sid : user_data->subkey_names()) {
@@ -427,8 +463,9 @@ void installer_database_cleaner::find_stores() {
                 // The machine's UserData speaks for the user it names; a user's
                 // hive only for that user, whatever SID it names.
                 std::optional<std::wstring> user_scope = root.scope;
-                if (user_scope && user_scope->empty()) user_scope = sid;
-                stores.push_back({++counter, std::move(user), root.view, user_scope});
+                const bool machine_hive = user_scope && user_scope->empty();
+                if (machine_hive) user_scope = sid;
+                stores.push_back({++counter, std::move(user), root.view, user_scope, machine_hive});
                 log::message(L"UserData: %d  %d  Installer\\UserData\\%s", static_cast<int>(root.number),
                              static_cast<int>(counter), sid.c_str());
             }
@@ -528,8 +565,9 @@ bool installer_database_cleaner::applies(const std::wstring& code, const numbere
 }
 
 bool installer_database_cleaner::release_component(const key& component, const numbered& store) {
-    // The key file counters are the machine's: only its own stores lower them.
-    const bool machine_store = store.scope && (store.scope->empty() || *store.scope == local_system);
+    // The key file counters are the machine's: only the stores in its hive
+    // (only administrators write there) lower them, whichever user they name.
+    const bool machine_store = store.machine_hive;
     const std::set<std::wstring> names = component.value_names();
     std::vector<std::wstring> paths;
     for (const std::wstring& name : names) {

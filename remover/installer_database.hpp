@@ -36,6 +36,12 @@ std::wstring unpack_guid(const std::wstring& packed);
 // there is passed over (an upgrade code that is one is deleted as the link).
 void clean_installer_database(const std::wstring& upgrade_code);
 
+// What tests change: every key's hive is taken as one the system cannot name.
+struct installer_seams {
+    bool hive_names_unknown = false;
+};
+installer_seams& installer_test_seams();
+
 // The state of one cleaning; a new one has found nothing yet.
 class installer_database_cleaner {
 public:
@@ -79,8 +85,10 @@ private:
         std::unique_ptr<replay::registry2::key> key;
         REGSAM view;  // KEY_WOW64_64KEY for the local machine of a 32-bit process
         // Whose registrations a store holds: empty for the machine's, a
-        // user's SID, or nothing when the system does not name its hive.
+        // user's SID, or nothing when its hive is unknown. For a root: whose
+        // hive the walk found it in.
         std::optional<std::wstring> scope;
+        bool machine_hive;  // it lies in the machine's hive
     };
 
     // A root the walk found and holds without a number yet.

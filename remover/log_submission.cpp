@@ -28,6 +28,7 @@ REPLAY_DECLARE_EXCEPTION(prompt_error, replay::exception, "prompt");
 
 constexpr char log_suffix[] = ".log.txt";
 constexpr char mail_caption_failed[] = "Log file not submitted";
+constexpr char log_too_large_text[] = "The log file is too large: there is not enough memory to read it for sending.";
 constexpr char no_sender_text[] = "Log file can't be sent without a sender";
 constexpr std::uint16_t smtp_port = 25;
 // Each receive and send waits at most 30 s; the whole delivery at most five
@@ -271,10 +272,10 @@ int offer_log_submission(const product_remover& remover, std::string log_base) {
     log_mail::state built = log_mail::state::not_opened;
     try {
         built = log_mail::build(remover.version_string, log_base + log_suffix, mail, file, remover.log_identity);
-    } catch (const std::bad_alloc& error) {
+    } catch (const std::bad_alloc&) {
         // A log too large for the memory left: this submission fails, the
         // run does not.
-        message_box(error.what(), mail_caption_failed, MB_OK);
+        message_box(log_too_large_text, mail_caption_failed, MB_OK);
         return 1;
     }
     switch (built) {

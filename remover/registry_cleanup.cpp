@@ -124,7 +124,7 @@ bool remove_key(HKEY root, const std::wstring& parent, const std::wstring& name,
     } catch (const replay::exception&) {
         log::message(L"!  Subkey %s NOT removed as %s\\%s not FOUND !", name.c_str(), root_name.c_str(),
                      parent.c_str());
-        return false;  // nothing was deleted
+        return true;  // nothing needed to be deleted
     }
     const std::wstring shown = root_name + L"\\" + parent + L"\\";
     if (take_over && !name.empty()) {

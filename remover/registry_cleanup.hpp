@@ -11,11 +11,12 @@ namespace remover {
 std::wstring root_key_name(HKEY root);
 
 // Deletes the subkey `name` of root\parent, with everything below it when
-// recursive is set, and logs the outcome. Returns true only when the key was
-// deleted: a missing parent or a failed deletion returns false. Works in the
-// program's own registry view. A recursive deletion goes on past what it
-// cannot delete; when a key below it stayed, the failure line is followed by
-// one naming the first such key. Never raises.
+// recursive is set, and logs the outcome. Returns false only when the parent
+// was opened and the deletion failed; true when the key was deleted or its
+// parent is missing (nothing needed to be deleted). Works in the program's
+// own registry view. A recursive deletion goes on past what it cannot
+// delete; when a key below it stayed, the failure line is followed by one
+// naming the first such key. Never raises.
 bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive);
 
 // The same for a key of the product's own tree, with everything below it:

@@ -15,9 +15,12 @@
 //   are no links. Paths of any length Windows allows are handled: every call
 //   uses the extended-length form, while messages show the path as given. A
 //   check that fails is reported as that failure, never taken for a link.
-// - is_protected_folder names what a tree removal must refuse: every path
-//   that is not a local drive-letter path (relative, drive-relative, share,
-//   device and namespace paths, and folders on network drives), drive roots, and
+// - is_protected_folder names what a tree removal must refuse: for a folder
+//   read from the registry, every path that is not a local drive-letter path
+//   (relative, drive-relative, share, device and namespace paths, and folders
+//   on network drives); for one built from a folder the system names, every
+//   path that is neither a drive-letter nor a share path; drive and share
+//   roots, and
 //   every system or user folder (Windows, System, Program Files, Common
 //   Files, ProgramData, AppData, Documents, Start menu, desktop, Fonts, the
 //   profiles root and each profile) or a parent of one. The list is built once
@@ -52,9 +55,15 @@ REPLAY_DECLARE_EXCEPTION(filesystem_error, replay::exception, "filesystem");
 // backslashes (a drive root keeps its own); empty when it has none.
 std::wstring full_path(const std::wstring& path);
 
+// Where a folder's path comes from: read from the registry (the installation
+// folder, a key's name, anything a key says), or built from a folder that the
+// system names (SHGetFolderPath), which folder redirection may put on a
+// network drive or share.
+enum class folder_source { registry, system };
+
 // True when a tree removal must not take the folder. The path is in the ANSI
 // code page; raises unicode errors for a path that code page cannot decode.
-bool is_protected_folder(const std::string& path);
+bool is_protected_folder(const std::string& path, folder_source source = folder_source::registry);
 
 // Whether a path is a local drive-letter path ("X:\..." on a drive that is
 // no network drive). Folders taken from the registry are used only in this

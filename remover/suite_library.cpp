@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
+#include "remover/safe_delete.hpp"
 #include "replay/exception.hpp"
+#include "replay/format.hpp"
+#include "replay/log/log.hpp"
 #include "replay/system_function.hpp"
+#include "replay/unicode/unicode.hpp"
 
 namespace remover::suite {
 
@@ -32,9 +36,12 @@ struct functions {
     close_handle_fn close_handle;
 };
 
-std::wstring library_folder;
+std::wstring suite_folder;
+std::wstring tray_folder;
 HMODULE loaded = nullptr;
 functions bound = {};
+bool refusals_logged = false;  // the places tried are logged once per run
+constexpr char open_folder[] = "others may write to the folder";
 
 std::wstring wide_library_name() {
     const std::string name = library_name;
@@ -46,15 +53,23 @@ bool is_full_path(const std::wstring& path) {
            (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\');
 }
 
-// Loads the library file in `folder`; null when there is none or it fails.
-HMODULE load_from(std::wstring folder, DWORD& error) {
-    if (!is_full_path(folder)) return nullptr;
-    if (folder.back() != L'\\') folder += L'\\';
-    const std::wstring path = folder + wide_library_name();
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        error = GetLastError();
-        return nullptr;
-    }
+std::wstring with_backslash(std::wstring folder) {
+    if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+    return folder;
+}
+
+std::wstring copy_in(const library_place& place) { return with_backslash(place.folder) + wide_library_name(); }
+
+std::wstring program_folder() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size()) return {};
+    path.resize(length);
+    return path.substr(0, path.rfind(L'\\') + 1);
+}
+
+// Loads the copy at `path`, checked by the caller; null when it fails.
+HMODULE load(const std::wstring& path, DWORD& error) {
     // Its dependencies from its own folder and System32 only.
     HMODULE module =
         LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -67,6 +82,22 @@ HMODULE load_from(std::wstring folder, DWORD& error) {
     return module;
 }
 
+// The first copy that passes its check, loaded; null when none is. Names
+// every place refused in `refusals`.
+HMODULE load_first_trusted(std::wstring& refusals, DWORD& error) {
+    for (const library_place& place : library_places()) {
+        const std::wstring path = copy_in(place);
+        std::string refusal = copy_refusal(place);
+        if (refusal.empty()) {
+            if (HMODULE module = load(path, error)) return module;
+            refusal = replay::format("cannot be loaded (error %d)", static_cast<int>(error));
+        }
+        if (!refusals.empty()) refusals += L"; ";
+        refusals += L"\"" + path + L"\": " + replay::unicode::to_wide(refusal, replay::unicode::utf8);
+    }
+    return nullptr;
+}
+
 template <typename Function>
 Function look_up(HMODULE module, const char* name) {
     const auto function = replay::module_function<Function>(module, name);
@@ -77,10 +108,15 @@ Function look_up(HMODULE module, const char* name) {
 const functions& library() {
     if (loaded != nullptr) return bound;
     DWORD error = ERROR_MOD_NOT_FOUND;
-    // The suite's own folder only: a copy beside the remover's executable
-    // lies in a folder that the signed-in user can usually write.
-    HMODULE module = load_from(library_folder, error);
+    std::wstring refusals;
+    HMODULE module = load_first_trusted(refusals, error);
     if (module == nullptr) {
+        // Where an administrator may put the library, and why each place
+        // was refused; the operations then fail in their ordinary way.
+        if (!refusals_logged) {
+            replay::log::message(L"The suite client library %S was not loaded: %ls", library_name, refusals.c_str());
+            refusals_logged = true;
+        }
         throw replay::exception_w(L"Unable to load the suite client library %S (error %d)", library_name,
                                   static_cast<int>(error));
     }
@@ -118,7 +154,43 @@ std::shared_ptr<Handle> owned(Handle* handle) {
 
 }  // namespace
 
-void set_library_folder(const std::wstring& folder) { library_folder = folder; }
+void set_library_folders(const std::wstring& suite, const std::wstring& tray) {
+    suite_folder = suite;
+    tray_folder = tray;
+}
+
+std::vector<library_place> library_places() {
+    return {{program_folder(), writers::administrators, /*check_owner=*/true},
+            {suite_folder, writers::administrators_and_runner, /*check_owner=*/false},
+            {tray_folder, writers::administrators_and_runner, /*check_owner=*/false}};
+}
+
+std::string copy_refusal(const library_place& place) {
+    if (!is_full_path(place.folder)) return "not found";
+    const std::wstring path = copy_in(place);
+    DWORD error = 0;
+    // The deletions' own link check, on the copy and every folder above it.
+    switch (check_links(path, &error)) {
+    case link_state::link:
+        return "a link";
+    case link_state::unknown:
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return "not found";
+        return replay::format("cannot be examined (error %d)", static_cast<int>(error));
+    case link_state::own:
+        break;
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return "not found";
+    // The folder by its own name; a drive root keeps its backslash.
+    std::wstring folder = path.substr(0, path.rfind(L'\\'));
+    if (folder.size() == 2) folder += L'\\';
+    return path_refusal(folder, place.others, place.check_owner).empty() ? std::string() : open_folder;
+}
+
+std::string folder_refusal(const library_place& place, PSECURITY_DESCRIPTOR descriptor, PSID runner) {
+    return descriptor_refusal(descriptor, place.others, runner, place.check_owner).empty() ? std::string()
+                                                                                           : open_folder;
+}
 
 void release_library() {
     if (HMODULE module = GetModuleHandleA(library_name)) FreeLibrary(module);

@@ -4,17 +4,25 @@
 // names and C linkage, use the default C calling convention, and own the
 // texts they return.
 //
-// The library is loaded at the first call, by full path only, from the
-// suite's folder. Its own dependencies resolve from its folder and System32.
-// A copy beside the remover's executable, in the current directory or on
-// PATH is never loaded: the remover runs elevated, often from a download
-// folder that the signed-in user can write.
+// The library is loaded at the first call, by full path, from the first of
+// these folders that holds a copy and passes its check: the program's own
+// folder, which nobody but the administrators may write to or own (the
+// account that runs the program does not count: a browser writes the
+// download folder as that very account); the suite's folder and the tray's
+// folder, which nobody but the administrators and the running account may
+// write to. No folder on the way to a copy may be a link. The copy's own
+// dependencies resolve from its folder and System32 only; a copy in the
+// current directory or on PATH is never loaded. When no copy is loaded, one
+// log line per run names each place tried and why it was refused.
 //
 // Every failure raises replay::exception_w with the text the callers log;
 // nothing is cached between operations but the loaded module.
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "remover/trust.hpp"
 
 struct VS_Lib_Handle_;
 struct VS_Products_Handle_;
@@ -28,8 +36,29 @@ inline constexpr char library_name[] = "Sulcora64.dll";
 inline constexpr char library_name[] = "Sulcora.dll";
 #endif
 
-// The folder searched first: the suite's installation folder.
-void set_library_folder(const std::wstring& folder);
+// The suite's and the tray's installation folders.
+void set_library_folders(const std::wstring& suite_folder, const std::wstring& tray_folder);
+
+// A folder that a copy of the library may be loaded from, and who besides
+// the administrators may write to it.
+struct library_place {
+    std::wstring folder;
+    writers others;
+    bool check_owner;
+};
+
+// The places in the order they are tried.
+std::vector<library_place> library_places();
+
+// Why a folder with this descriptor may not hold the copy loaded for the
+// place: "others may write to the folder", or empty. `runner` is the running
+// account (may be null). Raises nothing.
+std::string folder_refusal(const library_place& place, PSECURITY_DESCRIPTOR descriptor, PSID runner);
+
+// Why the copy of the library in the place may not be loaded: "not found",
+// "a link" (the copy or a folder above it), "others may write to the folder",
+// or "cannot be examined (error N)". Empty when it may. Raises nothing.
+std::string copy_refusal(const library_place& place);
 
 // Releases the library as the removal sequence does (the module that
 // GetModuleHandleA finds under library_name, passed to FreeLibrary). A later

@@ -14,6 +14,7 @@
 #include "remover/registry_cleanup.hpp"
 #include "remover/suite_library.hpp"
 #include "replay/exception.hpp"
+#include "replay/handle.hpp"
 #include "replay/log/exception_report.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"
@@ -47,6 +48,13 @@ std::wstring with_backslash(std::wstring path) {
     return path;
 }
 
+// Whether the machine's key is missing, in the program's own registry view;
+// a key that exists but cannot be opened is not missing.
+bool key_absent(const std::wstring& path) {
+    replay::unique_hkey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_FILE_NOT_FOUND;
+}
+
 void log_exception(const char* context) {
     replay::log_current_exception(std::string(context), log::instance());
 }
@@ -66,7 +74,7 @@ toolkit31x_remover::toolkit31x_remover(std::wstring folder, std::wstring suite, 
                                        std::wstring service_exe)
     : toolkit_remover(std::move(folder), std::move(suite), std::move(service_name), std::move(service_exe)) {
     suite_dir = from_ansi(get_folder_path(CSIDL_PROGRAM_FILESX86)) + folder_name + L"\\";
-    suite::set_library_folder(suite_dir);
+    suite::set_library_folders(suite_dir, suite_dir + L"Tray\\");
 }
 
 std::int32_t toolkit31x_remover::count_products_in_toolkit_31x() {
@@ -99,8 +107,10 @@ std::optional<bool> toolkit31x_remover::suite_entry_alone() {
 }
 
 bool toolkit31x_remover::suite_installed() const {
+    // Any file in the suite's folder is one of its own (the products have
+    // folders of their own there), or its languages.
     try {
-        return path_exists(suite_dir + suite_service_exe) || path_exists(suite_dir + from_ansi(suite::library_name));
+        return count_files(to_ansi_strict(suite_dir), "*") > 0 || path_exists(suite_dir + L"Languages");
     } catch (...) {
         return true;  // cannot be told: taken as there
     }
@@ -233,7 +243,7 @@ void toolkit31x_remover::remove_code() {
     suite::release_library();
     const std::string folder = to_ansi_strict(with_backslash(suite_dir));
     for (const std::string& name : list_files(folder, "*")) remove_file(folder + name);
-    remove_folder_tree(folder + "Languages");
+    remove_folder_tree(folder + "Languages", folder_source::system);
     remove_empty_folder(folder);
     log::message("Toolkit 3.1.x INSTALLDIR was removed");
 }
@@ -243,10 +253,10 @@ void toolkit31x_remover::remove_data() {
     const std::string suite = narrow(suite_name);
     const std::string common_appdata = get_folder_path(CSIDL_COMMON_APPDATA);
     const std::string appdata = get_folder_path(CSIDL_APPDATA);
-    remove_folder_tree(common_appdata + folder + "\\" + suite);
-    remove_folder_tree(common_appdata + folder + "\\Programs Bar");
+    remove_folder_tree(common_appdata + folder + "\\" + suite, folder_source::system);
+    remove_folder_tree(common_appdata + folder + "\\Programs Bar", folder_source::system);
     remove_empty_folder(common_appdata + folder);
-    remove_folder_tree(appdata + folder + "\\" + suite);
+    remove_folder_tree(appdata + folder + "\\" + suite, folder_source::system);
     remove_empty_folder(appdata + folder);
 }
 
@@ -258,8 +268,11 @@ void toolkit31x_remover::remove_registry_component() {
     }
     const std::wstring parent = L"SOFTWARE\\" + folder_name;
     try {
-        // A failed deletion has logged its own line; it is not reported as done.
-        if (remove_registry_key(HKEY_LOCAL_MACHINE, parent, L"MachineId", /*recursive=*/true)) {
+        // Reported as removed only when it was there and is gone: a failed
+        // deletion, or a parent that is missing, has logged its own line.
+        const bool existed = !key_absent(parent + L"\\MachineId");
+        if (remove_registry_key(HKEY_LOCAL_MACHINE, parent, L"MachineId", /*recursive=*/true) && existed &&
+            key_absent(parent + L"\\MachineId")) {
             log::message("");
             log::message(L"Removed regkey HKEY_LOCAL_MACHINE\\%ls\\MachineId", parent.c_str());
             log::message("");
@@ -273,11 +286,10 @@ void toolkit31x_remover::remove_registry_component() {
 
 void toolkit31x_remover::fix_toolkit_counters() {
     std::int32_t users = 0;
-    if (removed) {
-        // The library went with the suite, and so did every user it had: no
-        // product is left to count, and nothing is asked of the library.
-        log_count(0);
-    } else {
+    // After the suite went, no product is left to count and nothing is
+    // asked of the library (it went with the suite); the log says only
+    // what is done.
+    if (!removed) {
         users = count_products_in_toolkit_31x();
         if (!counted) return;  // the counters stay as they were
     }

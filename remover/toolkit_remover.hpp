@@ -66,8 +66,8 @@ public:
 
     // Whether remove_toolkit_31x removed the suite.
     bool suite_removed() const { return removed; }
-    // Whether the suite's service program or client library is in its
-    // folder; true also when that cannot be told.
+    // Whether the suite's folder still holds any file of the suite or its
+    // languages; true also when that cannot be told.
     bool suite_installed() const;
 
 private:

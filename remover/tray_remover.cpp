@@ -110,9 +110,9 @@ void tray_remover::remove_tray(bool suite_gone) {
         const std::string folder = narrow(folder_name);
         const std::string tray = narrow(tray_name);
         const std::string appdata = get_folder_path(CSIDL_APPDATA);
-        remove_folder_tree(to_ansi_strict(tray_folder));
-        remove_folder_tree(get_folder_path(CSIDL_COMMON_APPDATA) + folder + "\\" + tray);
-        remove_folder_tree(appdata + folder + "\\" + tray);
+        remove_folder_tree(to_ansi_strict(tray_folder), folder_source::system);
+        remove_folder_tree(get_folder_path(CSIDL_COMMON_APPDATA) + folder + "\\" + tray, folder_source::system);
+        remove_folder_tree(appdata + folder + "\\" + tray, folder_source::system);
         const std::string profile = get_folder_path(CSIDL_PROFILE);
         const std::string suite_data = relative_path(appdata + folder + "\\Suite", profile);
         if (suite_gone) {

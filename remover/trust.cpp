@@ -140,4 +140,10 @@ std::string path_refusal(const std::wstring& path, writers who, bool check_owner
     return refusal;
 }
 
+std::string descriptor_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID runner, bool check_owner) {
+    std::string refusal = write_refusal(descriptor, who, runner);
+    if (refusal.empty() && check_owner) refusal = owner_refusal(descriptor);
+    return refusal;
+}
+
 }  // namespace remover

@@ -93,6 +93,10 @@ descriptor_read read_descriptor(const std::wstring& path, SECURITY_INFORMATION p
 // The user SID of running_account()'s result; null when it is empty.
 PSID account_sid(const std::vector<BYTE>& user);
 
+// Both checks on one descriptor: write_refusal, then owner_refusal when
+// check_owner is set. Empty when it passes. Raises nothing.
+std::string descriptor_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID runner, bool check_owner);
+
 // The same two checks on an existing file or folder, read by path
 // (GetNamedSecurityInfoW); the running account passes the owner check
 // where only_owner_shown. The caller checks the path for links first. Empty

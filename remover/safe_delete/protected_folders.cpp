@@ -61,11 +61,25 @@ const std::vector<std::wstring>& protected_folders() {
 
 }  // namespace
 
+namespace {
+
+bool drive_form(const std::wstring& text) {
+    return text.size() >= 3 && text[0] < 0x80 && iswalpha(text[0]) && text[1] == L':' &&
+           (text[2] == L'\\' || text[2] == L'/');
+}
+
+// "X:\..." on any drive, or "\\server\share\...": the forms of a folder that
+// the system names (with folder redirection, a share or a network drive).
+// Device and namespace forms ("\\?\", "\\.\") are not among them.
+bool drive_or_share_form(const std::wstring& text) {
+    if (drive_form(text)) return true;
+    return text.size() > 2 && text[0] == L'\\' && text[1] == L'\\' && text[2] != L'?' && text[2] != L'.' &&
+           text[2] != L'\\';
+}
+
+}  // namespace
+
 bool is_local_drive_path(const std::wstring& path) {
-    const auto drive_form = [](const std::wstring& text) {
-        return text.size() >= 3 && text[0] < 0x80 && iswalpha(text[0]) && text[1] == L':' &&
-               (text[2] == L'\\' || text[2] == L'/');
-    };
     if (!drive_form(path)) return false;
     const std::wstring full = full_path(path);
     if (!drive_form(full)) return false;
@@ -73,13 +87,17 @@ bool is_local_drive_path(const std::wstring& path) {
     return GetDriveTypeW(full.substr(0, 3).c_str()) != DRIVE_REMOTE;
 }
 
-bool is_protected_folder(const std::string& path) {
+bool is_protected_folder(const std::string& path, folder_source source) {
     const std::wstring wide = from_ansi(path);
-    // Only local drive-letter paths: a share or device form can name any
-    // folder, the system's own included, another way.
-    if (!is_local_drive_path(wide)) return true;
+    // A folder read from the registry only as a local drive-letter path: a
+    // share or device form can name any folder, the system's own included,
+    // another way. One built from a folder the system names may lie wherever
+    // the system keeps that folder.
+    const bool usable = source == folder_source::registry ? is_local_drive_path(wide) : drive_or_share_form(wide);
+    if (!usable) return true;
     const std::wstring full = full_path(wide);
-    if (full.size() <= 3) return true;  // a drive root
+    const size_t root = root_length(full);
+    if (!drive_or_share_form(full) || root == 0 || root >= full.size()) return true;  // a drive or share root
     for (const std::wstring& folder : protected_folders()) {
         if (same_name(folder, full)) return true;
         if (folder.size() > full.size() && starts_with_name(folder, full) &&

@@ -327,6 +327,15 @@ void message(const char* fmt, ...) {
     write(level_message, text);
 }
 
+void message_lines(const std::string& text) {
+    for (size_t start = 0;;) {
+        const size_t end = text.find('\n', start);
+        write(level_message, text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+}
+
 void message(const wchar_t* fmt, ...) {
     va_list args;
     va_start(args, fmt);

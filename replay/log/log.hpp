@@ -137,6 +137,10 @@ void write(int level, const std::string& text);
 void write(int level, const std::wstring& text);
 void message(const char* fmt, ...);
 void message(const wchar_t* fmt, ...);
+// The program's own text of several lines ("\n" between them), one message
+// per line; text from outside goes through message, which shows its line
+// breaks escaped.
+void message_lines(const std::string& text);
 void error(const char* fmt, ...);
 void error(const wchar_t* fmt, ...);
 

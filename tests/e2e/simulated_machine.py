@@ -514,6 +514,8 @@ class SuiteMachine:
     beside_program: bool = False  # the program in DOWNLOADS_DIR with a library copy beside it
     bvhtml_loop: bool = False  # the tray's bvhtml.dll a link to itself: its check fails
     suite_cfg: str = SUITE_CFG  # where the product's suite configuration is
+    tray_library: bool = False  # a copy of the library, with its product list, in the tray's folder
+    service: bool = True  # the suite service and its program
 
 
 def library_source(config: h.Config, bits: int) -> Path:
@@ -547,6 +549,9 @@ def plant_suite_and_tray(prefix: h.Prefix, m: SuiteMachine, bits: int) -> None:
         files[TRAY_DIR + "bvhtml.dll"] = b"html"
     if m.beside_program:
         files[DOWNLOADS_DIR + "\\" + library_name(bits)] = library
+    if m.tray_library:
+        files[TRAY_DIR + library_name(bits)] = library
+        files[TRAY_DIR + "products.txt"] = files[SUITE_DIR + "products.txt"]
     if m.elsewhere:
         files[h.DEFAULT_RUN_DIR + "\\" + library_name(bits)] = library
         files[PLANTED_ON_PATH + "\\" + library_name(bits)] = library
@@ -568,7 +573,8 @@ def plant_suite_and_tray(prefix: h.Prefix, m: SuiteMachine, bits: int) -> None:
     })
     counters = {name: h.Dword(3) for name in SUITE_COUNTED_FILES + TRAY_COUNTED + (UNRELATED_COUNTED,)}
     prefix.plant_registry({SHARED_DLLS: counters}, view=32)
-    install_service(prefix)
+    if m.service:
+        install_service(prefix)
     prefix.plant_helper("tray.exe", TRAY_EXE)
     prefix.start_sleepers([TRAY_EXE], cwd="C:\\")
 

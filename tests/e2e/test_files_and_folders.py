@@ -979,3 +979,39 @@ def test_a_marker_another_account_dropped_removes_nothing(dropped_marker):
     for path in DROPPED_FILES:
         assert s.prefix.exists(path), path
     assert not s.prefix.exists(COMMON + CACHE)
+
+
+# -- application data redirected to a network drive ----------------------------------
+
+NETWORK_APPDATA = "N:\\Roaming"
+SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer"
+
+
+@pytest.fixture(scope="module")
+def redirected(template, e2e_config):
+    """[APPDATA] redirected, as folder redirection does, to a drive that the
+    system reports as a network drive (Wine's drive type "network"); the
+    product's folder there and a protected folder of the product's registry
+    installation on the same drive."""
+    with h.scenario_prefix(template, e2e_config, "test_files_and_folders-redirected") as prefix:
+        share = prefix.path / "network_share"
+        (share / "Roaming" / "Vexars" / "Zentrivo").mkdir(parents=True)
+        (share / "Roaming" / "Vexars" / "Zentrivo" / "settings.dat").write_bytes(b"s")
+        os.symlink(share, prefix.path / "dosdevices" / "n:")
+        prefix.plant_registry({"HKLM\\Software\\Wine\\Drives": {"n:": "network"}})
+        prefix.plant_registry({
+            SHELL_FOLDERS + "\\User Shell Folders": {"AppData": h.ExpandSz(NETWORK_APPDATA)},
+            SHELL_FOLDERS + "\\Shell Folders": {"AppData": NETWORK_APPDATA}})
+        # The drive types are read when the prefix's services start.
+        h.kill_server(prefix.path)
+        run = prefix.run_remover()
+        yield SimpleNamespace(prefix=prefix, run=run, share=share)
+
+
+def test_the_products_folder_on_a_redirected_appdata_goes(redirected):
+    s = redirected
+    h.assert_completed(s.run)
+    h.assert_in_order(s.run.cwd_log, [STEP_APPDATA, h.folder_removed(NETWORK_APPDATA + "\\Vexars\\Zentrivo")])
+    assert not (s.share / "Roaming" / "Vexars" / "Zentrivo").exists()
+    # The redirected folder itself stays.
+    assert (s.share / "Roaming").is_dir()

@@ -41,7 +41,9 @@ class Scenario:
     name: str
     question: str = "IDYES"
     prompts: tuple = ()
-    server: str = "accept"  # accept, reject (MAIL FROM 5xx), reject-long (the same, 1,000 characters), none
+    # accept, reject (MAIL FROM 5xx), reject-long (the same, 1,000 characters),
+    # quit-refused (QUIT 5xx after the accepted message), none
+    server: str = "accept"
     machine: str = "empty"  # empty, installed (2.1.5), suite (sender from its configuration)
     bits: int = 64
     # What the user sees after the question, in order: box tuples, or
@@ -53,6 +55,7 @@ class Scenario:
     suite_name: str = None  # the user name in the suite's configuration, if not the usual one
     logged: bytes = None  # a text the log must hold
     error_length: int = None  # the failure box text's length, when it is cut
+    console: str = None  # a line the console must show after the run
 
 
 SCENARIOS = [
@@ -70,6 +73,11 @@ SCENARIOS = [
     Scenario("long-refusal", prompts=("ok:admin@corp.example",), server="reject-long",
              shown=("prompt", "error"), error="smtp.permanent_failure[550 5.7.1 Null senders are not",
              error_length=303),
+    # The message is accepted: a refused QUIT does not undo it, and is shown
+    # on the console, the log file being closed by then.
+    Scenario("quit-refused", prompts=("ok:admin@corp.example",), server="quit-refused",
+             shown=("prompt", THANKS), sender="admin@corp.example",
+             console="QUIT after the accepted message failed: smtp.permanent_failure[554 no goodbye]"),
     Scenario("no-server", prompts=("ok:admin@corp.example",), server="none",
              shown=("prompt", "error"), error="internet.transport.connection_failed.connection_refused["),
     Scenario("typed-address-32bit", prompts=("ok:admin@corp.example",), machine="installed",
@@ -103,7 +111,9 @@ def outcome(request, template, e2e_config):
     if s.bits == 32:
         request.getfixturevalue("wow64")
     refusals = {"reject": "550 5.7.1 Null senders are not accepted", "reject-long": LONG_REFUSAL}
-    with h.smtp_server(refusal=refusals.get(s.server), listening=s.server != "none") as mailbox:
+    quit_reply = "554 no goodbye" if s.server == "quit-refused" else None
+    with h.smtp_server(refusal=refusals.get(s.server), listening=s.server != "none",
+                       quit_reply=quit_reply) as mailbox:
         with h.scenario_prefix(template, e2e_config, f"test_log_submission-{s.name}") as prefix:
             plant(prefix, s)
             run = prefix.run_remover(bits=s.bits, answers={h.SUBMISSION_QUESTION_CAPTION: s.question},
@@ -160,6 +170,9 @@ def test_log_submission(outcome):
         assert LOG_LINE.fullmatch(line), line
     if s.logged:
         assert s.logged in log
+    if s.console:
+        assert s.console in run.console.texts, run.describe()
+        assert s.console.encode() not in log
     # Each prompt is answered as asked, in turn.
     prompts = [b for b in run.boxes if isinstance(b, h.Prompt)]
     assert [p.answer for p in prompts] == list(s.prompts)

@@ -107,9 +107,9 @@ def suite_lines(bits: int, service_closed: bool) -> list:
               ("", "**** Let's remove Toolkit 3.1.x Data ****"),
               h.folder_removed(SUITE_DATA[0]), h.folder_removed(SUITE_DATA[1]), h.folder_removed(SUITE_DATA[2]),
               ("", "**** Let's remove Toolkit 3.1.x Registry Component ****"),
-              ("", "Removed regkey HKEY_LOCAL_MACHINE\\SOFTWARE\\Vexars\\MachineId", ""),
-              # The library went with the suite's folder: no product is left to count.
-              ("Count products registered in Toolkit 3.1.x", "   number of products = 0", "",
+              # The library went with the suite's folder: no product is left to
+              # count, and no count is logged.
+              ("", "Removed regkey HKEY_LOCAL_MACHINE\\SOFTWARE\\Vexars\\MachineId", "",
                "", "Fixing Toolkit counters in SharedDLLs",
                "Number of products with Toolkit according to configurations files: 0"),
               (h.SEPARATOR, "")]
@@ -239,6 +239,11 @@ FAILURES = {
          "Check if TORKA is registered in Toolkit 3.1.x", "", "Fixing Toolkit counters in SharedDLLs",
          "Number of products with Toolkit according to configurations files: 1"),
         f"Quiting Tray: {TRAY_EXE}", SUITE_USER_DATA_STAYS]),
+    # The library is missing and so is the service's program, but the
+    # suite's other files are there: the suite is still installed.
+    "absent_service": (Machine(library=False, service=False, bvhtml=False), [
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", "", NOT_COUNTED),
+        f"Terminate running process: {TRAY_EXE}", SUITE_USER_DATA_STAYS]),
     # The tray's file check itself fails: the tray step ends, the run goes on.
     "tray_check": (Machine(bvhtml_loop=True), [
         ("**** Remove VexarsTray ****", ""), "Number of prosucts = 0",
@@ -263,9 +268,9 @@ def test_library_failures_are_logged_and_the_run_goes_on(template, e2e_config, n
         h.assert_ends_with(log, [h.completed_ok(), "", "", ""])
         if not machine.library:
             assert s.loads == [], "a copy outside the suite's folder was loaded"
-        if name in ("absent", "open_lib", "count", "other_left"):
+        if name in ("absent", "absent_service", "open_lib", "count", "other_left"):
             h.assert_absent(log, ["**** Let's remove Toolkit 3.1.x Code ****"])
-            assert s.service_calls == [] and s.service == "RUNNING"
+            assert s.service_calls == [] and s.service == ("" if name == "absent_service" else "RUNNING")
             # The suite's files and data stay, its user data in the profile
             # included, and so does the maker's folder that holds it.
             for path in (SUITE_DIR + "VexarLauncher.exe", *SUITE_DATA, h.APPDATA_DIR + "\\Vexars"):
@@ -300,6 +305,71 @@ def test_a_library_beside_the_program_is_never_loaded(downloaded):
     h.assert_in_order(s.run.cwd_log, ["Toolkit 3.1.x INSTALLDIR was removed",
                                       "Number of products with Toolkit according to configurations files: 0"])
     assert not s.prefix.exists(SUITE_DIR + library_name(s.bits))
+
+
+# The one line that says why no copy of the library was loaded.
+Re_not_loaded = h.Re(r"The suite client library .* was not loaded: .*")
+
+
+def test_an_ordinary_run_logs_no_library_places(downloaded):
+    h.assert_absent(downloaded.run.cwd_log, [Re_not_loaded])
+
+
+def open_suite_folder(prefix: h.Prefix) -> None:
+    """Everyone may write to the suite's folder: set with
+    SetNamedSecurityInfoW, and read back so (Wine keeps it as the folder's
+    mode, and gives back Everyone with the rights to write)."""
+    folder = SUITE_DIR.rstrip("\\")
+    done = prefix.run([prefix.plant_helper("set_descriptor.exe", h.BIN_DIR + "\\set_descriptor.exe"), folder,
+                       "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)"])
+    given_back = done.stdout.decode("utf-8", errors="replace")
+    assert done.exit_code == 0, done
+    assert any(f"(A;OICI;{mask};;;WD)" in given_back for mask in ("FA", "0x1301ff")), given_back
+
+
+@pytest.fixture(scope="module")
+def suite_folder_open(template, e2e_config):
+    yield from scenario(template, e2e_config, "suite-folder-open", Machine(), also=open_suite_folder)
+
+
+def test_a_copy_in_a_folder_others_may_write_is_not_loaded(suite_folder_open):
+    """The suite's own copy lies in a folder that everyone may write to: no
+    copy is loaded, one line says where each place was refused, and the
+    suite stays as when the library is missing."""
+    s = suite_folder_open
+    lib = library_name(s.bits)
+    assert s.run.exit_code == 0, s.run.describe()
+    assert s.loads == [], s.loads
+    program_folder = s.run.program.rsplit("\\", 1)[0]
+    refusals = (f'The suite client library {lib} was not loaded: "{program_folder}\\{lib}": not found; '
+                f'"{SUITE_DIR}{lib}": others may write to the folder; "{TRAY_DIR}{lib}": not found')
+    h.assert_in_order(s.run.cwd_log, [
+        refusals, h.Re(r"exception in read_user_email_from_toolkit_31x\(\), .*Sulcora64\.dll.*"),
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 0", "", NOT_COUNTED)])
+    assert len([t for t in s.run.cwd_log.texts if Re_not_loaded.matches(t)]) == 1
+    assert s.prefix.exists(SUITE_DIR + "VexarLauncher.exe")
+
+
+@pytest.fixture(scope="module")
+def tray_copy_x86(template, e2e_config, wow64):
+    yield from scenario(template, e2e_config, "tray-copy-x86", Machine(library=False, tray_library=True), bits=32)
+
+
+@pytest.mark.wow64
+def test_x86_loads_the_trays_copy_when_the_suite_has_none(tray_copy_x86):
+    """The only installed copy is the tray's: it is loaded, the product is
+    unregistered through it, and the suite and the tray go."""
+    s = tray_copy_x86
+    h.assert_completed(s.run)
+    tray_copy = (TRAY_DIR + library_name(s.bits)).lower()
+    assert [p.lower() for p in s.loads] == [tray_copy], s.loads
+    assert [p.lower() for p in s.releases] == [tray_copy], s.releases
+    h.assert_in_order(s.run.cwd_log, [
+        "Email set to alice@example.org from suite config of ToolKit version 3.1.x",
+        ("Count products registered in Toolkit 3.1.x", "   number of products = 1", ""),
+        "Toolkit 3.1.x INSTALLDIR was removed", "Number of prosucts = 0", h.folder_removed(TRAY_DIR)])
+    h.assert_absent(s.run.cwd_log, [Re_not_loaded])
+    assert not s.prefix.exists(SUITE_DIR + "VexarLauncher.exe") and not s.prefix.exists(TRAY_DIR)
 
 
 @pytest.fixture(scope="module")

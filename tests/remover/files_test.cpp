@@ -227,15 +227,23 @@ TEST_F(Files, ToolsShortcutGoesOnlyWhenItIsTheLastOne) {
     remover::remove_shortcuts(group, "Zentrivo");
     EXPECT_FALSE(present(root));
 
-    make_folder(root);
-    write_file(root + "\\Zentrivo.lnk", "l");
-    write_file(root + "\\VEXARtools.lnk", "t");
-    write_file(root + "\\Other.lnk", "o");
-    remover::remove_shortcuts(group, "Zentrivo");
-    EXPECT_FALSE(present(root + "\\Zentrivo.lnk"));
-    EXPECT_TRUE(present(root + "\\VEXARtools.lnk"));
-    EXPECT_TRUE(present(root + "\\Other.lnk"));
-    std::filesystem::remove_all(root);
+    // Another shortcut keeps it, whether or not its name has an ANSI form.
+    const std::wstring wide_root = replay::unicode::to_wide(root, replay::unicode::ansi);
+    for (const wchar_t* other : {L"Other.lnk", L"\u0414\u0440\u0443\u0433\u043e\u0439.lnk"}) {
+        SCOPED_TRACE(replay::unicode::to_narrow(other, replay::unicode::utf8, /*strict=*/false));
+        make_folder(root);
+        write_file(root + "\\Zentrivo.lnk", "l");
+        write_file(root + "\\VEXARtools.lnk", "t");
+        const HANDLE file = CreateFileW((wide_root + L"\\" + other).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+        remover::remove_shortcuts(group, "Zentrivo");
+        EXPECT_FALSE(present(root + "\\Zentrivo.lnk"));
+        EXPECT_TRUE(present(root + "\\VEXARtools.lnk"));
+        EXPECT_EQ(remover::count_files(root + "\\", "*.lnk"), 2u);
+        std::filesystem::remove_all(wide_root);
+    }
 }
 
 TEST_F(Files, VirtualStoreCopiesOfEveryProfileAreCounted) {

@@ -275,6 +275,46 @@ TEST_F(InstallerDatabase, LinksInAUsersHiveAreNotFollowed) {
               ERROR_SUCCESS);
 }
 
+// Where the registrations lie decides which key files count: a store in the
+// machine's hive (only administrators write there) lowers the machine's
+// counters whichever user it names, and so does the machine's own store,
+// also when the system cannot name a key's hive: then a root found below
+// HKEY_LOCAL_MACHINE is the machine's and one below a user's hive that
+// user's. A code from a user's hive still speaks only for that user.
+TEST(InstallerDatabaseStores, KeyFilesCountByTheHiveTheirStoreLiesIn) {
+    const HKEY hklm = HKEY_LOCAL_MACHINE;
+    const HKEY hkcu = HKEY_CURRENT_USER;
+    const std::wstring user_store = CV + L"\\Installer\\UserData\\S-1-5-21-7";
+    for (const bool names_unknown : {false, true}) {
+        SCOPED_TRACE(names_unknown ? "hive names unknown" : "hive names known");
+        hives registry;
+        test_support::log_capture log;
+        ASSERT_EQ(registry.status(), ERROR_SUCCESS);
+        registry.plant(hklm, CV + L"\\Installer\\UpgradeCodes\\" + U, {{P, L""}});
+        registry.plant(hklm, SYSTEM_STORE + L"\\Products\\" + P, {{L"x", L"y"}});
+        registry.plant(hklm, SYSTEM_STORE + L"\\Components\\" + K_OWN, {{P, DIR + L"Zentrivo.exe"}});
+        registry.plant(hklm, user_store + L"\\Products\\" + P, {{L"x", L"y"}});
+        registry.plant(hklm, user_store + L"\\Components\\" + K_ONE, {{P, DIR + L"one.dll"}});
+        registry.plant(hkcu, L"Software\\X\\Installer\\UpgradeCodes\\" + U, {{OTHER_P, L""}});
+        registry.plant(hklm, SYSTEM_STORE + L"\\Products\\" + OTHER_P, {{L"x", L"y"}});
+        registry.plant(hkcu, L"Software\\X\\Installer\\Products\\" + OTHER_P, {{L"x", L"y"}});
+        registry.plant(hklm, CV + L"\\SharedDlls", {}, {{DIR + L"Zentrivo.exe", 2}, {DIR + L"one.dll", 3}});
+        ASSERT_FALSE(HasFatalFailure());
+
+        remover::installer_test_seams().hive_names_unknown = names_unknown;
+        remover::clean_installer_database(upgrade_code);
+        remover::installer_test_seams().hive_names_unknown = false;
+
+        EXPECT_TRUE(key_absent(registry[hklm], SYSTEM_STORE + L"\\Products\\" + P));
+        EXPECT_TRUE(key_absent(registry[hklm], user_store + L"\\Products\\" + P));
+        EXPECT_TRUE(key_absent(registry[hklm], user_store + L"\\Components\\" + K_ONE));
+        EXPECT_EQ(registry.dword(hklm, CV + L"\\SharedDlls", DIR + L"Zentrivo.exe"), 1u);
+        EXPECT_EQ(registry.dword(hklm, CV + L"\\SharedDlls", DIR + L"one.dll"), 2u);
+        EXPECT_TRUE(key_exists(registry[hklm], SYSTEM_STORE + L"\\Products\\" + OTHER_P));
+        EXPECT_TRUE(key_absent(registry[hkcu], L"Software\\X\\Installer\\Products\\" + OTHER_P));
+    }
+}
+
 // When the walk cannot list a hive, two fixed roots take its place.
 TEST_F(InstallerDatabase, FixedRootsWhenTheSearchFails) {
     registry.plant(HKEY_CLASSES_ROOT, L"Installer\\Products\\" + P, {{L"ProductName", L"Zentrivo"}});

@@ -284,7 +284,7 @@ TEST(LogMail, LogTooLargeForTheMemoryFailsInTheOffersBox) {
     EXPECT_EQ(escaped, "");
     EXPECT_EQ(result, 1);
     EXPECT_EQ(seen.caption, "Log file not submitted");
-    EXPECT_EQ(seen.text, std::bad_alloc().what());
+    EXPECT_EQ(seen.text, "The log file is too large: there is not enough memory to read it for sending.");
 }
 
 // A byte the ANSI code page cannot decode ends the offer with an error before

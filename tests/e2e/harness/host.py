@@ -49,9 +49,13 @@ class Mailbox:
     """aiosmtpd's handler: records each mail; with `refusal` it refuses
     every MAIL FROM with that reply."""
 
-    def __init__(self, refusal: str = None):
+    def __init__(self, refusal: str = None, quit_reply: str = None):
         self.refusal = refusal
+        self.quit_reply = quit_reply
         self.envelopes = []
+
+    async def handle_QUIT(self, server, session, envelope):  # noqa: N802
+        return self.quit_reply or "221 Bye"
 
     async def handle_MAIL(self, server, session, envelope, address, options):  # noqa: N802
         if self.refusal:
@@ -65,15 +69,16 @@ class Mailbox:
 
 
 @contextlib.contextmanager
-def smtp_server(refusal: str = None, listening: bool = True):
+def smtp_server(refusal: str = None, listening: bool = True, quit_reply: str = None):
     """A real SMTP server on 127.0.0.1:25 for one scenario, yielding its
-    Mailbox; with listening=False the port is only kept free of others."""
+    Mailbox; with listening=False the port is only kept free of others;
+    `quit_reply` answers QUIT instead of "221 Bye"."""
     from aiosmtpd.controller import Controller
 
     with smtp_port():
         if not port_free():
             raise HarnessError(f"something already listens on 127.0.0.1:{SMTP_PORT}")
-        mailbox = Mailbox(refusal)
+        mailbox = Mailbox(refusal, quit_reply)
         controller = Controller(mailbox, hostname="127.0.0.1", port=SMTP_PORT)
         if listening:
             controller.start()

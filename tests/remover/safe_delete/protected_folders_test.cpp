@@ -79,4 +79,36 @@ TEST_F(ProtectedFolders, SharesAndDevicePathsAreRefused) {
                                                      "Would not dare to remove '\\\\127.0.0.1\\c$\\Windows' !"}));
 }
 
+// Folders built from one the system names keep the protected-folder check
+// but may lie on a share or network drive (folder redirection); device and
+// namespace forms and share roots stay refused.
+TEST_F(ProtectedFolders, FoldersTheSystemNamesMayLieOnShares) {
+    using remover::folder_source;
+    const std::string appdata = remover::get_folder_path(CSIDL_APPDATA);
+    const struct {
+        std::string path;
+        bool from_registry;  // protected when read from the registry
+        bool from_system;    // protected when built from a folder the system names
+    } cases[] = {
+        {"\\\\server\\share\\Users\\ann\\AppData\\Roaming\\Vexars\\Zentrivo", true, false},
+        {"\\\\server\\share\\", true, true},
+        {"\\\\server\\share", true, true},
+        {"\\\\server", true, true},
+        {"\\\\?\\UNC\\server\\share\\Vexars", true, true},
+        {"\\\\.\\C:\\Vexars", true, true},
+        {"\\\\?\\unix\\tmp\\Vexars", true, true},
+        {"C:Vexars", true, true},
+        {"Vexars\\Zentrivo", true, true},
+        {appdata + "Vexars\\Zentrivo", false, false},
+        {appdata, true, true},
+        {remover::get_folder_path(CSIDL_WINDOWS), true, true},
+        {"C:\\", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(remover::is_protected_folder(c.path, folder_source::registry), c.from_registry);
+        EXPECT_EQ(remover::is_protected_folder(c.path, folder_source::system), c.from_system);
+    }
+}
+
 }  // namespace

@@ -146,6 +146,31 @@ TEST(ProcessWideLog, ShutdownDeletesListenersAndLaterMessagesGoNowhere) {
     EXPECT_EQ(got->entries[1].level, 3);
 }
 
+// The program's own lines each get a line of their own; a text from outside
+// keeps its line breaks inside one message.
+TEST(ProcessWideLog, OwnTextOfSeveralLinesIsOneMessagePerLine) {
+    const struct {
+        const char* text;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"The program is running without Administrative rights.\nRelogin as Administrator and run it again !",
+         {"The program is running without Administrative rights.", "Relogin as Administrator and run it again !"}},
+        {"one line", {"one line"}},
+        {"", {""}},
+        {"a\n\nb\n", {"a", "", "b", ""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto got = std::make_shared<journal>();
+        replay::log::attach(std::make_unique<recording_listener>(got, "r"));
+        replay::log::message_lines(c.text);
+        replay::log::shutdown();
+        std::vector<std::string> texts;
+        for (const auto& entry : got->entries) texts.push_back(entry.text);
+        EXPECT_EQ(texts, c.messages);
+    }
+}
+
 TEST(Console, ShowsUnmappableCharactersAsQuestionMarks) {
     // The OEM code page is 437 here: e-acute is 0x82, the CJK character has no form.
     replay::log::console console;
