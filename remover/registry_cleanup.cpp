@@ -5,11 +5,13 @@
 
 #include "remover/identity.hpp"
 #include "remover/text.hpp"
+#include "remover/user_hives.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/errors.hpp"
 #include "replay/registry2/key.hpp"
+#include "replay/registry2/links.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace remover {
@@ -65,12 +67,17 @@ std::wstring root_key_name(HKEY root) {
 }
 
 bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive) {
-    const std::wstring root_name = root_key_name(root);
+    return remove_registry_key_below(root, root_key_name(root), parent, name, recursive);
+}
+
+bool remove_registry_key_below(HKEY root, const std::wstring& root_name, const std::wstring& parent,
+                               const std::wstring& name, bool recursive) {
     std::unique_ptr<registry2::key> parent_key;
     try {
-        const registry2::key root_key(root);
-        parent_key = std::make_unique<registry2::key>(root_key, parent, /*create=*/false);
+        parent_key = open_without_links(registry2::key(root), parent);
     } catch (const replay::exception&) {
+    }
+    if (!parent_key) {
         log::message(L"!  Subkey %s NOT removed as %s\\%s not FOUND !", name.c_str(), root_name.c_str(),
                      parent.c_str());
         return false;  // nothing was deleted
@@ -83,6 +90,25 @@ bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstri
     }
     log::message(L"  Removed regkey '%s\\%s\\%s'", root_name.c_str(), parent.c_str(), name.c_str());
     return true;
+}
+
+std::unique_ptr<replay::registry2::key> open_without_links(const registry2::key& root, const std::wstring& path) {
+    auto current = std::make_unique<registry2::key>(root);
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos) end = path.size();
+        if (end > start) {
+            // Opened as the link itself where it is one: a link is not gone
+            // through, whatever it names.
+            auto next = std::make_unique<registry2::key>(*current, path.substr(start, end - start), /*create=*/false,
+                                                         /*view=*/0, REG_OPTION_OPEN_LINK);
+            if (registry2::holds_link_value(next->handle())) return nullptr;
+            current = std::move(next);
+        }
+        start = end + 1;
+    }
+    return current;
 }
 
 void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
@@ -124,18 +150,38 @@ void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
     }
 }
 
+namespace {
+
+// The product's keys below one hive's Software key, and the maker's once
+// empty; `remove` takes the parent path, the subkey and the recursive flag.
+template <typename Remove>
+void remove_product_keys(Remove remove) {
+    const std::wstring& folder = identity().folder_name;
+    remove(L"Software\\" + folder, L"ZENQO", /*recursive=*/true);
+    remove(L"Software", folder, /*recursive=*/false);
+    remove(L"Software\\Corvantis\\ZENQO", L"5", /*recursive=*/true);
+    remove(L"Software\\Corvantis", L"ZENQO", /*recursive=*/false);
+    remove(L"Software", L"Corvantis", /*recursive=*/false);
+}
+
+}  // namespace
+
 void clean_software_registry() {
     try {
-        const std::wstring& folder = identity().folder_name;
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            remove_registry_key(root, L"Software\\" + folder, L"ZENQO", /*recursive=*/true);
-            remove_registry_key(root, L"Software", folder, /*recursive=*/false);
-            remove_registry_key(root, L"Software\\Corvantis\\ZENQO", L"5", /*recursive=*/true);
-            remove_registry_key(root, L"Software\\Corvantis", L"ZENQO", /*recursive=*/false);
-            remove_registry_key(root, L"Software", L"Corvantis", /*recursive=*/false);
+            remove_product_keys([root](const std::wstring& parent, const std::wstring& name, bool recursive) {
+                remove_registry_key(root, parent, name, recursive);
+            });
         }
         remove_registry_key(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
                             identity().display_name + L".exe", /*recursive=*/true);
+        // The same keys in every other user's hive: run as the local system
+        // account, the current user's hive is no user's.
+        for_each_other_user_hive([](const std::wstring& sid) {
+            remove_product_keys([&sid](const std::wstring& parent, const std::wstring& name, bool recursive) {
+                remove_registry_key_below(HKEY_USERS, L"HKEY_USERS", user_key_path(sid, parent), name, recursive);
+            });
+        });
     } catch (...) {
         // Ends the clean-up of these keys; the step goes on.
     }

@@ -3,7 +3,10 @@
 // reference counters of shared files.
 #include <windows.h>
 
+#include <memory>
 #include <string>
+
+#include "replay/registry2/key.hpp"
 
 namespace remover {
 
@@ -14,7 +17,19 @@ std::wstring root_key_name(HKEY root);
 // recursive is set, and logs the outcome. Returns true only when the key was
 // deleted: a missing parent or a failed deletion returns false. Works in the
 // program's own registry view. Never raises.
+// The parent path is opened one key at a time and never through a registry
+// link: a link on the way counts as a missing parent.
 bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive);
+// The same below a root that the log names `root_name` (HKEY_USERS for
+// another user's hive, whose SID begins the parent path).
+bool remove_registry_key_below(HKEY root, const std::wstring& root_name, const std::wstring& parent,
+                               const std::wstring& name, bool recursive);
+
+// The key at path below root, opened one key at a time for read and write
+// (REG_OPTION_OPEN_LINK, so that no link is gone through); none when a key on
+// the way is a registry link. Raises key_error when a key cannot be opened.
+std::unique_ptr<replay::registry2::key> open_without_links(const replay::registry2::key& root,
+                                                          const std::wstring& path);
 
 // Sets every SharedDLLs counter whose value name contains pattern (ASCII case
 // ignored) to users, or deletes it when users is 0, in the 32-bit registry
@@ -24,6 +39,7 @@ void fix_shareddlls_counters(const std::wstring& pattern, DWORD users);
 
 // The product's keys below Software of the current user and of the local
 // machine, the maker's keys once empty, and the product's App Paths entry;
+// then the same user keys in each other user's hive (for_each_other_user_hive);
 // each outcome logged. Never raises.
 void clean_software_registry();
 

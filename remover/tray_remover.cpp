@@ -88,8 +88,9 @@ void tray_remover::remove_tray(bool suite_gone) {
         const std::string image = narrow(tray_exe);
         if (path_exists(tray_folder + L"bvhtml.dll")) {
             log::message(L"Quiting Tray: %ls", tray_path.c_str());
+            // Started in its own folder, not in the remover's current one.
             if (may_start_program(tray_path))
-                ShellExecuteW(/*owner=*/nullptr, L"open", tray_path.c_str(), L"/quit", /*directory=*/nullptr, SW_SHOW);
+                ShellExecuteW(/*owner=*/nullptr, L"open", tray_path.c_str(), L"/quit", tray_folder.c_str(), SW_SHOW);
             for (int poll = 0; poll < tray_exit_polls && is_process_running(image); ++poll) {
                 Sleep(tray_poll_interval_ms);
             }
