@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ constexpr char separator_line[] = "=============================================
 constexpr char short_separator_line[] = "=================================================";
 constexpr DWORD log_wait_ms = 3000;
 constexpr DWORD temp_path_chars = 260;
+// The exit code of a run that "Internal error!" ended.
+constexpr int exit_stopped = 2;
 
 constexpr char log_file_failure[] =
     "Unable to create log file. If you need log file make sure that you have permission to write to "
@@ -74,7 +77,22 @@ void short_separator() {
 
 std::string display() { return narrow(identity().display_name); }
 
-void attach_log_files(product_remover& remover) {
+// The temporary folder with its trailing backslash, in the ANSI code page
+// (strictly converted: a path without an exact ANSI form raises).
+std::string temporary_folder() {
+    wchar_t temp[temp_path_chars] = {};
+    const DWORD length = GetTempPathW(temp_path_chars, temp);
+    if (length == 0 || length >= temp_path_chars) {
+        const DWORD error = GetLastError();
+        throw replay::exception("GetTempPath failed: %s", replay::system_error_text(error).c_str());
+    }
+    return replay::unicode::to_ansi_strict(std::wstring(temp, length));
+}
+
+// Attaches the console and both log files. Returns why the temporary
+// folder's copy could not be opened, or nothing: like the current folder's,
+// it is optional, and the run goes on without it.
+std::optional<std::string> attach_log_files(product_remover& remover) {
     log::attach(std::make_unique<log::console>());
     try {
         auto main_log = std::make_unique<log::file>(program_name);
@@ -84,13 +102,14 @@ void attach_log_files(product_remover& remover) {
         message_box(log_file_failure, "ZENQORemover.exe", MB_OK);
         remover.submit_log = false;
     }
-    // The copy in the temporary folder has no handling of its own. Without a
-    // temporary folder that fits, the name would be the current directory's
-    // log, and every line would be written to it twice.
-    char temp[temp_path_chars] = {};
-    const DWORD length = GetTempPathA(temp_path_chars, temp);
-    if (length == 0 || length >= temp_path_chars) return;
-    log::attach(std::make_unique<log::file>(std::string(temp) + program_name));
+    try {
+        log::attach(std::make_unique<log::file>(temporary_folder() + program_name));
+    } catch (const replay::exception& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return std::string(e.what());
+    }
+    return std::nullopt;
 }
 
 // Whatever the run deletes or changes in the registry is saved first to
@@ -124,14 +143,17 @@ void check_administrator() {
     }
 }
 
-// Starts a program of the product without waiting for it. The folder comes
-// from the registry: a path that is not absolute would start whatever lies in
-// the current directory, and one that others could have planted or reach
-// through a link would run their program elevated: neither is started.
-void start_product_program(const std::string& file, const char* parameters, const char* directory) {
+// Starts a program of the product without waiting for it, in the program's
+// own folder (never the remover's current one, often a download folder, where
+// an older program would find DLLs that it probes for). The folder comes from
+// the registry: a path that is not absolute would start whatever lies in the
+// current directory, and one that others could have planted or reach through
+// a link would run their program elevated: neither is started.
+void start_product_program(const std::string& file, const char* parameters) {
     if (!is_absolute_path(file)) return;
     if (!may_start_program(replay::unicode::to_wide(file, replay::unicode::ansi))) return;
-    ShellExecuteA(/*owner=*/nullptr, "open", file.c_str(), parameters, directory, SW_SHOW);
+    const std::string folder = file.substr(0, file.find_last_of('\\') + 1);
+    ShellExecuteA(/*owner=*/nullptr, "open", file.c_str(), parameters, folder.c_str(), SW_SHOW);
 }
 
 void remove_scheduled_task(product_remover& remover) {
@@ -142,8 +164,8 @@ void remove_scheduled_task(product_remover& remover) {
     const std::string product_exe = remover.install_dir + display() + ".exe";
 #endif
     if (remover.install_dir_refusal.empty()) {
-        start_product_program(product_exe, "-syncremove", nullptr);
-        start_product_program(product_exe, "-uninstall", nullptr);
+        start_product_program(product_exe, "-syncremove");
+        start_product_program(product_exe, "-uninstall");
     }
     short_separator();
 }
@@ -265,8 +287,12 @@ int run_removal() {
     load_identity();
     auto remover = std::make_unique<product_remover>(display());
     remover->submit_log = true;
-    attach_log_files(*remover);
+    const auto temp_log_failure = attach_log_files(*remover);
     start_registry_backup();
+    if (temp_log_failure) {
+        log::message("The log in the temporary folder cannot be opened (%s): the run goes on without it",
+                     temp_log_failure->c_str());
+    }
 
     log::message("");
     log::message("%s force remover version " ZENQO_VERSION_TEXT, display().c_str());
@@ -322,7 +348,7 @@ void close_running_applications(product_remover& remover) {
     header("**** Close running application ****");
     // Ask the product's interface to close itself first.
     const std::string ui = remover.install_dir + "UI.exe";
-    if (remover.install_dir_refusal.empty()) start_product_program(ui, "-close", remover.install_dir.c_str());
+    if (remover.install_dir_refusal.empty()) start_product_program(ui, "-close");
     log::message("%s", ui.c_str());
     close_process_by_name(display() + ".exe");
     close_process_by_name(display() + "64.exe");
@@ -350,8 +376,10 @@ int run() {
     try {
         return run_removal();
     } catch (...) {
+        // The run stopped in the middle: no deployment tool may read that as
+        // success.
         message_box("Internal error!", "Error", MB_OK | MB_ICONEXCLAMATION);
-        return 0;
+        return exit_stopped;
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "remover/identity.hpp"
 #include "remover/product_remover.hpp"
+#include "remover/profiles.hpp"
 #include "remover/safe_delete.hpp"
 #include "remover/text.hpp"
 #include "replay/format.hpp"
@@ -30,6 +31,7 @@ constexpr char virtual_store_below_profile[] = "AppData\\Local\\VirtualStore\\Pr
 
 using replay::unicode::from_ansi;
 using replay::unicode::to_ansi;
+using replay::unicode::to_ansi_strict;
 
 bool ends_with_backslash(const std::string& path) { return !path.empty() && path.back() == '\\'; }
 
@@ -61,11 +63,13 @@ std::optional<std::string> joinable_name(const std::wstring& name) {
 }
 
 std::string get_folder_path(int csidl) {
-    char path[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathA(/*owner=*/nullptr, csidl, /*token=*/nullptr, SHGFP_TYPE_CURRENT, path))) {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(/*owner=*/nullptr, csidl, /*token=*/nullptr, SHGFP_TYPE_CURRENT, path))) {
         throw replay::exception("Error in ::SHGetFolderPath( 0, CSIDL=%d ....", csidl);
     }
-    return std::string(path) + "\\";
+    // Strictly converted: a folder without an exact ANSI form raises rather
+    // than turn into "?" or a look-alike (best fit) that names another path.
+    return to_ansi_strict(path) + "\\";
 }
 
 bool remove_file(const std::string& path) {
@@ -214,43 +218,12 @@ void remove_installshield_folders(const product_remover& remover) {
     }
 }
 
-namespace {
-
-// The folder that holds all user profiles, with a trailing backslash.
-std::optional<std::wstring> profiles_root() {
-    wchar_t profile[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile))) return std::nullopt;
-    const std::wstring full = full_path(profile);
-    const size_t last = full.find_last_of(L'\\');
-    if (last == std::wstring::npos) return std::nullopt;
-    return full.substr(0, last + 1);
-}
-
-// Every entry of a folder (files included), as full paths.
-std::vector<std::wstring> entries_of(const std::wstring& folder) {
-    std::vector<std::wstring> entries;
-    WIN32_FIND_DATAW entry;
-    replay::find_handle search(FindFirstFileW((folder + L"*").c_str(), &entry));
-    if (!search) {
-        const DWORD error = GetLastError();
-        throw filesystem_error(replay::format("directory_iterator: %s: \"%s\"",
-                                              replay::system_error_text(error).c_str(), to_ansi(folder).c_str()));
-    }
-    do {
-        // Each entry's path is later joined with more and converted.
-        if (joinable_name(entry.cFileName)) entries.push_back(folder + entry.cFileName);
-    } while (FindNextFileW(search.get(), &entry));
-    return entries;
-}
-
-}  // namespace
-
 int rmove_virtual_store() {
-    const auto root = profiles_root();
-    if (!root) return -1;
+    const auto profiles = profile_folders();
+    if (!profiles) return -1;
     const std::string relative = virtual_store_below_profile + narrow(identity().folder_name);
     int total = 0;
-    for (const std::wstring& entry : entries_of(*root)) {
+    for (const std::wstring& entry : *profiles) {
         try {
             const std::string target = replay::unicode::to_ansi_strict(entry) + "\\" + relative;
             if (!path_exists(from_ansi(target))) continue;
@@ -282,9 +255,9 @@ void for_each_profile(const std::string& relative, Remove remove) {
         if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) return;
         std::wstring skip = full_path(common);
         skip = skip.substr(0, skip.find_last_of(L'\\'));
-        const auto root = profiles_root();
-        if (!root) return;
-        for (const std::wstring& entry : entries_of(*root)) {
+        const auto profiles = profile_folders();
+        if (!profiles) return;
+        for (const std::wstring& entry : *profiles) {
             // The All Users profile, where common application data lives in it.
             if (replay::unicode::same_name(entry, skip)) continue;
             try {

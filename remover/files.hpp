@@ -18,7 +18,8 @@ namespace remover {
 
 // The special folder of a CSIDL value, ending with one backslash. Raises
 // replay::exception "Error in ::SHGetFolderPath( 0, CSIDL=%d ...." when the
-// system cannot resolve it.
+// system cannot resolve it, and replay::unicode::unmappable_character when
+// the folder has no exact form in the ANSI code page.
 std::string get_folder_path(int csidl);
 
 // Deletes one file and logs the outcome; true when deleted.

@@ -6,6 +6,7 @@
 #include "remover/identity.hpp"
 #include "remover/take_over.hpp"
 #include "remover/text.hpp"
+#include "remover/user_hives.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
@@ -92,45 +93,24 @@ void take_over_refusing_keys(HKEY parent, const std::wstring& name, const std::w
     for (const std::wstring& child : children) take_over_refusing_keys(opened.get(), child, shown + L"\\" + child);
 }
 
-// The parent path below root, opened one key at a time as the link itself:
-// empty when a key on the way is a registry link or cannot be opened. What
-// lies behind a link is no part of the product's tree.
-replay::unique_hkey open_without_links(HKEY root, const std::wstring& path) {
-    replay::unique_hkey current;
-    if (RegOpenKeyExW(root, nullptr, 0, KEY_QUERY_VALUE, current.put()) != ERROR_SUCCESS) return {};
-    for (size_t start = 0; start <= path.size();) {
-        size_t end = path.find(L'\\', start);
-        if (end == std::wstring::npos) end = path.size();
-        if (end > start) {
-            replay::unique_hkey next;
-            if (RegOpenKeyExW(current.get(), path.substr(start, end - start).c_str(), REG_OPTION_OPEN_LINK,
-                              KEY_QUERY_VALUE, next.put()) != ERROR_SUCCESS ||
-                registry2::holds_link_value(next.get())) {
-                return {};
-            }
-            current = std::move(next);
-        }
-        start = end + 1;
-    }
-    return current;
-}
-
-bool remove_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive, bool take_over) {
-    const std::wstring root_name = root_key_name(root);
+bool remove_key(HKEY root, const std::wstring& root_name, const std::wstring& parent, const std::wstring& name,
+                bool recursive, bool take_over) {
     std::unique_ptr<registry2::key> parent_key;
     try {
-        const registry2::key root_key(root);
-        parent_key = std::make_unique<registry2::key>(root_key, parent, /*create=*/false);
+        parent_key = open_without_links(registry2::key(root), parent);
     } catch (const replay::exception&) {
+    }
+    if (!parent_key) {
         log::message(L"!  Subkey %s NOT removed as %s\\%s not FOUND !", name.c_str(), root_name.c_str(),
                      parent.c_str());
-        return true;  // nothing needed to be deleted
+        // A missing parent means nothing needed to be deleted; a parent that
+        // refused the opening, or a link on the way, leaves the key in place.
+        replay::unique_hkey probe;
+        const LSTATUS found = RegOpenKeyExW(root, parent.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, probe.put());
+        return found == ERROR_FILE_NOT_FOUND || found == ERROR_PATH_NOT_FOUND;
     }
     const std::wstring shown = root_name + L"\\" + parent + L"\\";
-    if (take_over && !name.empty()) {
-        const replay::unique_hkey walked = open_without_links(root, parent);
-        if (walked) take_over_refusing_keys(walked.get(), name, shown + name);
-    }
+    if (take_over && !name.empty()) take_over_refusing_keys(parent_key->handle(), name, shown + name);
     std::wstring stayed;
     try {
         registry2::delete_key(*parent_key, name, recursive, /*view=*/0, &stayed);
@@ -160,11 +140,35 @@ std::wstring root_key_name(HKEY root) {
 }
 
 bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive) {
-    return remove_key(root, parent, name, recursive, /*take_over=*/false);
+    return remove_key(root, root_key_name(root), parent, name, recursive, /*take_over=*/false);
+}
+
+bool remove_registry_key_below(HKEY root, const std::wstring& root_name, const std::wstring& parent,
+                               const std::wstring& name, bool recursive, bool take_over) {
+    return remove_key(root, root_name, parent, name, recursive, take_over);
 }
 
 bool remove_product_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name) {
-    return remove_key(root, parent, name, /*recursive=*/true, /*take_over=*/true);
+    return remove_key(root, root_key_name(root), parent, name, /*recursive=*/true, /*take_over=*/true);
+}
+
+std::unique_ptr<replay::registry2::key> open_without_links(const registry2::key& root, const std::wstring& path) {
+    auto current = std::make_unique<registry2::key>(root);
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos) end = path.size();
+        if (end > start) {
+            // Opened as the link itself where it is one: a link is not gone
+            // through, whatever it names.
+            auto next = std::make_unique<registry2::key>(*current, path.substr(start, end - start), /*create=*/false,
+                                                         /*view=*/0, REG_OPTION_OPEN_LINK);
+            if (registry2::holds_link_value(next->handle())) return nullptr;
+            current = std::move(next);
+        }
+        start = end + 1;
+    }
+    return current;
 }
 
 void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
@@ -209,18 +213,45 @@ void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
     }
 }
 
+namespace {
+
+// The product's keys below one hive's Software key, and the maker's once
+// empty; `remove` takes the parent path, the subkey and whether it is the
+// product's own key (removed whole, taken over where it refuses the
+// administrators) or the maker's (removed only when empty).
+template <typename Remove>
+void remove_product_keys(Remove remove) {
+    const std::wstring& folder = identity().folder_name;
+    remove(L"Software\\" + folder, L"ZENQO", /*recursive=*/true);
+    remove(L"Software", folder, /*recursive=*/false);
+    remove(L"Software\\Corvantis\\ZENQO", L"5", /*recursive=*/true);
+    remove(L"Software\\Corvantis", L"ZENQO", /*recursive=*/false);
+    remove(L"Software", L"Corvantis", /*recursive=*/false);
+}
+
+}  // namespace
+
 void clean_software_registry() {
     try {
-        const std::wstring& folder = identity().folder_name;
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            remove_product_registry_key(root, L"Software\\" + folder, L"ZENQO");
-            remove_registry_key(root, L"Software", folder, /*recursive=*/false);
-            remove_product_registry_key(root, L"Software\\Corvantis\\ZENQO", L"5");
-            remove_registry_key(root, L"Software\\Corvantis", L"ZENQO", /*recursive=*/false);
-            remove_registry_key(root, L"Software", L"Corvantis", /*recursive=*/false);
+            remove_product_keys([root](const std::wstring& parent, const std::wstring& name, bool product) {
+                if (product) {
+                    remove_product_registry_key(root, parent, name);
+                } else {
+                    remove_registry_key(root, parent, name, /*recursive=*/false);
+                }
+            });
         }
         remove_product_registry_key(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
                                     identity().display_name + L".exe");
+        // The same keys in every other user's hive: run as the local system
+        // account, the current user's hive is no user's.
+        for_each_other_user_hive([](const std::wstring& sid) {
+            remove_product_keys([&sid](const std::wstring& parent, const std::wstring& name, bool product) {
+                remove_registry_key_below(HKEY_USERS, L"HKEY_USERS", user_key_path(sid, parent), name,
+                                          /*recursive=*/product, /*take_over=*/product);
+            });
+        });
     } catch (...) {
         // Ends the clean-up of these keys; the step goes on.
     }

@@ -3,7 +3,10 @@
 // reference counters of shared files.
 #include <windows.h>
 
+#include <memory>
 #include <string>
+
+#include "replay/registry2/key.hpp"
 
 namespace remover {
 
@@ -11,13 +14,21 @@ namespace remover {
 std::wstring root_key_name(HKEY root);
 
 // Deletes the subkey `name` of root\parent, with everything below it when
-// recursive is set, and logs the outcome. Returns false only when the parent
-// was opened and the deletion failed; true when the key was deleted or its
-// parent is missing (nothing needed to be deleted). Works in the program's
+// recursive is set, and logs the outcome. Returns true when the key was
+// deleted or its parent is missing (nothing needed to be deleted); false when
+// the deletion failed or the parent could not be opened otherwise. Works in the program's
 // own registry view. A recursive deletion goes on past what it cannot
 // delete; when a key below it stayed, the failure line is followed by one
 // naming the first such key. Never raises.
+// The parent path is opened one key at a time and never through a registry
+// link: a link on the way counts as a missing parent.
 bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive);
+// The same below a root that the log names `root_name` (HKEY_USERS for
+// another user's hive, whose SID begins the parent path).
+// With take_over, keys of that tree that refuse the administrators are taken
+// over first, as remove_product_registry_key does.
+bool remove_registry_key_below(HKEY root, const std::wstring& root_name, const std::wstring& parent,
+                               const std::wstring& name, bool recursive, bool take_over = false);
 
 // The same for a key of the product's own tree, with everything below it:
 // first every key of that tree whose access list refuses its reading or
@@ -25,6 +36,12 @@ bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstri
 // what lies below it are, reached from a parent path without registry links;
 // never the parent, nor what a link below leads to.
 bool remove_product_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name);
+
+// The key at path below root, opened one key at a time for read and write
+// (REG_OPTION_OPEN_LINK, so that no link is gone through); none when a key on
+// the way is a registry link. Raises key_error when a key cannot be opened.
+std::unique_ptr<replay::registry2::key> open_without_links(const replay::registry2::key& root,
+                                                          const std::wstring& path);
 
 // Sets every SharedDLLs counter whose value name contains pattern (ASCII case
 // ignored) to users, or deletes it when users is 0, in the 32-bit registry
@@ -34,6 +51,7 @@ void fix_shareddlls_counters(const std::wstring& pattern, DWORD users);
 
 // The product's keys below Software of the current user and of the local
 // machine, the maker's keys once empty, and the product's App Paths entry;
+// then the same user keys in each other user's hive (for_each_other_user_hive);
 // each outcome logged. Never raises.
 void clean_software_registry();
 

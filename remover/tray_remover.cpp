@@ -74,6 +74,28 @@ int tray_remover::count_tray_products(const std::wstring& configurations) {
     }
 }
 
+namespace {
+
+// Starts the tray with "/quit" in its own folder (never the remover's current
+// one, where it would find DLLs that it probes for). That copy holds the
+// folder as its current one while it runs, and the folder goes next: it is
+// waited for, within the tray's own time limit.
+void ask_tray_to_quit(const std::wstring& tray_path, const std::wstring& tray_folder) {
+    std::wstring command_line = L"\"" + tray_path + L"\" /quit";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(tray_path.c_str(), command_line.data(), nullptr, nullptr, /*inherit=*/FALSE, 0, nullptr,
+                        tray_folder.c_str(), &startup, &started)) {
+        return;
+    }
+    const replay::process_handle quitting(started.hProcess);
+    CloseHandle(started.hThread);
+    WaitForSingleObject(quitting.get(), tray_exit_polls * tray_poll_interval_ms);
+}
+
+}  // namespace
+
 void tray_remover::remove_tray(bool suite_gone) {
     const std::wstring configurations =
         from_ansi(get_folder_path(CSIDL_COMMON_APPDATA)) + folder_name + L"\\" + tray_name + L"\\Configurations\\";
@@ -88,8 +110,7 @@ void tray_remover::remove_tray(bool suite_gone) {
         const std::string image = narrow(tray_exe);
         if (path_exists(tray_folder + L"bvhtml.dll")) {
             log::message(L"Quiting Tray: %ls", tray_path.c_str());
-            if (may_start_program(tray_path))
-                ShellExecuteW(/*owner=*/nullptr, L"open", tray_path.c_str(), L"/quit", /*directory=*/nullptr, SW_SHOW);
+            if (may_start_program(tray_path)) ask_tray_to_quit(tray_path, tray_folder);
             for (int poll = 0; poll < tray_exit_polls && is_process_running(image); ++poll) {
                 Sleep(tray_poll_interval_ms);
             }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "remover/profiles.hpp"
 #include "replay/handle.hpp"
 
 namespace remover {
@@ -11,6 +12,18 @@ namespace remover {
 using namespace detail;
 
 namespace {
+
+// Adds root\<name> for each folder in root.
+void add_subfolders(const std::wstring& root, std::vector<std::wstring>& into) {
+    WIN32_FIND_DATAW entry;
+    replay::find_handle search(FindFirstFileW((root + L"\\*").c_str(), &entry));
+    if (!search) return;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.cFileName[0] != L'.') {
+            into.push_back(root + L"\\" + entry.cFileName);
+        }
+    } while (FindNextFileW(search.get(), &entry));
+}
 
 // The folders a tree removal never takes, in full form.
 std::vector<std::wstring> build_protected_folders() {
@@ -34,21 +47,33 @@ std::vector<std::wstring> build_protected_folders() {
     if (GetSystemDirectoryW(path, MAX_PATH)) add(path);
     // The 64-bit Program Files folder, as a 32-bit program sees it.
     if (GetEnvironmentVariableW(L"ProgramW6432", path, MAX_PATH)) add(path);
-    // Every user profile.
+    // Every user profile, with the same known folders as the running
+    // account's own (AppData, Documents, Desktop, Start menu...): the folders
+    // in the running account's profile's parent, and the profiles that the
+    // system lists wherever they lie (run as the local system account, the
+    // running account's own profile shows none of them).
+    std::vector<std::wstring> profiles;
+    std::vector<std::wstring> known_below_profile;
     wchar_t profile[MAX_PATH] = {};
     if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile))) {
-        std::wstring root = full_path(profile);
-        root = root.substr(0, root.find_last_of(L'\\'));
-        add(root);
-        WIN32_FIND_DATAW entry;
-        replay::find_handle search(FindFirstFileW((root + L"\\*").c_str(), &entry));
-        if (search) {
-            do {
-                if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.cFileName[0] != L'.') {
-                    add(root + L"\\" + entry.cFileName);
-                }
-            } while (FindNextFileW(search.get(), &entry));
+        const std::wstring own = full_path(profile);
+        for (const std::wstring& folder : folders) {
+            if (folder.size() > own.size() + 1 && starts_with_name(folder, own) && folder[own.size()] == L'\\')
+                known_below_profile.push_back(folder.substr(own.size()));
         }
+        const std::wstring root = own.substr(0, own.find_last_of(L'\\'));
+        add(root);
+        add_subfolders(root, profiles);
+    }
+    const profile_list& listed = machine_profiles();
+    if (!listed.root.empty()) {
+        add(listed.root);
+        add_subfolders(listed.root, profiles);
+    }
+    for (const user_profile& user : listed.users) profiles.push_back(user.folder);
+    for (const std::wstring& folder : profiles) {
+        add(folder);
+        for (const std::wstring& below : known_below_profile) add(folder + below);
     }
     return folders;
 }

@@ -94,6 +94,8 @@ hive_kind key_hive(HKEY key, std::wstring& user) {
 
 std::wstring system_name(HKEY key) { return own_name(key); }
 
+std::wstring running_user_sid() { return user_sid(); }
+
 std::wstring full_key_name(HKEY key) {
     const std::wstring name = own_name(key);
     const std::wstring machine = L"\\REGISTRY\\MACHINE";

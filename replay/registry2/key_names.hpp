@@ -18,6 +18,10 @@ std::wstring full_key_name(HKEY key);
 // empty when the system does not give it.
 std::wstring system_name(HKEY key);
 
+// The running account's SID as text ("S-1-5-21-...-1000"); its hive is
+// HKEY_CURRENT_USER. Empty when the token cannot tell.
+std::wstring running_user_sid();
+
 // Whose hive holds an open key, from the system's own name of it (never from
 // the path it was reached by: HKEY_CLASSES_ROOT merges the machine's classes
 // with the user's): the machine's, or a user's, whose SID goes to `user` (a

@@ -118,8 +118,8 @@ def test_installed_scheduled_task_step_starts_the_64bit_executable(installed):
     assert [(c.name, c.args) for c in task] == [("Zentrivo64.exe", ("-syncremove",)),
                                                 ("Zentrivo64.exe", ("-uninstall",))], installed.calls
     assert all(c.exe.lower() == (INSTALL_DIR + "Zentrivo64.exe").lower() for c in task), task
-    # Started without a working directory: they inherit the remover's.
-    assert all(same_folder(c.cwd, h.DEFAULT_RUN_DIR) for c in task), task
+    # Started in their own folder, not in the remover's current one.
+    assert all(same_folder(c.cwd, INSTALL_DIR) for c in task), task
 
 
 def test_installed_programs_are_started_in_step_order(installed):

@@ -144,7 +144,10 @@ def assert_suite_and_tray_removed(s) -> None:
     assert all(c.split("|")[1].rstrip("\\").lower() == SUITE_DIR.rstrip("\\").lower()
                for c in s.service_calls), s.service_calls
     assert s.service == "", "the suite service is still registered"
-    assert s.tray_calls == ["/quit"] and not s.tray_running
+    assert [c.split("|")[0] for c in s.tray_calls] == ["/quit"] and not s.tray_running
+    # Started in its own folder, not in the remover's current one.
+    assert all(c.split("|")[1].rstrip("\\").lower() == TRAY_DIR.rstrip("\\").lower()
+               for c in s.tray_calls), s.tray_calls
     # The maker's folder in the profile went too, being empty.
     for path in (SUITE_DIR, *SUITE_DATA, h.COMMON_APPDATA_DIR + "\\Vexars\\Tray", h.APPDATA_DIR + "\\Vexars"):
         assert not s.prefix.exists(path), path
@@ -281,7 +284,7 @@ def test_library_failures_are_logged_and_the_run_goes_on(template, e2e_config, n
         if name == "absent":
             h.assert_absent(log, [Re_quit])
         if name == "open_lib":
-            assert s.tray_calls == ["/quit"] and not s.tray_running
+            assert [c.split("|")[0] for c in s.tray_calls] == ["/quit"] and not s.tray_running
         if name == "unregister":
             assert "ZENQO=Zentrivo" in text_lines(s.prefix, SUITE_DIR + "products.txt")
             h.assert_absent(log, ["**** Remove VexarsTray ****", "**** Let's remove Toolkit 3.1.x Code ****"])

@@ -169,6 +169,26 @@ TEST_F(RemoveLockedKey, ParentsAndLinkTargetsAreNeverTakenOver) {
                                "!  Subkey Product NOT removed as " + shown + "\\Maker not FOUND !"}));
 }
 
+// A user's hive is that user's to write: a link on the way to the parent key
+// would make the deletion take a key of the link's target.
+TEST_F(RemoveRegistryKey, ParentReachedThroughALinkIsNotGoneThrough) {
+    replay::unique_hkey elsewhere;
+    ASSERT_EQ(RegCreateKeyExW(scratch.get(), L"Elsewhere\\Product", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              elsewhere.put(), nullptr),
+              ERROR_SUCCESS);
+    replay::unique_hkey target;
+    ASSERT_EQ(RegOpenKeyExW(scratch.get(), L"Elsewhere", 0, KEY_READ, target.put()), ERROR_SUCCESS);
+    test_support::make_link(scratch.get(), L"Linked", target.get());
+    EXPECT_FALSE(remover::remove_registry_key(HKEY_CURRENT_USER, scratch.path() + L"\\Linked", L"Product", true));
+    EXPECT_EQ(log.texts(), std::vector<std::string>{replay::format(
+                               "!  Subkey Product NOT removed as HKEY_CURRENT_USER\\%s\\Linked not FOUND !",
+                               path.c_str())});
+    EXPECT_TRUE(key_exists(scratch.get(), L"Elsewhere\\Product"));
+    // Keys that are no links are opened one by one as before.
+    EXPECT_TRUE(remover::remove_registry_key(HKEY_CURRENT_USER, scratch.path() + L"\\Elsewhere", L"Product", true));
+    EXPECT_TRUE(key_absent(scratch.get(), L"Elsewhere\\Product"));
+}
+
 class FixSharedDllsCounters : public ::testing::Test {
 protected:
     void SetUp() override {
