@@ -108,17 +108,20 @@ protected:
 
 TEST_F(LaunchAndWait, ReturnsTheExitCode) {
     SKIP_PROCESSES_WHERE_EMULATED();
-    EXPECT_EQ(remover::launch_and_wait_for_exit_code(L"cmd.exe", L"/c exit 3", L""), 3);
-    EXPECT_EQ(texts(), (std::vector<std::string>{"launch_and_wait_for_exit_code: \"cmd.exe\" /c exit 3", "exit_code: 3"}));
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+    EXPECT_EQ(remover::launch_and_wait_for_exit_code(cmd, L"/c exit 3", L""), 3);
+    EXPECT_EQ(texts(), (std::vector<std::string>{
+                           "launch_and_wait_for_exit_code: \"" + std::string(cmd.begin(), cmd.end()) + "\" /c exit 3",
+                           "exit_code: 3"}));
 }
 
 TEST_F(LaunchAndWait, MissingFileGivesOne) {
     SKIP_PROCESSES_WHERE_EMULATED();
+    // A missing program is not started at all: nothing more is said.
     EXPECT_EQ(remover::launch_and_wait_for_exit_code(L"C:\\zq-missing\\setup.exe", L"-x", L""), 1);
-    const auto lines = texts();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "launch_and_wait_for_exit_code: \"C:\\zq-missing\\setup.exe\" -x");
-    EXPECT_EQ(lines[1].rfind("ShellExecuteEx failed. Error: ", 0), 0u) << lines[1];
+    EXPECT_EQ(texts(), std::vector<std::string>{"launch_and_wait_for_exit_code: \"C:\\zq-missing\\setup.exe\" -x"});
 }
 
 TEST_F(LaunchAndWait, StopsWaitingForAProgramThatDoesNotFinish) {
