@@ -7,6 +7,7 @@
 #include "remover/text.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
+#include "remover/run_outcome.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/errors.hpp"
 #include "replay/registry2/key.hpp"
@@ -79,9 +80,11 @@ bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstri
         registry2::delete_key(*parent_key, name, recursive);
     } catch (const replay::exception&) {
         log::message(L"!  Failed to remove regkey '%s\\%s\\%s' !", root_name.c_str(), parent.c_str(), name.c_str());
+        outcome::failed(root_name + L"\\" + parent + L"\\" + name, /*error=*/0);
         return false;
     }
     log::message(L"  Removed regkey '%s\\%s\\%s'", root_name.c_str(), parent.c_str(), name.c_str());
+    outcome::removed(root_name + L"\\" + parent + L"\\" + name);
     return true;
 }
 
@@ -111,6 +114,7 @@ void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
                 if (users == 0) {
                     counters.delete_value(name);
                     log::message(L"Removed registry value %s", name.c_str());
+                    outcome::removed_value(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", name);
                 } else if (count != users) {
                     counters.set_value(name, REG_DWORD, &users, counter_size);
                     log::message(L"%s is set to %d", name.c_str(), static_cast<int>(users));
@@ -142,6 +146,8 @@ void clean_software_registry() {
 }
 
 #if defined(ZENQO_X64)
+constexpr wchar_t wow64_shared_dlls[] = L"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+
 // The product's own files are also counted in the 32-bit view's SharedDlls.
 void remove_32bit_shared_dlls_values(const std::string& install_dir) {
     replay::unique_hkey shared_dlls;
@@ -152,11 +158,13 @@ void remove_32bit_shared_dlls_values(const std::string& install_dir) {
         if (delete_counter(shared_dlls.get(), msgsys)) {
             log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sMsgSys.exe'",
                          install_dir.c_str());
+            outcome::removed_value(wow64_shared_dlls, replay::unicode::from_ansi(msgsys));
         }
         const std::string bvhtml = install_dir + "bvhtml.dll";
         if (delete_counter(shared_dlls.get(), bvhtml)) {
             log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sbvhtml.dll'",
                          install_dir.c_str());
+            outcome::removed_value(wow64_shared_dlls, replay::unicode::from_ansi(bvhtml));
         }
     }
     log::message("");
@@ -175,6 +183,7 @@ void remove_32bit_folder_key() {
         return;  // not there, or not empty: not reported
     }
     log::message("  Removed regkey 'HKLM\\SOFTWARE\\Wow6432Node\\%s'", narrow(identity().folder_name).c_str());
+    outcome::removed(L"HKLM\\SOFTWARE\\Wow6432Node\\" + identity().folder_name);
 }
 #endif
 
