@@ -50,7 +50,7 @@ DEFAULT_RUN_DIR = r"C:\run"
 # The helper programs (tests/e2e/helpers/), built into the helper folder.
 HELPERS = ("box_answerer.exe", "show_box.exe", "sleeper.exe", "record_call.exe",
            "start_and_wait.exe", "process_list.exe", "reg_link.exe", "tray.exe", "set_string.exe",
-           "msi_query.exe", "send_mail.exe", "Sulcora64.dll")
+           "msi_query.exe", "send_mail.exe", "file_security.exe", "Sulcora64.dll")
 # record_call.exe appends here how it was started (the same path is built
 # into the helper); outside every folder that the remover deletes.
 CALLS_FILE = HARNESS_DIR + r"\calls.jsonl"
@@ -77,3 +77,9 @@ UTF8_BOM = b"\xef\xbb\xbf"
 
 class HarnessError(Exception):
     """The harness itself could not do what a test asked (not a test failure)."""
+
+# Where the run keeps its registry backup and result file: a folder that
+# only Administrators and SYSTEM may change, created with this descriptor.
+BACKUP_DIR = COMMON_APPDATA_DIR + r"\ZENQORemover\Backups"
+RESULT_NAME = "ZENQORemover.result.json"
+ADMINISTRATORS_ONLY_SDDL = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"
