@@ -23,9 +23,12 @@ std::string shown(const std::wstring& path) {
     return "\"" + replay::unicode::to_narrow(path, replay::unicode::utf8, /*strict=*/false) + "\"";
 }
 
-// Creates the folder with the administrators' descriptor; an existing one is
-// left as it is (the checks below decide). Empty when it now exists.
-std::string create_folder(const std::wstring& path) {
+// Creates the folder with the administrators' descriptor, given in the same
+// call, so that no other account ever had a moment to write to it. `created`
+// tells a new folder from one that already stood there. Empty when the folder
+// now exists.
+std::string create_folder(const std::wstring& path, bool& created) {
+    created = false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(backup_folder_descriptor, SDDL_REVISION_1, &descriptor,
                                                               nullptr)) {
@@ -33,15 +36,19 @@ std::string create_folder(const std::wstring& path) {
     }
     const replay::local_memory_handle owner(descriptor);
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, /*inherit=*/FALSE};
-    if (CreateDirectoryW(path.c_str(), &attributes)) return {};
+    if (CreateDirectoryW(path.c_str(), &attributes)) {
+        created = true;
+        return {};
+    }
     const DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS) return {};
     return shown(path) + ": it cannot be created (error " + std::to_string(error) + ")";
 }
 
 // Why the folder may not hold the backup: a link on its path, no folder, or
-// others who may change it or own it.
-std::string folder_refusal(const std::wstring& path) {
+// (for a folder that stood there before the run) others who may change it or
+// own it.
+std::string folder_refusal(const std::wstring& path, bool created) {
     DWORD error = 0;
     const link_state state = check_links(path, &error);
     if (state == link_state::link) return shown(path) + " is a link or lies behind one";
@@ -49,6 +56,7 @@ std::string folder_refusal(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return shown(path) + " is no folder";
+    if (created) return {};
     const std::string refusal = path_refusal(path, writers::administrators, /*check_owner=*/true);
     return refusal.empty() ? std::string() : shown(path) + ": " + refusal;
 }
@@ -74,8 +82,9 @@ backup_folder prepare_backup_folder(const std::wstring& common_appdata) {
     std::wstring path = common_appdata;
     for (const wchar_t* name : folder_names) {
         path += name;
-        std::string refusal = create_folder(path);
-        if (refusal.empty()) refusal = folder_refusal(path);
+        bool created = false;
+        std::string refusal = create_folder(path, created);
+        if (refusal.empty()) refusal = folder_refusal(path, created);
         if (!refusal.empty()) {
             result.refusal = refusal;
             return result;

@@ -1,10 +1,13 @@
 #pragma once
 // Where the run keeps what an administrator acts on afterwards: the registry
 // backup and the result file go into %ProgramData%\ZENQORemover\Backups\, a
-// folder that only Administrators and SYSTEM can change. ProgramData lets
-// every user create folders, so a folder found at that name is used only
-// when it, its parent and their owners pass the same check as a folder that
-// the run creates; a link anywhere on the path refuses it.
+// folder that only Administrators and SYSTEM can change. A folder that the
+// run creates gets that descriptor in the creating call, so nobody else ever
+// had a moment to write to it. ProgramData lets every user create folders, so
+// a folder that already stands at either name is used only when it and its
+// owner pass trust.hpp's check (nobody but Administrators, SYSTEM and
+// TrustedInstaller may change it or own it). A link anywhere on the path
+// refuses it.
 #include <windows.h>
 
 #include <string>

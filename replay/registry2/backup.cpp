@@ -30,8 +30,7 @@ using detail::numbered;
 constexpr DWORD key_name_chars = 256;
 // Names tried in each folder: the plain one, then "-2" to "-99".
 constexpr int backup_names_per_folder = 99;
-// DELETE: a file that could not be written whole is deleted through its handle.
-constexpr DWORD backup_access = GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE;
+constexpr DWORD backup_access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
 // A link at the backup's name is opened as itself, never as its target.
 constexpr DWORD backup_flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
 

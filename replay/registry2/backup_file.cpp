@@ -60,12 +60,9 @@ bool is_link(HANDLE file) {
 }
 
 std::wstring discard_incomplete(file_handle& file, const std::wstring& path) {
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    const bool marked =
-        SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+    // Closed first: the file is shared for reading only, never for deletion.
     file.reset();
-    if (marked || DeleteFileW(path.c_str())) return L"the incomplete file was deleted";
+    if (DeleteFileW(path.c_str())) return L"the incomplete file was deleted";
     const std::wstring renamed = path + incomplete_suffix;
     if (MoveFileExW(path.c_str(), renamed.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return L"the incomplete file was renamed to " + quoted(renamed);

@@ -29,9 +29,9 @@ private:
 // this check).
 bool is_link(HANDLE file);
 
-// Deletes the file open in `file` (opened with DELETE access) at `path`, or
-// renames it to "<path>.incomplete" where it cannot be deleted, and closes
-// the handle. Returns what became of it, for the log: "the incomplete file
+// Closes `file` and deletes the file at `path` (in a folder that only
+// administrators can change, so the name still leads to it), or renames it
+// to "<path>.incomplete" where it cannot be deleted. Returns what became of it, for the log: "the incomplete file
 // was deleted", "... was renamed to "<name>"", or why neither worked.
 std::wstring discard_incomplete(file_handle& file, const std::wstring& path);
 

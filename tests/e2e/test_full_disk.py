@@ -58,14 +58,14 @@ def test_log_cut_short_is_said_and_the_whole_log_is_mailed(prefix):
 
 
 def test_backup_that_could_not_be_written_whole_is_deleted(prefix):
-    # A first run makes the administrators' folder; the second finds a small
-    # disk there, with the same descriptor.
-    h.assert_completed(prefix.run_remover())
-    backups = prefix.unix_path(h.BACKUP_DIR)
-    descriptor = os.getxattr(backups, "user.wine.sd")
+    # ProgramData on a small disk, with its folders but none of its files:
+    # the run makes its folder there and its backup fills the disk.
+    program_data = prefix.unix_path(h.COMMON_APPDATA_DIR)
+    folders = [os.path.relpath(root, program_data) for root, _, _ in os.walk(program_data)]
     prefix.plant_registry({PRODUCT_KEY: {"Blob": bytes(range(256)) * 160}, PRODUCT_KEY + "\\Misc": {"Count": 3}})
-    with small_disk(backups, "16k"):
-        os.setxattr(backups, "user.wine.sd", descriptor)
+    with small_disk(program_data, "16k"):
+        for folder in folders:
+            (program_data / folder).mkdir(parents=True, exist_ok=True)
         run = prefix.run_remover()
         left = prefix.listdir(h.BACKUP_DIR)
         result = prefix.read_bytes(h.BACKUP_DIR + "\\" + h.RESULT_NAME)
