@@ -2,7 +2,8 @@
 (said once in the temporary folder's log and on the console, and the whole
 log is the one mailed), and a registry backup that could not be written
 whole is deleted rather than left under a good backup's name. The small
-disks are tmpfs mounts inside the prefix's drive, which needs root."""
+disk of the log is a tmpfs mount inside the prefix's drive (which needs
+root); the backup's is a limit on the size of the files the program writes."""
 
 from __future__ import annotations
 
@@ -18,8 +19,7 @@ import pytest
 import harness as h
 import simulated_machine as sm
 
-pytestmark = [pytest.mark.skipif(os.geteuid() != 0, reason="mounting a small tmpfs needs root"),
-              pytest.mark.xdist_group("smtp-port-25")]
+ROOT_ONLY = pytest.mark.skipif(os.geteuid() != 0, reason="mounting a small tmpfs needs root")
 
 FULL_DIR = "C:\\fullrun"
 PRODUCT_KEY = "HKLM\\Software\\Vexars\\ZENQO"
@@ -37,6 +37,8 @@ def small_disk(path, size: str):
         subprocess.run(["umount", "-l", str(path)], check=False)
 
 
+@ROOT_ONLY
+@pytest.mark.xdist_group("smtp-port-25")
 def test_log_cut_short_is_said_and_the_whole_log_is_mailed(prefix):
     prefix.plant_registry(sm.product_keys("HKLM"))
     with small_disk(prefix.plant_folder(FULL_DIR), "4k"), h.smtp_server() as mailbox:
@@ -47,7 +49,7 @@ def test_log_cut_short_is_said_and_the_whole_log_is_mailed(prefix):
     assert not prefix.key_exists(PRODUCT_KEY)
     assert cut is not None and len(cut) <= 4096
     for log in (run.temp_log, run.console):
-        said = [t for t in log.texts() if LOG_CUT.fullmatch(t)]
+        said = [t for t in log.texts if LOG_CUT.fullmatch(t)]
         assert len(said) == 1, log
         assert LOG_CUT.fullmatch(said[0]).group(1) == FULL_DIR + "\\" + h.LOG_NAME
         h.assert_ends_with(log, [h.completed_ok(), "", "", ""])
@@ -57,22 +59,32 @@ def test_log_cut_short_is_said_and_the_whole_log_is_mailed(prefix):
     assert mail.get_payload(decode=True) == whole
 
 
-def test_backup_that_could_not_be_written_whole_is_deleted(prefix):
-    # ProgramData on a small disk, with its folders but none of its files:
-    # the run makes its folder there and its backup fills the disk.
-    program_data = prefix.unix_path(h.COMMON_APPDATA_DIR)
-    folders = [os.path.relpath(root, program_data) for root, _, _ in os.walk(program_data)]
+# The program's files may grow to 64 KiB: a larger write fails as on a full
+# disk (the shell ignores SIGXFSZ, so the write returns an error instead).
+SIZE_LIMITED_WINE = """#!/bin/sh
+trap '' XFSZ
+ulimit -f 64
+exec {wine} "$@"
+"""
+
+
+def test_backup_that_could_not_be_written_whole_is_deleted(prefix, tmp_path, monkeypatch):
+    # A mount point shows as a link to Windows programs under Wine, which the
+    # backup folder must not lie behind: a limit on the size of the files the
+    # program writes stands in for the full disk here.
+    wrapper = tmp_path / "wine64-limited"
+    wrapper.write_text(SIZE_LIMITED_WINE.format(wine=h.WINE64))
+    wrapper.chmod(0o755)
     prefix.plant_registry({PRODUCT_KEY: {"Blob": bytes(range(256)) * 160}, PRODUCT_KEY + "\\Misc": {"Count": 3}})
-    with small_disk(program_data, "16k"):
-        for folder in folders:
-            (program_data / folder).mkdir(parents=True, exist_ok=True)
+    with monkeypatch.context() as patch:
+        patch.setattr(prefix, "_loader", lambda bits: str(wrapper))
         run = prefix.run_remover()
-        left = prefix.listdir(h.BACKUP_DIR)
-        result = prefix.read_bytes(h.BACKUP_DIR + "\\" + h.RESULT_NAME)
     h.assert_completed(run)
     assert not prefix.key_exists(PRODUCT_KEY)
-    said = [t for t in run.cwd_log.texts() if t.startswith("The registry backup could not be written")]
+    said = [t for t in run.cwd_log.texts if t.startswith("The registry backup could not be written")]
     assert len(said) == 1 and BACKUP_CUT.fullmatch(said[0]), said
+    left = prefix.listdir(h.BACKUP_DIR)
     assert [n for n in left if ".reg" in n] == [], left
-    assert not any(t.startswith("The registry backup is ") for t in run.cwd_log.texts())
+    assert not any(t.startswith("The registry backup is ") for t in run.cwd_log.texts)
+    result = prefix.read_bytes(h.BACKUP_DIR + "\\" + h.RESULT_NAME)
     assert result is not None and b'"backup": null' in result

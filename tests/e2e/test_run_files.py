@@ -81,7 +81,7 @@ def test_backup_lies_in_the_administrators_folder_only(installed):
 
 def test_log_names_the_backup_and_its_hash_after_the_last_registry_change(installed):
     prefix, run, _ = installed
-    texts = run.cwd_log.texts()
+    texts = run.cwd_log.texts
     named = [(i, BACKUP_LINE.fullmatch(t)) for i, t in enumerate(texts) if BACKUP_LINE.fullmatch(t)]
     assert len(named) == 1, texts
     index, match = named[0]
@@ -92,13 +92,13 @@ def test_log_names_the_backup_and_its_hash_after_the_last_registry_change(instal
     assert hashlib.sha256(data).hexdigest() == digest
     changes = [i for i, t in enumerate(texts) if re.match(r"\s*(Removed reg|Cleaning registry|.* is set to \d+$)", t)]
     assert changes and max(changes) < index, texts[index - 5:index + 1]
-    assert run.temp_log.texts().count(match.group(0)) == 1
+    assert run.temp_log.texts.count(match.group(0)) == 1
 
 
 def test_result_validates_against_the_schema_and_is_named_last(installed):
     _, run, result = installed
     jsonschema.validate(result, SCHEMA)
-    texts = run.cwd_log.texts()
+    texts = run.cwd_log.texts
     assert texts[-5:] == [RESULT_LINE, h.completed_ok(), "", "", ""], texts[-8:]
     assert result["bitness"] == run.bits
     assert result["completed"] is True
@@ -111,7 +111,7 @@ def test_result_validates_against_the_schema_and_is_named_last(installed):
 def test_result_matches_the_log(installed):
     prefix, run, result = installed
     logged = {"removed": [], "failed": [], "kept": []}
-    for text in run.cwd_log.texts():
+    for text in run.cwd_log.texts:
         for pattern, kind in LOGGED:
             match = pattern.fullmatch(text)
             if match:
@@ -123,7 +123,7 @@ def test_result_matches_the_log(installed):
     for kind in logged:
         assert sorted(logged[kind]) == recorded[kind], kind
     assert logged["removed"], "nothing logged as removed"
-    match = BACKUP_LINE.fullmatch(next(t for t in run.cwd_log.texts() if BACKUP_LINE.fullmatch(t)))
+    match = BACKUP_LINE.fullmatch(next(t for t in run.cwd_log.texts if BACKUP_LINE.fullmatch(t)))
     assert result["backup"] == {"path": match.group(1), "sha256": match.group(2)}
     assert result["product_left"] is False, result["product_found"]
 
@@ -143,9 +143,9 @@ def test_planted_folder_is_not_used(prefix):
     prefix.plant_registry(sm.product_keys("HKLM"))
     run = prefix.run_remover()
     h.assert_completed(run)
-    refusals = [t for t in run.cwd_log.texts() if NO_BACKUP.fullmatch(t)]
+    refusals = [t for t in run.cwd_log.texts if NO_BACKUP.fullmatch(t)]
     assert len(refusals) == 1 and f'"{folder}": ' in refusals[0], refusals
     assert prefix.listdir(folder) == ["Backups"] and prefix.listdir(folder + "\\Backups") == []
     assert not prefix.key_exists("HKLM\\Software\\Vexars\\ZENQO")
-    assert not any(BACKUP_LINE.fullmatch(t) for t in run.cwd_log.texts())
-    assert any(t.startswith("The result of the run could not be written: ") for t in run.cwd_log.texts())
+    assert not any(BACKUP_LINE.fullmatch(t) for t in run.cwd_log.texts)
+    assert any(t.startswith("The result of the run could not be written: ") for t in run.cwd_log.texts)
