@@ -149,3 +149,22 @@ def test_planted_folder_is_not_used(prefix):
     assert not prefix.key_exists("HKLM\\Software\\Vexars\\ZENQO")
     assert not any(BACKUP_LINE.fullmatch(t) for t in run.cwd_log.texts)
     assert any(t.startswith("The result of the run could not be written: ") for t in run.cwd_log.texts)
+
+
+# -- the product's folder could not be removed -----------------------------------
+
+def test_product_left_when_its_folder_stays(prefix):
+    # A link in the installation folder is never followed, and under Wine not
+    # removable without its target: the folder stays.
+    prefix.plant_registry({f"{sm.UNINSTALL}\\{sm.ENTRY}": {"DisplayName": "Zentrivo", "DisplayVersion": "2.1.5",
+                                                           "InstallLocation": sm.MAKER_DIR}})
+    prefix.plant_paths({sm.INSTALL_DIR + "Zentrivo.cfg": "[scan]\r\n", "C:\\Elsewhere\\kept.txt": "not the product's"})
+    prefix.plant_link(sm.INSTALL_DIR + "Shared", "C:\\Elsewhere")
+    run = prefix.run_remover()
+    h.assert_completed(run)
+    assert prefix.exists(sm.INSTALL_DIR)
+    result = read_result(prefix)
+    jsonschema.validate(result, SCHEMA)
+    assert result["product_left"] is True
+    assert any(found.startswith("the installation folder ") for found in result["product_found"]), result
+    assert sm.INSTALL_DIR.lower() in [e["name"].lower() for e in result["failed"]], result["failed"]
