@@ -20,6 +20,8 @@
 #include "remover/program_start.hpp"
 #include "remover/session.hpp"
 #include "remover/registry_cleanup.hpp"
+#include "remover/run_end.hpp"
+#include "remover/run_outcome.hpp"
 #include "remover/startup_checks.hpp"
 #include "remover/suite_library.hpp"
 #include "remover/toolkit_remover.hpp"
@@ -89,6 +91,10 @@ std::string temporary_folder() {
     return replay::unicode::to_ansi_strict(std::wstring(temp, length));
 }
 
+// The run's two log files, owned by the log until it shuts down.
+log::file* main_log_file = nullptr;
+log::file* temp_log_file = nullptr;
+
 // Attaches the console and both log files. Returns why the temporary
 // folder's copy could not be opened, or nothing: like the current folder's,
 // it is optional, and the run goes on without it.
@@ -97,32 +103,34 @@ std::optional<std::string> attach_log_files(product_remover& remover) {
     try {
         auto main_log = std::make_unique<log::file>(program_name);
         remover.log_identity = main_log->identity();
+        main_log_file = main_log.get();
         log::attach(std::move(main_log));
     } catch (...) {
         message_box(log_file_failure, "ZENQORemover.exe", MB_OK);
         remover.submit_log = false;
     }
     try {
-        log::attach(std::make_unique<log::file>(temporary_folder() + program_name));
+        remover.temp_log_base = temporary_folder() + program_name;
+        auto temp_log = std::make_unique<log::file>(remover.temp_log_base);
+        remover.temp_log_identity = temp_log->identity();
+        temp_log_file = temp_log.get();
+        log::attach(std::move(temp_log));
     } catch (const replay::exception& e) {
+        remover.temp_log_base.clear();
         return e.message();
     } catch (const std::exception& e) {
+        remover.temp_log_base.clear();
         return std::string(e.what());
     }
     return std::nullopt;
 }
 
-// Whatever the run deletes or changes in the registry is saved first to
-// ZENQORemover.backup-<date>-<time>.reg beside the log, or in the temporary
-// folder when the current directory cannot take it.
-void start_registry_backup() {
-    SYSTEMTIME now = {};
-    GetLocalTime(&now);
-    std::vector<std::wstring> folders = {L""};
-    wchar_t temp[temp_path_chars] = {};
-    const DWORD length = GetTempPathW(temp_path_chars, temp);
-    if (length != 0 && length < temp_path_chars) folders.emplace_back(temp, length);
-    replay::registry2::start_backup(replay::registry2::backup_file_name(L"ZENQORemover", now), folders);
+// Whether each log file got every line, asked before the log shuts down.
+void note_whole_logs(product_remover& remover) {
+    remover.log_whole = main_log_file == nullptr || main_log_file->whole();
+    remover.temp_log_whole = temp_log_file != nullptr && temp_log_file->whole();
+    main_log_file = nullptr;
+    temp_log_file = nullptr;
 }
 
 void check_windows_version() {
@@ -288,7 +296,6 @@ int run_removal() {
     auto remover = std::make_unique<product_remover>(display());
     remover->submit_log = true;
     const auto temp_log_failure = attach_log_files(*remover);
-    start_registry_backup();
     if (temp_log_failure) {
         log::message("The log in the temporary folder cannot be opened (%s): the run goes on without it",
                      temp_log_failure->c_str());
@@ -305,6 +312,7 @@ int run_removal() {
 
     search_product_info(*remover);
     resolve_install_folder(*remover);
+    start_run_files(remover->install_dir);
 
     close_running_applications(*remover);
     remove_scheduled_task(*remover);
@@ -320,11 +328,13 @@ int run_removal() {
     clean_win8_shortcuts();
     clean_program_files(*remover);
     clean_virtual_store();
+    finish_run_files();
 
     log::message("%s force remover version " ZENQO_VERSION_TEXT " completed OK.", display().c_str());
     log::message("");
     log::message("");
     log::message("");
+    note_whole_logs(*remover);
     log::shutdown();
     // The log file is complete and closed; what the submission still has to
     // say (a failed QUIT after the accepted message) goes to the console.
@@ -365,7 +375,16 @@ void submit_log_or_wait(product_remover& remover, const std::string& program) {
         Sleep(log_wait_ms);
         return;
     }
-    // The log is named after the program, in the current directory.
+    // The log is named after the program, in the current directory. When that
+    // one was cut short (a full disk) and the temporary folder's is whole,
+    // the whole one is offered.
+    if (!remover.log_whole && remover.temp_log_whole) {
+        product_remover whole_log = remover;
+        whole_log.log_identity = remover.temp_log_identity;
+        if (offer_log_submission(whole_log, remover.temp_log_base) == 0)
+            message_box("Log file not submitted", "Log file not submitted", MB_OK);
+        return;
+    }
     if (offer_log_submission(remover, program) == 0)
         message_box("Log file not submitted", "Log file not submitted", MB_OK);
 }
@@ -373,11 +392,14 @@ void submit_log_or_wait(product_remover& remover, const std::string& program) {
 int run() {
     // Decided once, before any box could be shown.
     windows_visible();
+    note_run_start();
     try {
         return run_removal();
     } catch (...) {
         // The run stopped in the middle: no deployment tool may read that as
         // success.
+        outcome::internal_error();
+        finish_run_files();
         message_box("Internal error!", "Error", MB_OK | MB_ICONEXCLAMATION);
         return exit_stopped;
     }

@@ -9,6 +9,7 @@
 #include "remover/identity.hpp"
 #include "remover/product_remover.hpp"
 #include "remover/profiles.hpp"
+#include "remover/run_outcome.hpp"
 #include "remover/safe_delete.hpp"
 #include "remover/text.hpp"
 #include "replay/format.hpp"
@@ -59,6 +60,7 @@ std::optional<std::string> joinable_name(const std::wstring& name) {
     }
     log::message(L"Passing over '%s': its name cannot be converted exactly or is not a single name",
                  name.c_str());
+    outcome::kept(name, outcome::reason_unsafe_name);
     return std::nullopt;
 }
 
@@ -76,13 +78,16 @@ bool remove_file(const std::string& path) {
     const DWORD error = delete_file_safely(path);
     if (error == 0) {
         log::message("   %s removed", path.c_str());
+        outcome::removed(path);
         return true;
     }
     if (error == link_not_removed) {
         log::message("FAILED TO remove '%s'; it is a link, which is not followed !", path.c_str());
+        outcome::kept(path, outcome::reason_link);
         return false;
     }
     log::message("FAILED TO remove '%s'; error %d !", path.c_str(), static_cast<int>(error));
+    outcome::failed(path, error);
     return false;
 }
 
@@ -90,6 +95,7 @@ bool remove_folder_tree(const std::string& path, folder_source source) {
     try {
         if (is_protected_folder(path, source)) {
             log::message("Would not dare to remove '%s' !", path.c_str());
+            outcome::kept(path, outcome::reason_protected);
             return false;
         }
         if (!path_exists(from_ansi(path))) {
@@ -98,12 +104,14 @@ bool remove_folder_tree(const std::string& path, folder_source source) {
         }
         if (remove_tree(path) != 0) {
             log::message(". Folder '%s' was removed", path.c_str());
+            outcome::removed(path);
             return true;
         }
     } catch (...) {
         log_failure();
     }
     log::message("! Failed to remove folder '%s' !", path.c_str());
+    outcome::failed(path, /*error=*/0);
     return false;
 }
 
@@ -116,17 +124,21 @@ void remove_empty_folder(const std::string& path) {
         }
         if (!is_empty_folder(wide)) {
             log::message("Do NOT removing folder '%s', as it is not empty !", path.c_str());
+            outcome::kept(path, outcome::reason_not_empty);
             return;
         }
         // An empty link would take its target with it on some systems.
         const DWORD error = remove_empty_folder_safely(path);
         if (error == link_not_removed) {
             log::message("Would not dare to remove '%s' !", path.c_str());
+            outcome::kept(path, outcome::reason_link);
         } else if (error == 0) {
             log::message("Removed empty folder '%s' !", path.c_str());
+            outcome::removed(path);
         } else {
             log::message("Failed to remove empty folder '%s', GetLastError()=%u !", path.c_str(),
                          static_cast<unsigned>(error));
+            outcome::failed(path, error);
         }
     } catch (...) {
         // A folder that cannot be examined stays.
@@ -167,6 +179,7 @@ void remove_install_folder(const std::string& path) {
     }
     if (refused) {
         log::message("Would not dare to remove '%s' !", current.c_str());
+        outcome::kept(current, outcome::reason_protected);
         return;
     }
     for (;;) {
@@ -175,6 +188,7 @@ void remove_install_folder(const std::string& path) {
             return;
         }
         log::message("Install Folder '%s' was removed also.", current.c_str());
+        outcome::removed(current);
         current.pop_back();
         const size_t last = current.rfind('\\');
         if (last != std::string::npos) current.erase(last + 1);

@@ -22,6 +22,10 @@ struct product_remover {
     std::string user_email;      // from the shared suite
     bool submit_log = false;     // cleared when the main log file cannot be created
     replay::log::file_identity log_identity;  // the main log file the run wrote
+    bool log_whole = true;                    // every line reached the main log file
+    std::string temp_log_base;                // the temporary folder's log, without ".log.txt"
+    replay::log::file_identity temp_log_identity;
+    bool temp_log_whole = false;              // every line reached the temporary folder's log
     std::string product_name;
     std::vector<std::wstring> uninstall_keys;  // Uninstall subkeys of the product
 };

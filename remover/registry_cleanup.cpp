@@ -4,6 +4,7 @@
 #include <set>
 
 #include "remover/identity.hpp"
+#include "remover/run_outcome.hpp"
 #include "remover/take_over.hpp"
 #include "remover/text.hpp"
 #include "remover/user_hives.hpp"
@@ -116,6 +117,7 @@ bool remove_key(HKEY root, const std::wstring& root_name, const std::wstring& pa
         registry2::delete_key(*parent_key, name, recursive, /*view=*/0, &stayed);
     } catch (const replay::exception& error) {
         log::message(L"!  Failed to remove regkey '%s\\%s\\%s' !", root_name.c_str(), parent.c_str(), name.c_str());
+        outcome::failed(shown + name, /*error=*/0);
         // The failure line names the key itself; a key below it that stayed
         // gets its own line.
         if (!stayed.empty() && stayed != name) {
@@ -125,6 +127,7 @@ bool remove_key(HKEY root, const std::wstring& root_name, const std::wstring& pa
         return false;
     }
     log::message(L"  Removed regkey '%s\\%s\\%s'", root_name.c_str(), parent.c_str(), name.c_str());
+    outcome::removed(shown + name);
     return true;
 }
 
@@ -197,6 +200,7 @@ void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {
                 if (users == 0) {
                     counters.delete_value(name);
                     log::message(L"Removed registry value %s", name.c_str());
+                    outcome::removed_value(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", name);
                 } else if (count != users) {
                     counters.set_value(name, REG_DWORD, &users, counter_size);
                     log::message(L"%s is set to %d", name.c_str(), static_cast<int>(users));
@@ -258,6 +262,8 @@ void clean_software_registry() {
 }
 
 #if defined(ZENQO_X64)
+constexpr wchar_t wow64_shared_dlls[] = L"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+
 // The product's own files are also counted in the 32-bit view's SharedDlls.
 void remove_32bit_shared_dlls_values(const std::string& install_dir) {
     replay::unique_hkey shared_dlls;
@@ -268,11 +274,13 @@ void remove_32bit_shared_dlls_values(const std::string& install_dir) {
         if (delete_counter(shared_dlls.get(), msgsys)) {
             log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sMsgSys.exe'",
                          install_dir.c_str());
+            outcome::removed_value(wow64_shared_dlls, replay::unicode::from_ansi(msgsys));
         }
         const std::string bvhtml = install_dir + "bvhtml.dll";
         if (delete_counter(shared_dlls.get(), bvhtml)) {
             log::message("  Removed regvalue 'HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\%sbvhtml.dll'",
                          install_dir.c_str());
+            outcome::removed_value(wow64_shared_dlls, replay::unicode::from_ansi(bvhtml));
         }
     }
     log::message("");
@@ -291,6 +299,7 @@ void remove_32bit_folder_key() {
         return;  // not there, or not empty: not reported
     }
     log::message("  Removed regkey 'HKLM\\SOFTWARE\\Wow6432Node\\%s'", narrow(identity().folder_name).c_str());
+    outcome::removed(L"HKLM\\SOFTWARE\\Wow6432Node\\" + identity().folder_name);
 }
 #endif
 

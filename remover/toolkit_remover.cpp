@@ -16,6 +16,7 @@
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/exception_report.hpp"
+#include "remover/run_outcome.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"
 
@@ -198,6 +199,7 @@ void toolkit31x_remover::remove_toolkit_31x() {
             log::message("The suite stays: it could not be told which product still uses it");
         } else if (!*alone) {
             log::message("The suite stays: another product still uses it");
+            outcome::kept(suite_dir, outcome::reason_in_use_by_others);
         }
         remove = alone.value_or(false);
     }

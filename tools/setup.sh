@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(wine wine64 wine32:i386 g++-mingw-w64-x86-64 g++-mingw-w64-i686
           cmake make googletest python3 python3-pytest qemu-user-static binfmt-support
-          wixl msitools python3-aiosmtpd python3-pytest-xdist)
+          wixl msitools python3-aiosmtpd python3-pytest-xdist
+          nlohmann-json3-dev python3-jsonschema)
 
 missing=()
 for p in "${packages[@]}"; do

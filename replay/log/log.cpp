@@ -227,9 +227,37 @@ void file::write(int /*level*/, const std::string& prefix, const std::string& te
     const std::string line = format("%s%s\r\n", prefix.c_str(), single_line(text).c_str());
     SetFilePointer(handle.get(), 0, nullptr, FILE_END);
     DWORD written = 0;
-    WriteFile(handle.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (!WriteFile(handle.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+        note_failure(GetLastError());
+    } else if (written != line.size()) {
+        note_failure(ERROR_DISK_FULL);
+    }
     // A failed release reaches the caller.
     guard.unlock();
+}
+
+void file::note_failure(DWORD error) {
+    if (!failure_.empty()) return;
+    const std::string path = name + ".log.txt";
+    char full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    const std::string shown = length == 0 || length >= MAX_PATH ? path : std::string(full, length);
+    std::string text = system_error_text(error);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    std::string shown_utf8;
+    try {
+        shown_utf8 = unicode::to_narrow(unicode::to_wide(shown, unicode::ansi), unicode::utf8, /*strict=*/false);
+    } catch (const unicode::generic&) {
+        shown_utf8 = shown;
+    }
+    failure_ = format("The log file '%s' could not be written completely: %s", shown_utf8.c_str(),
+                      (text.empty() ? format("error %u", static_cast<unsigned>(error)) : text).c_str());
+}
+
+std::string file::take_failure() {
+    if (failure_.empty() || failure_taken_) return {};
+    failure_taken_ = true;
+    return failure_;
 }
 
 proxy::proxy(dispatcher* target, const std::string& tag) : target_(target), tag_(tag) {}
@@ -268,6 +296,15 @@ void dispatcher::write(int level, const std::wstring& text) {
     while (it != listeners_.begin()) {
         --it;
         it->second->write(effective, prefix, utf8_line);
+    }
+    // A listener whose write failed is said once in every other one (the
+    // other log file and the console), never in itself.
+    for (auto& failed : listeners_) {
+        const std::string note = failed.second->take_failure();
+        if (note.empty()) continue;
+        for (auto& other : listeners_) {
+            if (&other != &failed && other.first <= level_message) other.second->write(level_message, prefix, note);
+        }
     }
 }
 

@@ -31,6 +31,9 @@ public:
     virtual ~listener() = 0;
     // text is UTF-8.
     virtual void write(int level, const std::string& prefix, const std::string& text) = 0;
+    // The line that tells the other listeners of this one's first failed
+    // write, once: empty when there is none, or it was taken before.
+    virtual std::string take_failure() { return {}; }
 };
 
 // Standard output in the console's OEM code page; characters it cannot show
@@ -82,8 +85,17 @@ public:
 
     // The file this listener writes.
     const file_identity& identity() const { return identity_; }
+    // Whether every line reached the file: false after the first write that
+    // failed or was cut short (a full disk).
+    bool whole() const { return failure_.empty(); }
+    // After the first failed write: "The log file '<full path>' could not be
+    // written completely: <system text>", once. The dispatcher writes it to
+    // every other listener.
+    std::string take_failure() override;
 
 private:
+    void note_failure(DWORD error);
+
     void rotate();
     void truncate();
 
@@ -93,6 +105,8 @@ private:
     std::uint32_t backups;
     file_handle handle;
     file_identity identity_;
+    std::string failure_;
+    bool failure_taken_ = false;
 };
 
 class dispatcher;

@@ -7,11 +7,10 @@
 #include <set>
 #include <utility>
 
-#include <sddl.h>
-
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
+#include "replay/registry2/backup_file.hpp"
 #include "replay/registry2/key_names.hpp"
 #include "replay/registry2/links.hpp"
 #include "replay/registry2/regedit_format.hpp"
@@ -22,6 +21,11 @@ namespace replay::registry2 {
 
 namespace {
 
+using detail::backup_security;
+using detail::discard_incomplete;
+using detail::is_link;
+using detail::numbered;
+
 // Longest key name (255) and room for its terminator.
 constexpr DWORD key_name_chars = 256;
 // Names tried in each folder: the plain one, then "-2" to "-99".
@@ -29,63 +33,6 @@ constexpr int backup_names_per_folder = 99;
 constexpr DWORD backup_access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
 // A link at the backup's name is opened as itself, never as its target.
 constexpr DWORD backup_flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-// Full access for Administrators and SYSTEM, nothing inherited: the file
-// holds the machine's registry data for an administrator to import.
-constexpr wchar_t administrators_only[] = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)";
-
-// The name with "-<number>" before its extension; the name itself for 1.
-std::wstring numbered(const std::wstring& name, int number) {
-    if (number == 1) return name;
-    const size_t dot = name.rfind(L'.');
-    const std::wstring suffix = L"-" + std::to_wstring(number);
-    return dot == std::wstring::npos ? name + suffix : name.substr(0, dot) + suffix + name.substr(dot);
-}
-
-// Whether the process token is a member of Administrators (an elevated run).
-bool is_elevated() {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
-    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &administrators)) {
-        return false;
-    }
-    BOOL member = FALSE;
-    if (!CheckTokenMembership(/*token=*/nullptr, administrators, &member)) member = FALSE;
-    FreeSid(administrators);
-    return member != FALSE;
-}
-
-// The descriptor of a new backup file: Administrators and SYSTEM only in an
-// elevated run; otherwise (or when it cannot be built) the folder's default.
-class backup_security {
-public:
-    backup_security() {
-        if (!is_elevated()) return;
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(administrators_only, SDDL_REVISION_1, &descriptor,
-                                                                  nullptr)) {
-            return;
-        }
-        descriptor_.reset(descriptor);
-        attributes_.nLength = sizeof(attributes_);
-        attributes_.lpSecurityDescriptor = descriptor;
-        attributes_.bInheritHandle = FALSE;
-    }
-    SECURITY_ATTRIBUTES* get() { return descriptor_ ? &attributes_ : nullptr; }
-
-private:
-    replay::local_memory_handle descriptor_;
-    SECURITY_ATTRIBUTES attributes_ = {};
-};
-
-// Whether a file just created is something else than a plain new file: a
-// reparse point, or one with a second hard link (made between creation and
-// this check).
-bool is_link(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(file, &info)) return true;
-    return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1;
-}
 
 // (key, value) pairs ordered by the key's name, then the value's.
 struct name_pair_less {
@@ -261,17 +208,33 @@ private:
 
     // Appends one entry and flushes it. The file is created on the first
     // entry; when no folder takes it, nothing more is tried. The first
-    // failure is logged, once in the run.
+    // failure is logged, once in the run. A file that could not be written
+    // whole (a full disk) is deleted, or renamed when it cannot be: it must
+    // never be imported as the backup it is not.
     void write(const std::wstring& entry) {
         if (!file_ && !failed_) open();
         if (!file_) return;
+        const DWORD size = static_cast<DWORD>(entry.size() * sizeof(wchar_t));
         DWORD written = 0;
-        if (!WriteFile(file_.get(), entry.data(), static_cast<DWORD>(entry.size() * sizeof(wchar_t)), &written,
-                       nullptr)) {
-            const DWORD error = GetLastError();
-            report(quoted_path(path_) + L": " + error_text(error));
+        DWORD error = ERROR_SUCCESS;
+        if (!WriteFile(file_.get(), entry.data(), size, &written, nullptr)) {
+            error = GetLastError();
+        } else if (written != size) {
+            error = ERROR_DISK_FULL;
+        } else if (!FlushFileBuffers(file_.get())) {
+            error = GetLastError();
         }
-        FlushFileBuffers(file_.get());
+        if (error == ERROR_SUCCESS) return;
+        const std::wstring why = quoted_path(path_) + L": " + error_text(error);
+        failed_ = true;
+        report(why + L"; " + discard());
+    }
+
+    // Removes the incomplete file and says what became of it.
+    std::wstring discard() {
+        const std::wstring path = path_;
+        path_.clear();
+        return discard_incomplete(file_, path);
     }
 
     // A new file, never one that stood at the name before: a planted file
@@ -298,14 +261,19 @@ private:
                 }
                 const std::wstring header = std::wstring(1, byte_order_mark) + regedit_file_header;
                 DWORD written = 0;
-                if (!WriteFile(file_.get(), header.data(), static_cast<DWORD>(header.size() * sizeof(wchar_t)),
-                               &written, nullptr)) {
-                    const DWORD error = GetLastError();
-                    file_.reset();
-                    why = quoted_path(full_path(candidate)) + L": " + error_text(error);
+                path_ = full_path(candidate);
+                const DWORD size = static_cast<DWORD>(header.size() * sizeof(wchar_t));
+                DWORD error = ERROR_SUCCESS;
+                if (!WriteFile(file_.get(), header.data(), size, &written, nullptr)) {
+                    error = GetLastError();
+                } else if (written != size) {
+                    error = ERROR_DISK_FULL;
+                }
+                if (error != ERROR_SUCCESS) {
+                    why = quoted_path(path_) + L": " + error_text(error);
+                    why += L"; " + discard();
                     break;
                 }
-                path_ = full_path(candidate);
                 return;
             }
         }

@@ -14,7 +14,10 @@
 //
 // A backup that cannot be written never stops a deletion: the hooks raise
 // nothing, and the first failure of the run is logged once ("The registry
-// backup could not be written: <file or reason>"). The program has one
+// backup could not be written: <file or reason>"). A file that could not be
+// written whole (a full disk) is deleted, or renamed to "<name>.incomplete"
+// where it cannot be, and the line says which: no file is ever left under a
+// backup's name that does not hold every entry. The program has one
 // thread; the hooks are serialised all the same.
 #include <windows.h>
 
@@ -33,8 +36,8 @@ namespace replay::registry2 {
 void start_backup(const std::wstring& file_name, const std::vector<std::wstring>& folders);
 // Closes the file; later deletions and changes are not backed up.
 void stop_backup();
-// Where the entries went; empty before the first one, or when no folder
-// could take the file.
+// Where the entries went; empty before the first one, when no folder could
+// take the file, or when it could not be written whole.
 std::wstring backup_path();
 
 // Hooks, called just before a deletion or change. Each is a no-op while no

@@ -401,6 +401,22 @@ def survey(prefix: h.Prefix) -> Survey:
                   service_state(prefix))
 
 
+def print_result_summary(prefix: h.Prefix) -> None:
+    """The run's result file, as a deployment tool reads it."""
+    data = prefix.read_bytes(f"{h.BACKUP_DIR}\\{h.RESULT_NAME}")
+    if data is None:
+        print("No result file.")
+        return
+    result = json.loads(data)
+    counts = ", ".join(f"{n} {kind}" for kind, n in result["counts"].items())
+    print(f"The result file {h.BACKUP_DIR}\\{h.RESULT_NAME}: completed {result['completed']}, {counts}, "
+          f"restart needed {result['restart_needed']}, product left {result['product_left']}")
+    for entry in result["kept"]:
+        print(f"  kept    {entry['name']}  ({entry['reason']})")
+    for entry in result["failed"]:
+        print(f"  failed  {entry['name']}  (error {entry['error']})")
+
+
 def report(prefix: h.Prefix) -> None:
     result = survey(prefix)
 
@@ -433,6 +449,7 @@ def report(prefix: h.Prefix) -> None:
             print(f"Window {box.caption!r} ({box.window_class}), answered {box.answer}")
         else:
             print(f"Message box {box.caption!r}: {box.text!r}, answered {box.answer}")
+    print_result_summary(prefix)
     problems = result.problems()
     print("Everything as expected." if not problems else
           "NOT as expected:\n" + "\n".join(f"  {p}" for p in problems))

@@ -1,6 +1,6 @@
 """What an ordinary user can plant where the elevated run writes and starts
 programs: a link or a hard link at the log file's name, a file with the
-registry backup's name, a link in the folder that the registry names as the
+registry backup's name in the current folder (the backup goes elsewhere), a link in the folder that the registry names as the
 product's. The run writes and starts nothing through them, and goes on."""
 
 from __future__ import annotations
@@ -67,7 +67,7 @@ def backup_names(start: float, seconds: int) -> list:
             for s in range(seconds)]
 
 
-def test_planted_backup_file_is_left_and_another_is_written(prefix):
+def test_planted_backup_file_is_left_and_the_backup_goes_to_the_administrators_folder(prefix):
     prefix.plant_registry({PRODUCT_KEY: {"Probe": 1}})
     planted = backup_names(time.time(), PLANTED_SECONDS)
     for name in planted:
@@ -77,11 +77,11 @@ def test_planted_backup_file_is_left_and_another_is_written(prefix):
     assert not prefix.key_exists(PRODUCT_KEY), run.describe()
     for name in planted:
         assert prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{name}") == PLANTED_BACKUP, name
-    written = [n for n in prefix.listdir(h.DEFAULT_RUN_DIR)
-               if re.fullmatch(r"ZENQORemover\.backup-\d{8}-\d{6}-2\.reg", n)]
-    assert len(written) == 1, prefix.listdir(h.DEFAULT_RUN_DIR)
-    assert written[0].replace("-2.reg", ".reg") in planted
-    backup = prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{written[0]}")
+    assert sorted(n for n in prefix.listdir(h.DEFAULT_RUN_DIR) if n.startswith("ZENQORemover.backup-")) == \
+        sorted(planted)
+    written = [n for n in prefix.listdir(h.BACKUP_DIR) if re.fullmatch(r"ZENQORemover\.backup-\d{8}-\d{6}\.reg", n)]
+    assert len(written) == 1, prefix.listdir(h.BACKUP_DIR)
+    backup = prefix.read_bytes(f"{h.BACKUP_DIR}\\{written[0]}")
     assert backup.startswith(b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n".encode("utf-16-le"))
     prefix.import_reg(backup[2:].decode("utf-16-le"))
     assert prefix.key_exists(PRODUCT_KEY)

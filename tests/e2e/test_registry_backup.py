@@ -1,6 +1,6 @@
 """The registry backup: on the installed-product machine (its Installer
 registration, 32-bit-view leftovers, and a suite and tray that go with the
-product), the backup the run leaves beside its log, imported with
+product), the backup the run leaves in the administrators' folder, imported with
 regedit /s, gives back every key and value the run deleted or changed, and
 nothing else of the registry differs from the state before the run."""
 
@@ -67,8 +67,8 @@ def restored(request, template, e2e_config):
         before = registry(prefix)
         run = prefix.run_remover(bits=bits)
         after_run = registry(prefix)
-        names = [n for n in prefix.listdir(h.DEFAULT_RUN_DIR) if BACKUP_NAME.fullmatch(n)]
-        backup = prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{names[0]}") if len(names) == 1 else b""
+        names = [n for n in prefix.listdir(h.BACKUP_DIR) if BACKUP_NAME.fullmatch(n)]
+        backup = prefix.read_bytes(f"{h.BACKUP_DIR}\\{names[0]}") if len(names) == 1 else b""
         if backup:
             prefix.import_reg(backup[2:].decode("utf-16-le"))
         yield run, names, backup, before, after_run, registry(prefix)
@@ -77,7 +77,7 @@ def restored(request, template, e2e_config):
 def test_backup_restores_what_the_run_deleted_or_changed(restored):
     run, names, backup, before, after_run, after_import = restored
     h.assert_completed(run)
-    assert len(names) == 1, f"backup files beside the log: {names}"
+    assert len(names) == 1, f"backup files in the administrators' folder: {names}"
     assert backup.startswith(b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n".encode("utf-16-le"))
     text = backup.decode("utf-16-le")
     assert "\n" not in text.replace("\r\n", ""), "a line that does not end with CR LF"
@@ -113,8 +113,8 @@ def forged_names(template, e2e_config):
         for name in PLANTED:
             prefix.plant_registry_key(name, ("Debugger", "C:\\users\\Public\\evil.exe"))
         run = prefix.run_remover()
-        names = [n for n in prefix.listdir(h.DEFAULT_RUN_DIR) if BACKUP_NAME.fullmatch(n)]
-        backup = prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{names[0]}") if len(names) == 1 else b""
+        names = [n for n in prefix.listdir(h.BACKUP_DIR) if BACKUP_NAME.fullmatch(n)]
+        backup = prefix.read_bytes(f"{h.BACKUP_DIR}\\{names[0]}") if len(names) == 1 else b""
         if backup:
             prefix.import_reg(backup[2:].decode("utf-16-le"))
         yield run, backup.decode("utf-16-le"), prefix.read_key(VICTIM, 64), \

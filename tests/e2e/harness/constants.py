@@ -82,3 +82,9 @@ UTF8_BOM = b"\xef\xbb\xbf"
 
 class HarnessError(Exception):
     """The harness itself could not do what a test asked (not a test failure)."""
+
+# Where the run keeps its registry backup and result file: a folder that
+# only Administrators and SYSTEM may change, created with this descriptor.
+BACKUP_DIR = COMMON_APPDATA_DIR + r"\ZENQORemover\Backups"
+RESULT_NAME = "ZENQORemover.result.json"
+ADMINISTRATORS_ONLY_SDDL = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -72,6 +73,40 @@ TEST(Dispatcher, HighestMinimumLevelFirstThenNewestFirst) {
     EXPECT_EQ(got->entries[0].listener, "errors");
     EXPECT_EQ(got->entries[3].listener, "a");
     EXPECT_EQ(got->entries[0].prefix.substr(19), " !  ");
+}
+
+// A listener whose writes fail: it reports its failure once, as the log file does.
+class failing_listener : public recording_listener {
+public:
+    using recording_listener::recording_listener;
+    std::string take_failure() override {
+        if (reported_) return {};
+        reported_ = true;
+        return "The log file 'X:\\ZENQORemover.log.txt' could not be written completely: disk full";
+    }
+
+private:
+    bool reported_ = false;
+};
+
+TEST(Dispatcher, AFailedListenerIsSaidOnceInTheOthersNotInItself) {
+    auto got = std::make_shared<journal>();
+    replay::log::dispatcher d;
+    d.attach(std::make_unique<recording_listener>(got, "console"));
+    d.attach(std::make_unique<failing_listener>(got, "cut"));
+    d.attach(std::make_unique<recording_listener>(got, "errors only"), 3);
+    d.attach(std::make_unique<recording_listener>(got, "whole"));
+
+    d.write(1, L"first");
+    d.write(1, L"second");
+    std::vector<std::string> notes;
+    for (const auto& entry : got->entries) {
+        if (entry.text.find("could not be written completely") != std::string::npos) notes.push_back(entry.listener);
+    }
+    std::sort(notes.begin(), notes.end());
+    EXPECT_EQ(notes, (std::vector<std::string>{"console", "whole"}));
+    // The note follows the line whose write failed.
+    EXPECT_EQ(got->entries.back().text, "second");
 }
 
 TEST(Dispatcher, LevelFiveAppendsTheCurrentExceptionAsAnError) {
