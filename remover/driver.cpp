@@ -11,6 +11,7 @@
 
 #include "remover/discovery.hpp"
 #include "remover/files.hpp"
+#include "remover/forced_removal.hpp"
 #include "remover/identity.hpp"
 #include "remover/installer_database.hpp"
 #include "remover/log_submission.hpp"
@@ -285,6 +286,7 @@ int run_removal() {
     clean_win8_shortcuts();
     clean_program_files(*remover);
     clean_virtual_store();
+    log_restart_summary();
 
     log::message("%s force remover version " ZENQO_VERSION_TEXT " completed OK.", display().c_str());
     log::message("");

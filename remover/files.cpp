@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "remover/forced_removal.hpp"
 #include "remover/identity.hpp"
 #include "remover/product_remover.hpp"
 #include "remover/safe_delete.hpp"
@@ -92,10 +93,17 @@ bool remove_folder_tree(const std::string& path) {
             log::message("Folder to remove '%s' does NOT EXIST !", path.c_str());
             return false;
         }
-        if (remove_tree(path) != 0) {
+        tree_outcome outcome = remove_tree_reporting(path);
+        if (outcome.kept.empty() && outcome.removed != 0) {
             log::message(". Folder '%s' was removed", path.c_str());
             return true;
         }
+        // What is in use goes at the next restart where that is safe; the
+        // root is then queued too, and nothing stays for now.
+        const bool kept = !outcome.kept.empty();
+        const std::vector<kept_entry> staying = schedule_in_use(full_path(from_ansi(path)), std::move(outcome.kept));
+        if (kept && staying.empty()) return true;
+        report_kept(staying);
     } catch (...) {
         log_failure();
     }

@@ -25,7 +25,10 @@ std::string get_folder_path(int csidl);
 bool remove_file(const std::string& path);
 
 // Removes a folder tree and logs the outcome; true when the folder existed
-// and something was removed. A protected folder is refused with a log line.
+// and something was removed, or what stayed is queued for deletion at the
+// next restart (forced_removal.hpp). The removal goes on past entries it
+// cannot delete; each entry that stays gets one line, then the failure line.
+// A protected folder is refused with a log line.
 bool remove_folder_tree(const std::string& path);
 
 // Removes a folder only when it is empty, and logs the outcome.
