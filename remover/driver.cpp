@@ -191,9 +191,9 @@ void remove_application_data() {
         const std::string product = narrow(identity().folder_name) + "\\" + display();
         const std::string appdata = get_folder_path(CSIDL_APPDATA);
         const std::string common_appdata = get_folder_path(CSIDL_COMMON_APPDATA);
-        remove_folder_tree(appdata + product);
-        remove_folder_tree(common_appdata + product);
-        remove_folder_tree(common_appdata + product + "64");
+        remove_folder_tree(appdata + product, /*product_tree=*/true);
+        remove_folder_tree(common_appdata + product, /*product_tree=*/true);
+        remove_folder_tree(common_appdata + product + "64", /*product_tree=*/true);
         remove_empty_folder(common_appdata + narrow(identity().folder_name));
         remove_empty_folder(appdata + narrow(identity().folder_name));
         remove_common_appdata_folders(display() + ".*");
@@ -233,7 +233,7 @@ void clean_win8_shortcuts() {
 void clean_program_files(product_remover& remover) {
     header("**** Cleaning Program Files folder ****");
     const std::string& dir = remover.install_dir;
-    remove_folder_tree(dir);
+    remove_folder_tree(dir, /*product_tree=*/true);
     // The maker's folder that holds the installation folder.
     std::string parent = dir.empty() ? std::string() : dir.substr(0, dir.size() - 1);
     const size_t last = parent.rfind('\\');

@@ -83,7 +83,7 @@ bool remove_file(const std::string& path) {
     return false;
 }
 
-bool remove_folder_tree(const std::string& path) {
+bool remove_folder_tree(const std::string& path, bool product_tree) {
     try {
         if (is_protected_folder(path)) {
             log::message("Would not dare to remove '%s' !", path.c_str());
@@ -94,6 +94,7 @@ bool remove_folder_tree(const std::string& path) {
             return false;
         }
         tree_outcome outcome = remove_tree_reporting(path);
+        if (product_tree) take_over_refusing(path, outcome);
         if (outcome.kept.empty() && outcome.removed != 0) {
             log::message(". Folder '%s' was removed", path.c_str());
             return true;

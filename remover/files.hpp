@@ -28,8 +28,10 @@ bool remove_file(const std::string& path);
 // and something was removed, or what stayed is queued for deletion at the
 // next restart (forced_removal.hpp). The removal goes on past entries it
 // cannot delete; each entry that stays gets one line, then the failure line.
-// A protected folder is refused with a log line.
-bool remove_folder_tree(const std::string& path);
+// A protected folder is refused with a log line. For one of the product's
+// own folders (product_tree: its installation and data folders), what in it
+// refuses the administrators is taken over first (take_over_refusing).
+bool remove_folder_tree(const std::string& path, bool product_tree = false);
 
 // Removes a folder only when it is empty, and logs the outcome.
 void remove_empty_folder(const std::string& path);

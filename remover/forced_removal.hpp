@@ -17,6 +17,19 @@
 
 namespace remover {
 
+// Whether an entry of the product's own tree stayed because its access list
+// refuses the administrators: it could not even be opened for its deletion
+// (access denied). A link is never taken for one.
+bool refuses_administrators(const kept_entry& entry);
+
+// For a tree of the product's own (its installation and data folders): takes
+// over each entry that stayed because its access list refuses the
+// administrators (take_over_file: Administrators own it and have full
+// control, one "Taken over: '%s' ..." line each), each at most once, and
+// removes the tree at root_path again, until a round takes over nothing new.
+// outcome becomes the last round's, its count covering every round.
+void take_over_refusing(const std::string& root_path, tree_outcome& outcome);
+
 // Whether an entry stayed because a program uses it: a sharing or lock
 // violation, a mapped file, or (for a file that could be opened for its
 // deletion) access denied, as Windows answers for a loaded image.

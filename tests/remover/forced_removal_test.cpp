@@ -137,6 +137,35 @@ TEST(InUse, TellsAnEntryInUseFromOneRefused) {
     }
 }
 
+// Under Wine a file's access list is not enforced (opens succeed whatever it
+// says), so which entries are taken over is decided here on the entries a
+// tree removal reports: only what could not even be opened for its deletion.
+TEST(TakeOverDecision, OnlyWhatCouldNotBeOpenedForItsDeletion) {
+    struct row {
+        const char* name;
+        DWORD error;
+        bool opened;
+        bool holds_kept;
+        bool taken_over;
+    };
+    const row rows[] = {
+        {"its access list refuses the deletion", ERROR_ACCESS_DENIED, false, false, true},
+        {"a loaded image: opened, then refused", ERROR_ACCESS_DENIED, true, false, false},
+        {"in use by another program", ERROR_SHARING_VIOLATION, false, false, false},
+        {"a link that is not followed", remover::link_not_removed, false, false, false},
+        {"a folder kept by what it holds", ERROR_DIR_NOT_EMPTY, true, true, false},
+        {"gone meanwhile", ERROR_FILE_NOT_FOUND, false, false, false},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        remover::kept_entry entry;
+        entry.error = r.error;
+        entry.opened = r.opened;
+        entry.holds_kept = r.holds_kept;
+        EXPECT_EQ(remover::refuses_administrators(entry), r.taken_over);
+    }
+}
+
 // Every folder from the entry's own up to the one that holds the removed tree
 // must be closed to others, owner included; folders above are not judged.
 TEST_F(ForcedRemoval, OnlyFoldersThatNobodyElseMayChangeAllowAQueuedDeletion) {
