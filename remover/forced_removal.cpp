@@ -110,10 +110,10 @@ std::vector<kept_entry> schedule_in_use(const std::wstring& root, std::vector<ke
                 removal_record::add_scheduled(entry.path);
                 continue;
             }
+            const DWORD queue_error = refusal.empty() ? GetLastError() : 0;
             if (!entry.holds_kept) {
-                const std::string why = refusal.empty() ? "it could not be queued (error " +
-                                                              std::to_string(GetLastError()) + ")"
-                                                        : refusal;
+                const std::string why =
+                    refusal.empty() ? "it could not be queued (error " + std::to_string(queue_error) + ")" : refusal;
                 log::message(L"Not scheduled for removal at the next restart: '%s': %s", entry.path.c_str(),
                              replay::unicode::to_wide(why, replay::unicode::utf8).c_str());
             }
