@@ -12,6 +12,7 @@
 
 #include "remover/discovery.hpp"
 #include "remover/files.hpp"
+#include "remover/forced_removal.hpp"
 #include "remover/identity.hpp"
 #include "remover/installer_database.hpp"
 #include "remover/log_submission.hpp"
@@ -223,9 +224,9 @@ void remove_application_data() {
         const std::string appdata = get_folder_path(CSIDL_APPDATA);
         const std::string common_appdata = get_folder_path(CSIDL_COMMON_APPDATA);
         // Folders the system names may lie on a share (folder redirection).
-        remove_folder_tree(appdata + product, folder_source::system);
-        remove_folder_tree(common_appdata + product, folder_source::system);
-        remove_folder_tree(common_appdata + product + "64", folder_source::system);
+        remove_folder_tree(appdata + product, folder_source::system, /*product_tree=*/true);
+        remove_folder_tree(common_appdata + product, folder_source::system, /*product_tree=*/true);
+        remove_folder_tree(common_appdata + product + "64", folder_source::system, /*product_tree=*/true);
         remove_empty_folder(common_appdata + narrow(identity().folder_name));
         remove_empty_folder(appdata + narrow(identity().folder_name));
         remove_common_appdata_folders(display() + ".*");
@@ -268,7 +269,7 @@ void clean_program_files(product_remover& remover) {
     // A folder that may not be the product's stays whole; its parent goes
     // only where Windows Installer registered it and it is empty.
     if (remover.install_dir_refusal.empty()) {
-        remove_folder_tree(dir);
+        remove_folder_tree(dir, folder_source::registry, /*product_tree=*/true);
     } else {
         log::message("Would not dare to remove '%s' !", dir.c_str());
     }
@@ -328,6 +329,7 @@ int run_removal() {
     clean_win8_shortcuts();
     clean_program_files(*remover);
     clean_virtual_store();
+    log_restart_summary();
     finish_run_files();
 
     log::message("%s force remover version " ZENQO_VERSION_TEXT " completed OK.", display().c_str());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "remover/forced_removal.hpp"
 #include "remover/identity.hpp"
 #include "remover/product_remover.hpp"
 #include "remover/profiles.hpp"
@@ -91,7 +92,7 @@ bool remove_file(const std::string& path) {
     return false;
 }
 
-bool remove_folder_tree(const std::string& path, folder_source source) {
+bool remove_folder_tree(const std::string& path, folder_source source, bool product_tree) {
     try {
         if (is_protected_folder(path, source)) {
             log::message("Would not dare to remove '%s' !", path.c_str());
@@ -102,11 +103,22 @@ bool remove_folder_tree(const std::string& path, folder_source source) {
             log::message("Folder to remove '%s' does NOT EXIST !", path.c_str());
             return false;
         }
-        if (remove_tree(path) != 0) {
+        tree_outcome tree = remove_tree_reporting(path);
+        if (product_tree) take_over_refusing(path, tree);
+        if (tree.kept.empty() && tree.removed != 0) {
             log::message(". Folder '%s' was removed", path.c_str());
             outcome::removed(path);
             return true;
         }
+        // What is in use goes at the next restart where that is safe; the
+        // root is then queued too, and nothing stays for now.
+        const bool kept = !tree.kept.empty();
+        const std::vector<kept_entry> staying = schedule_in_use(full_path(from_ansi(path)), std::move(tree.kept));
+        if (kept && staying.empty()) return true;
+        // Each entry that stayed is recorded with its own error.
+        report_kept(staying);
+        log::message("! Failed to remove folder '%s' !", path.c_str());
+        return false;
     } catch (...) {
         log_failure();
     }

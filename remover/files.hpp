@@ -26,9 +26,15 @@ std::string get_folder_path(int csidl);
 bool remove_file(const std::string& path);
 
 // Removes a folder tree and logs the outcome; true when the folder existed
-// and something was removed. A protected folder (is_protected_folder, with
-// where the path comes from) is refused with a log line.
-bool remove_folder_tree(const std::string& path, folder_source source = folder_source::registry);
+// and something was removed, or what stayed is queued for deletion at the
+// next restart (forced_removal.hpp). The removal goes on past entries it
+// cannot delete; each entry that stays gets one line, then the failure line.
+// A protected folder (is_protected_folder, with where the path comes from) is
+// refused with a log line. For one of the product's own folders
+// (product_tree: its installation and data folders), what in it refuses the
+// administrators is taken over first (take_over_refusing).
+bool remove_folder_tree(const std::string& path, folder_source source = folder_source::registry,
+                        bool product_tree = false);
 
 // Removes a folder only when it is empty, and logs the outcome.
 void remove_empty_folder(const std::string& path);

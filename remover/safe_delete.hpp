@@ -36,14 +36,16 @@
 //   for reading and writing only, so nobody can rename it or put a link in its
 //   place, and its entries are looked up in it rather than by path. Windows
 //   2000 and XP, which have no symbolic links, check and delete by path.
-// - It reports: remove_tree counts what it removed and raises filesystem_error
-//   with the cause of the first failure (a Windows error, or a link that is
-//   not followed and stays); what was removed before stays removed. Read-only
-//   files and folders are removed too.
+// - It goes on past what it cannot delete: a tree removal removes everything
+//   it can, depth first, and reports each entry that stayed with its cause (a
+//   Windows error, or a link that is not followed and stays). remove_tree
+//   counts what it removed and raises filesystem_error with the first cause.
+//   Read-only files and folders are removed too.
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "replay/exception.hpp"
 
@@ -86,12 +88,40 @@ bool is_empty_folder(const std::wstring& folder);
 enum class link_state { own, link, unknown };
 link_state check_links(const std::wstring& path, DWORD* error = nullptr, std::wstring* resolved = nullptr);
 
-// Removes a folder and everything below it and returns the number of entries
-// removed (each file and folder counts one; a missing path gives 0). A root
-// that is a link is removed alone where possible (1), else left (0); a root
-// with a link above it is left whole and reported as a link that is not
-// followed and stays. Raises filesystem_error as described above. Does not
-// check is_protected_folder; callers do.
+// An entry that a tree removal left in place.
+struct kept_entry {
+    std::wstring path;  // its full path, as the root was given
+    // The Windows error, or link_not_removed for a link that is not followed.
+    DWORD error = 0;
+    // Whether it could be opened for its deletion: an entry opened but not
+    // deleted (through handles only) is in use, as a loaded image is.
+    bool opened = false;
+    bool folder = false;
+    // A folder that stays only because entries below it stayed (listed
+    // before it).
+    bool holds_kept = false;
+    // "remove_all: <system text>: "<path>"", or for a link
+    // "remove_all: a link is not followed and stays: "<path>"".
+    std::string message;
+};
+
+// What a tree removal did: the entries removed (each file and folder counts
+// one) and those that stayed, in the order met, each before its folder.
+struct tree_outcome {
+    std::uintmax_t removed = 0;
+    std::vector<kept_entry> kept;
+};
+
+// Removes a folder and everything below it, going on past entries it cannot
+// delete; a missing path gives nothing. A root that is a link is removed
+// alone where possible, else left silently; a root with a link above it is
+// left whole and raises filesystem_error as a link that is not followed and
+// stays. Raises filesystem_error too when the root cannot be checked. Does
+// not check is_protected_folder; callers do.
+tree_outcome remove_tree_reporting(const std::string& path);
+
+// The same, returning the number of entries removed; raises filesystem_error
+// with the first entry that stayed, once everything else is removed.
 std::uintmax_t remove_tree(const std::string& path);
 
 // Deletes one file in the ANSI code page without following a link. Returns 0

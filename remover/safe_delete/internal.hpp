@@ -41,7 +41,9 @@ std::wstring plain(const std::wstring& path);
 // the path has neither.
 size_t root_length(const std::wstring& full);
 bool is_dot_entry(const wchar_t* name);
-// Raises filesystem_error "<operation>: <system text>: "<path>"".
+// "<operation>: <system text>: "<path>"".
+std::string failure_text(const char* operation, DWORD error, const std::wstring& path);
+// Raises filesystem_error with failure_text.
 [[noreturn]] void raise(const char* operation, DWORD error, const std::wstring& path);
 
 // Functions of newer Windows versions, bound once at run time so that the

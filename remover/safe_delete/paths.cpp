@@ -24,9 +24,13 @@ std::wstring plain(const std::wstring& path) {
 
 bool is_dot_entry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
+std::string failure_text(const char* operation, DWORD error, const std::wstring& path) {
+    return replay::format("%s: %s: \"%s\"", operation, replay::system_error_text(error).c_str(),
+                          to_ansi(path).c_str());
+}
+
 [[noreturn]] void raise(const char* operation, DWORD error, const std::wstring& path) {
-    throw filesystem_error(replay::format("%s: %s: \"%s\"", operation, replay::system_error_text(error).c_str(),
-                                          to_ansi(path).c_str()));
+    throw filesystem_error(failure_text(operation, error, path));
 }
 
 // The length of the root of a full path: "X:\" or "\\server\share\"; 0 when

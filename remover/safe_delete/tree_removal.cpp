@@ -14,8 +14,8 @@ constexpr size_t listing_room = 64 * 1024;
 
 class tree_remover {
 public:
-    std::uintmax_t remove(const std::wstring& root) {
-        if (!path_exists(root)) return 0;
+    tree_outcome remove(const std::wstring& root) {
+        if (!path_exists(root)) return {};
         DWORD error = 0;
         std::wstring checked;
         switch (check_links(root, &error, &checked)) {
@@ -23,8 +23,9 @@ public:
             case link_state::link: {
                 // A root behind a link lies in the link's target: it stays whole.
                 std::wstring parent;
-                if (!parent_is_own(root, parent)) raise_kept(root);
-                return remove_link_alone(root) ? 1 : 0;
+                if (!parent_is_own(root, parent)) throw filesystem_error(link_text(root));
+                if (remove_link_alone(root)) ++outcome_.removed;
+                return std::move(outcome_);
             }
             case link_state::own: break;
         }
@@ -33,8 +34,8 @@ public:
         if (can_delete_by_handle()) return remove_by_handle(root, checked, attributes);
         notify_checked(root);
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            remove_file(root, attributes);
-            return removed_;
+            remove_by_path(root, attributes, /*holds_kept=*/false);
+            return std::move(outcome_);
         }
         std::wstring resolved = root;
         if (can_resolve()) {
@@ -42,9 +43,9 @@ public:
             if (!found) raise("remove_all", error, root);
             resolved = *found;
         }
-        const std::wstring kept = walk(root, resolved);
-        remove_folder(root, attributes, kept);
-        return removed_;
+        const bool holds_kept = walk(root, resolved);
+        remove_by_path(root, attributes, holds_kept);
+        return std::move(outcome_);
     }
 
 private:
@@ -60,7 +61,7 @@ private:
     // The root, checked by its path (check_links resolved it to resolved), is
     // opened once; its handle must lead to that same place. Everything below
     // is removed through handles, and the root last through its own.
-    std::uintmax_t remove_by_handle(const std::wstring& root, const std::wstring& resolved, DWORD attributes) {
+    tree_outcome remove_by_handle(const std::wstring& root, const std::wstring& resolved, DWORD attributes) {
         const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         replay::file_handle handle;
         bool link = false;
@@ -68,28 +69,39 @@ private:
                                      attributes, link);
         // Replaced by a link since its path was checked: a handle that leads
         // elsewhere leaves it, the link's own handle removes it alone.
-        if (error == link_not_removed) return 0;
-        if (error != 0) raise("remove_all", error, root);
-        if (link) return delete_through(handle.get(), 0) == 0 ? 1 : 0;
+        if (error == link_not_removed) return std::move(outcome_);
+        if (error != 0) {
+            keep(root, error, /*opened=*/false, folder);
+            return std::move(outcome_);
+        }
+        if (link) {
+            if (delete_through(handle.get(), 0) == 0) ++outcome_.removed;
+            return std::move(outcome_);
+        }
         std::wstring name;
         if (!object_name(handle.get(), name_buffer_, name, error)) raise("remove_all", error, root);
         notify_checked(root);
-        const std::wstring kept =
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) ? walk_by_handle(root, handle.get(), name) : std::wstring();
-        delete_entry(handle.get(), root, attributes, kept);
-        return removed_;
+        bool holds_kept = false;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            std::vector<listed_entry> entries;
+            if (!list(handle.get(), root, entries)) return std::move(outcome_);
+            holds_kept = walk_by_handle(root, handle.get(), name, std::move(entries));
+        }
+        delete_entry(handle.get(), root, attributes, holds_kept);
+        return std::move(outcome_);
     }
 
-    // Lists a folder through its open handle.
-    std::vector<listed_entry> list(HANDLE folder, const std::wstring& path) {
-        std::vector<listed_entry> entries;
+    // Lists a folder through its open handle; a folder that cannot be listed
+    // stays, and false is returned.
+    bool list(HANDLE folder, const std::wstring& path, std::vector<listed_entry>& entries) {
         FILE_INFO_BY_HANDLE_CLASS batch = FileIdBothDirectoryRestartInfo;
         for (;;) {
             if (!get_file_information(folder, batch, listing_buffer_.data(),
                                       static_cast<DWORD>(listing_buffer_.size()))) {
                 const DWORD error = GetLastError();
-                if (error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND) return entries;
-                raise("remove_all", error, path);
+                if (error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND) return true;
+                keep(path, error, /*opened=*/true, /*folder=*/true);
+                return false;
             }
             batch = FileIdBothDirectoryInfo;
             const unsigned char* at = listing_buffer_.data();
@@ -106,14 +118,15 @@ private:
     // What an entry's handle is. own: the entry itself, no link. link: the
     // link itself (opened without following it). elsewhere: the handle leads
     // to another place (under Wine every handle of a link reaches its target).
-    enum class opened { own, link, elsewhere };
+    // kept: it could not be opened or checked, and stays as reported.
+    enum class opened { own, link, elsewhere, kept };
 
     // Opens an entry of a folder held open (listed with attributes) and checks
     // it on that handle, which must be known by the entry's own name below the
     // folder (expected), and for a folder or a listed link say whether it is a
     // link. A file's handle needs only its name: where it is a link itself,
     // deleting through it removes the link alone, as for a listed link.
-    // Raises for failures; attributes become the handle's where it was asked.
+    // Attributes become the handle's where it was asked.
     opened open_checked(HANDLE parent, const std::wstring& entry_name, const std::wstring& path,
                         const std::wstring& expected, replay::file_handle& handle, DWORD& attributes,
                         std::wstring& name) {
@@ -126,20 +139,22 @@ private:
             // A listed link that cannot be opened (its target is missing or
             // busy) stays as it is.
             if (listed_link) return opened::elsewhere;
-            raise("remove_all", error, path);
+            keep(path, error, /*opened=*/false, folder);
+            return opened::kept;
         }
         bool link = false;
-        if (folder || listed_link) {
-            link = handle_is_link(handle.get(), attributes, error);
-            if (error != 0) raise("remove_all", error, path);
+        if (folder || listed_link) link = handle_is_link(handle.get(), attributes, error);
+        if (error == 0) object_name(handle.get(), name_buffer_, name, error);  // sets error when it fails
+        if (error != 0) {
+            keep(path, error, /*opened=*/true, folder);
+            return opened::kept;
         }
-        if (!object_name(handle.get(), name_buffer_, name, error)) raise("remove_all", error, path);
         if (name != expected && !same_name(name, expected)) return opened::elsewhere;
         return link ? opened::link : opened::own;
     }
 
     // One folder being emptied by walk_by_handle: held open through its
-    // handle, with its listing and the first link that had to stay in it.
+    // handle, with its listing and whether something in it had to stay.
     struct level {
         replay::file_handle owned;  // empty for the walk's own root
         HANDLE handle;
@@ -147,31 +162,34 @@ private:
         size_t path_length;  // of its path in walk_by_handle's path
         std::vector<listed_entry> entries;
         size_t next = 0;
-        std::wstring kept;
+        bool holds_kept = false;
     };
 
-    // Removes everything below a folder held open (its handle is known as
-    // folder_name); returns the first link that had to stay in it, if any.
-    // The folders being emptied are kept in a list, one per level, not on the
-    // call stack: a tree of any depth costs memory in proportion to its depth
-    // and ends no run by overflowing the stack.
-    std::wstring walk_by_handle(const std::wstring& folder, HANDLE handle, const std::wstring& folder_name) {
+    // Removes everything it can below a folder held open (its handle is known
+    // as folder_name, its listing is entries); returns whether something in it
+    // stayed. The folders being emptied are kept in a list, one per level, not
+    // on the call stack: a tree of any depth costs memory in proportion to its
+    // depth and ends no run by overflowing the stack.
+    bool walk_by_handle(const std::wstring& folder, HANDLE handle, const std::wstring& folder_name,
+                        std::vector<listed_entry> entries) {
         std::wstring path = folder;       // of the entry at hand
         std::wstring name = folder_name;  // the name its folder's handle is known by
         std::vector<level> levels;
-        levels.push_back(level{replay::file_handle(), handle, 0, path.size(), list(handle, path), 0, {}});
+        levels.push_back(level{replay::file_handle(), handle, 0, path.size(), std::move(entries), 0, false});
         std::vector<size_t> name_lengths{name.size()};
         for (;;) {
             level& top = levels.back();
             path.resize(top.path_length);
             name.resize(name_lengths.back());
             if (top.next == top.entries.size()) {
-                if (levels.size() == 1) return top.kept;
-                // Emptied: the folder goes through its own handle.
+                if (levels.size() == 1) return top.holds_kept;
+                // Emptied as far as it goes: the folder goes through its own
+                // handle, or stays and so does its parent.
                 level done = std::move(top);
                 levels.pop_back();
                 name_lengths.pop_back();
-                delete_entry(done.handle, path, done.attributes, done.kept);
+                if (!delete_entry(done.handle, path, done.attributes, done.holds_kept))
+                    levels.back().holds_kept = true;
                 continue;
             }
             const listed_entry& entry = top.entries[top.next++];
@@ -185,120 +203,137 @@ private:
             // handle removes it alone; where every handle reaches the target,
             // it stays.
             if (state == opened::link && delete_through(child.get(), 0) == 0) {
-                ++removed_;
+                ++outcome_.removed;
                 continue;
             }
+            if (state == opened::link || state == opened::elsewhere) keep_link(path);
             if (state != opened::own) {
-                if (top.kept.empty()) top.kept = path;
+                top.holds_kept = true;
                 continue;
             }
             notify_checked(path);
             if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                delete_entry(child.get(), path, attributes, std::wstring());
+                if (!delete_entry(child.get(), path, attributes, false)) top.holds_kept = true;
                 continue;
             }
-            std::vector<listed_entry> entries = list(child.get(), path);
+            std::vector<listed_entry> listed;
+            if (!list(child.get(), path, listed)) {
+                top.holds_kept = true;
+                continue;
+            }
             const HANDLE raw = child.get();
-            levels.push_back(level{std::move(child), raw, attributes, path.size(), std::move(entries), 0, {}});
+            levels.push_back(level{std::move(child), raw, attributes, path.size(), std::move(listed), 0, false});
             name = std::move(child_name);
             name_lengths.push_back(name.size());
         }
     }
 
-    // kept names a link that stayed inside a folder, if any: the folder is
-    // then not empty because of it.
-    void delete_entry(HANDLE handle, const std::wstring& path, DWORD attributes, const std::wstring& kept) {
+    // Deletes an entry through its handle; holds_kept tells that something
+    // stayed inside a folder, which is then not empty because of it. Returns
+    // whether it went.
+    bool delete_entry(HANDLE handle, const std::wstring& path, DWORD attributes, bool holds_kept) {
         const DWORD error = delete_through(handle, attributes);
         if (error == 0) {
-            ++removed_;
-            return;
+            ++outcome_.removed;
+            return true;
         }
-        if (!kept.empty() && error == ERROR_DIR_NOT_EMPTY) raise_kept(kept);
-        raise("remove_all", error, path);
+        keep(path, error, /*opened=*/true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+             holds_kept && error == ERROR_DIR_NOT_EMPTY);
+        return false;
     }
 
-    [[noreturn]] static void raise_kept(const std::wstring& kept) {
-        throw filesystem_error(
-            replay::format("remove_all: a link is not followed and stays: \"%s\"", to_ansi(kept).c_str()));
+    static std::string link_text(const std::wstring& link) {
+        return replay::format("remove_all: a link is not followed and stays: \"%s\"", to_ansi(link).c_str());
     }
 
-    // Removes everything below a folder; returns the first link that had to
-    // stay in it, if any.
-    std::wstring walk(const std::wstring& folder, const std::wstring& resolved_folder) {
+    void keep(const std::wstring& path, DWORD error, bool opened, bool folder, bool holds_kept = false) {
+        outcome_.kept.push_back(
+            kept_entry{path, error, opened, folder, holds_kept, failure_text("remove_all", error, path)});
+    }
+
+    void keep_link(const std::wstring& path) {
+        outcome_.kept.push_back(kept_entry{path, link_not_removed, false, false, false, link_text(path)});
+    }
+
+    // Removes everything it can below a folder by path; returns whether
+    // something in it stayed.
+    bool walk(const std::wstring& folder, const std::wstring& resolved_folder) {
         std::vector<WIN32_FIND_DATAW> entries;
         {
             WIN32_FIND_DATAW entry;
             replay::find_handle search(FindFirstFileW((ext(folder) + L"\\*").c_str(), &entry));
             if (!search) {
                 const DWORD error = GetLastError();
-                if (error == ERROR_FILE_NOT_FOUND) return std::wstring();
-                raise("remove_all", error, folder);
+                if (error == ERROR_FILE_NOT_FOUND) return false;
+                keep(folder, error, /*opened=*/false, /*folder=*/true);
+                return true;
             }
             do {
                 if (!is_dot_entry(entry.cFileName)) entries.push_back(entry);
             } while (FindNextFileW(search.get(), &entry));
         }
-        std::wstring kept;
+        bool holds_kept = false;
         for (const WIN32_FIND_DATAW& entry : entries) {
             const std::wstring path = folder + L"\\" + entry.cFileName;
             DWORD error = 0;
             switch (check_entry(path, resolved_folder, entry.cFileName, entry.dwFileAttributes, error)) {
-                case link_state::unknown: raise("remove_all", error, path);
+                case link_state::unknown:
+                    keep(path, error, /*opened=*/false, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+                    holds_kept = true;
+                    continue;
                 case link_state::link:
                     // A link is never entered: its target is not the product's.
                     if (remove_link_alone(path)) {
-                        ++removed_;
-                    } else if (kept.empty()) {
-                        kept = path;
+                        ++outcome_.removed;
+                    } else {
+                        keep_link(path);
+                        holds_kept = true;
                     }
                     continue;
                 case link_state::own: break;
             }
             notify_checked(path);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                const std::wstring kept_below = walk(path, resolved_folder + L"\\" + entry.cFileName);
-                remove_folder(path, entry.dwFileAttributes, kept_below);
-            } else {
-                remove_file(path, entry.dwFileAttributes);
-            }
+            const bool below = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                               walk(path, resolved_folder + L"\\" + entry.cFileName);
+            if (!remove_by_path(path, entry.dwFileAttributes, below)) holds_kept = true;
         }
-        return kept;
+        return holds_kept;
     }
 
-    void remove_file(const std::wstring& path, DWORD attributes) {
+    // Removes a file or an emptied folder by its path; returns whether it
+    // went. A path-based deletion cannot tell an entry in use from one its
+    // access list refuses, so it counts as not opened.
+    bool remove_by_path(const std::wstring& path, DWORD attributes, bool holds_kept) {
+        const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (attributes & FILE_ATTRIBUTE_READONLY) {
             SetFileAttributesW(ext(path).c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
         }
-        if (!DeleteFileW(ext(path).c_str())) raise("remove_all", GetLastError(), path);
-        ++removed_;
-    }
-
-    // kept names a link that stayed inside the folder, if any: the folder is
-    // then not empty because of it.
-    void remove_folder(const std::wstring& path, DWORD attributes, const std::wstring& kept) {
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            SetFileAttributesW(ext(path).c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-        }
-        if (RemoveDirectoryW(ext(path).c_str())) {
-            ++removed_;
-            return;
+        if (folder ? RemoveDirectoryW(ext(path).c_str()) : DeleteFileW(ext(path).c_str())) {
+            ++outcome_.removed;
+            return true;
         }
         const DWORD error = GetLastError();
-        if (!kept.empty() && error == ERROR_DIR_NOT_EMPTY) raise_kept(kept);
-        raise("remove_all", error, path);
+        keep(path, error, /*opened=*/false, folder, holds_kept && error == ERROR_DIR_NOT_EMPTY);
+        return false;
     }
 
-    std::uintmax_t removed_ = 0;
+    tree_outcome outcome_;
     std::vector<unsigned char> name_buffer_ = std::vector<unsigned char>(object_name_room);
     std::vector<unsigned char> listing_buffer_ = std::vector<unsigned char>(listing_room);
 };
 
 }  // namespace
 
-std::uintmax_t remove_tree(const std::string& path) {
+tree_outcome remove_tree_reporting(const std::string& path) {
     const std::wstring full = full_path(from_ansi(path));
-    if (full.empty()) return 0;
+    if (full.empty()) return {};
     return tree_remover().remove(full);
+}
+
+std::uintmax_t remove_tree(const std::string& path) {
+    const tree_outcome outcome = remove_tree_reporting(path);
+    if (!outcome.kept.empty()) throw filesystem_error(outcome.kept.front().message);
+    return outcome.removed;
 }
 
 tree_removal_seams& test_seams() { return installed_seams; }

@@ -46,6 +46,55 @@ TEST_F(TreeRemoval, RemoveTreeCountsEveryEntry) {
     }
 }
 
+// One entry that cannot go keeps only itself and the folders that hold it:
+// everything listed after it goes too, and remove_tree names it.
+TEST_F(TreeRemoval, GoesOnPastAnEntryItCannotDelete) {
+    for (const bool by_path : {false, true}) {
+        SCOPED_TRACE(by_path ? "by path" : "through handles");
+        remover::test_seams().by_path = by_path;
+        const std::string root = folder / (by_path ? "paths" : "handles");
+        make_folder(root + "\\a\\inner");
+        make_folder(root + "\\z");
+        write_file(root + "\\a\\busy.dll", "b");
+        write_file(root + "\\a\\later.txt", "l");
+        write_file(root + "\\a\\inner\\x.txt", "x");
+        write_file(root + "\\b.txt", "b");
+        write_file(root + "\\z\\y.txt", "y");
+        HANDLE busy = CreateFileA((root + "\\a\\busy.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+        const remover::tree_outcome outcome = remover::remove_tree_reporting(root);
+        EXPECT_EQ(outcome.removed, 6u);
+        for (const char* gone : {"\\a\\later.txt", "\\a\\inner", "\\b.txt", "\\z"}) {
+            EXPECT_FALSE(present(root + gone)) << gone;
+        }
+        ASSERT_EQ(outcome.kept.size(), 3u);
+        const std::wstring wide(root.begin(), root.end());
+        EXPECT_EQ(outcome.kept[0].path, wide + L"\\a\\busy.dll");
+        EXPECT_EQ(outcome.kept[0].error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_FALSE(outcome.kept[0].holds_kept);
+        EXPECT_EQ(outcome.kept[0].message.rfind("remove_all: ", 0), 0u);
+        EXPECT_NE(outcome.kept[0].message.find("busy.dll\""), std::string::npos) << outcome.kept[0].message;
+        EXPECT_EQ(outcome.kept[1].path, wide + L"\\a");
+        EXPECT_EQ(outcome.kept[2].path, wide);
+        for (size_t i = 1; i < 3; ++i) {
+            EXPECT_TRUE(outcome.kept[i].holds_kept && outcome.kept[i].folder);
+            EXPECT_EQ(outcome.kept[i].error, static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+        }
+        // remove_tree goes as far and names the entry that stayed.
+        write_file(root + "\\b.txt", "b");
+        try {
+            remover::remove_tree(root);
+            ADD_FAILURE() << "no failure raised";
+        } catch (const remover::filesystem_error& e) {
+            EXPECT_EQ(e.message(), outcome.kept[0].message);
+        }
+        EXPECT_FALSE(present(root + "\\b.txt"));
+        CloseHandle(busy);
+        EXPECT_EQ(remover::remove_tree(root), 3u);
+    }
+}
+
 TEST_F(TreeRemoval, ReadOnlyFoldersAreRemovedLikeReadOnlyFiles) {
     const std::string root = folder / "ro";
     make_folder(root + "\\inner");
