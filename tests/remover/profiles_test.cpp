@@ -24,9 +24,10 @@ void set_text(HKEY key, const std::wstring& subkey, const std::wstring& name, co
 }
 
 // The profiles come from the system's list, whoever runs the program: the
-// local system account's own profile (C:\Windows\System32\config\
-// systemprofile) and the other service accounts' are no users' profiles, and
-// the root is the list's ProfilesDirectory, not the running profile's parent.
+// local system account's own profile (systemprofile below
+// C:\Windows\System32\config) and the other service accounts' are no
+// users' profiles, and the root is the list's ProfilesDirectory, not the
+// running profile's parent.
 TEST(ReadProfileList, UsersProfilesWhereverTheListPutsThem) {
     test_support::scratch_key list;
     ASSERT_EQ(list.status(), ERROR_SUCCESS);
