@@ -115,9 +115,17 @@ bool remove_folder_tree(const std::string& path, folder_source source, bool prod
         const bool kept = !tree.kept.empty();
         const std::vector<kept_entry> staying = schedule_in_use(full_path(from_ansi(path)), std::move(tree.kept));
         if (kept && staying.empty()) return true;
-        // Each entry that stayed is recorded with its own error.
+        // Each entry that stayed is recorded with its own error, the folder
+        // with the first of them.
         report_kept(staying);
         log::message("! Failed to remove folder '%s' !", path.c_str());
+        DWORD first_error = 0;
+        for (const kept_entry& entry : staying) {
+            if (entry.holds_kept) continue;
+            if (entry.error != link_not_removed) first_error = entry.error;
+            break;
+        }
+        outcome::failed(path, first_error);
         return false;
     } catch (...) {
         log_failure();

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "remover/profiles.hpp"
 #include "remover/safe_delete.hpp"
 #include "remover/text.hpp"
 #include "replay/registry2/key.hpp"
@@ -91,18 +92,18 @@ folder_neighbours find_folder_neighbours(const std::string& product_name) {
     wchar_t own[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, own))) return found;
     const std::wstring own_profile = full_path(own);
-    const size_t last = own_profile.find_last_of(L'\\');
-    if (last == std::wstring::npos) return found;
-    const std::wstring root = own_profile.substr(0, last + 1);
-    WIN32_FIND_DATAW entry;
-    replay::find_handle search(FindFirstFileW((root + L"*").c_str(), &entry));
-    if (!search) return found;
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (!replay::unicode::is_single_name(entry.cFileName)) continue;
-        const std::wstring profile = root + entry.cFileName;
-        if (!replay::unicode::same_name(profile, own_profile)) found.other_profiles.push_back(profile);
-    } while (FindNextFileW(search.get(), &entry));
+    // Every user's profile that the system lists, wherever it lies.
+    try {
+        const auto profiles = profile_folders();
+        if (!profiles) return found;
+        for (const std::wstring& profile : *profiles) {
+            const DWORD attributes = GetFileAttributesW(profile.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+            if (!replay::unicode::same_name(profile, own_profile)) found.other_profiles.push_back(profile);
+        }
+    } catch (const replay::exception&) {
+        // The profiles root cannot be listed: no other profile is known.
+    }
     return found;
 }
 

@@ -98,7 +98,15 @@ bool remove_key(HKEY root, const std::wstring& root_name, const std::wstring& pa
                 bool recursive, bool take_over) {
     std::unique_ptr<registry2::key> parent_key;
     try {
-        parent_key = open_without_links(registry2::key(root), parent);
+        // A user's hive is that user's to write: no link on its parent path
+        // is gone through. The machine's hive holds only links that the
+        // system or an administrator made (Wine joins the registry views
+        // with them), so its paths are opened as before.
+        if (root == HKEY_LOCAL_MACHINE) {
+            parent_key = std::make_unique<registry2::key>(registry2::key(root), parent, /*create=*/false);
+        } else {
+            parent_key = open_without_links(registry2::key(root), parent);
+        }
     } catch (const replay::exception&) {
     }
     if (!parent_key) {

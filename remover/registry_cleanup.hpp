@@ -20,8 +20,9 @@ std::wstring root_key_name(HKEY root);
 // own registry view. A recursive deletion goes on past what it cannot
 // delete; when a key below it stayed, the failure line is followed by one
 // naming the first such key. Never raises.
-// The parent path is opened one key at a time and never through a registry
-// link: a link on the way counts as a missing parent.
+// Below a user's hive (anything but HKEY_LOCAL_MACHINE) the parent path is
+// opened one key at a time and never through a registry link: a link on the
+// way counts as a parent that cannot be opened.
 bool remove_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name, bool recursive);
 // The same below a root that the log names `root_name` (HKEY_USERS for
 // another user's hive, whose SID begins the parent path).

@@ -59,8 +59,7 @@ def other_users(request, template, e2e_config):
                  "product_key": prefix.key_exists(CAROL_HIVE + "\\Software\\Vexars"),
                  "corvantis_key": prefix.key_exists(CAROL_HIVE + "\\Software\\Corvantis"),
                  "other_vendor": prefix.key_exists(OTHER_VENDOR)}
-        names = [n for n in prefix.listdir(h.DEFAULT_RUN_DIR) if n.endswith(".reg")]
-        backup = prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{names[0]}") if len(names) == 1 else b""
+        backup = prefix.read_backup()
         if backup:
             prefix.import_reg(backup[2:].decode("utf-16-le"))
         restored = prefix.read_key(CAROL_HIVE + "\\Software\\Vexars\\ZENQO\\Settings\\Scan")

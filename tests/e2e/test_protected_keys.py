@@ -6,13 +6,11 @@ the run only walks through stays as it is, with the values below it."""
 
 from __future__ import annotations
 
-import re
 
 import pytest
 
 import harness as h
 
-BACKUP_NAME = re.compile(r"ZENQORemover\.backup-\d{8}-\d{6}\.reg")
 NOBODY_MAY = "D:P"
 EVERYONE_MAY = "D:P(A;;KA;;;WD)"
 
@@ -53,8 +51,7 @@ def locked_run(template, e2e_config):
         run = prefix.run_remover()
         after = {key: prefix.key_security(key) for key in (OTHER, MAKER)}
         exists = {key: prefix.key_exists(key) for key in (PRODUCT, ENTRY)}
-        names = [n for n in prefix.listdir(h.DEFAULT_RUN_DIR) if BACKUP_NAME.fullmatch(n)]
-        backup = prefix.read_bytes(f"{h.DEFAULT_RUN_DIR}\\{names[0]}") if len(names) == 1 else b""
+        backup = prefix.read_backup()
         # Opened again by the test, as their owner may, to read what they hold.
         for key in (OTHER, MAKER):
             prefix.key_security(key, EVERYONE_MAY)

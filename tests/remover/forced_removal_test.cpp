@@ -253,9 +253,12 @@ TEST_F(ForcedRemoval, AFileInUseWhereOthersMayWriteStaysAndIsSaid) {
     EXPECT_EQ(lines[2], "! Failed to remove folder '" + root + "' !");
     EXPECT_FALSE(queued(pending(), root + "\\bin\\Shell.dll"));
     EXPECT_TRUE(remover::outcome::entries(remover::outcome::kind::scheduled).empty());
+    // The file that stayed, then its folder tree, each with the file's error.
     const auto failed = remover::outcome::entries(remover::outcome::kind::failed);
-    ASSERT_EQ(failed.size(), 1u);
+    ASSERT_EQ(failed.size(), 2u);
     EXPECT_EQ(failed[0].error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(failed[1].name, std::wstring(root.begin(), root.end()));
+    EXPECT_EQ(failed[1].error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
 }  // namespace

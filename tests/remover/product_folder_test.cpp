@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/emulation.hpp"
+
 namespace {
 
 struct folder_case {
@@ -36,6 +38,9 @@ const folder_case cases[] = {
 };
 
 TEST(ProductFolder, IsTheProductsOnlyWhereNothingElseClaimsIt) {
+    // The protected-folder check asks the system for its folders and drives.
+    SKIP_WHERE_EMULATED("its file calls were seen to hang after the registry tests; the 32-bit end-to-end "
+                        "scenarios run the same file code");
     const remover::folder_neighbours neighbours{{L"C:\\Apps\\Other"}, {L"C:\\users\\bob"}};
     for (const folder_case& c : cases) {
         SCOPED_TRACE(c.name);

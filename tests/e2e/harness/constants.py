@@ -86,5 +86,7 @@ class HarnessError(Exception):
 # Where the run keeps its registry backup and result file: a folder that
 # only Administrators and SYSTEM may change, created with this descriptor.
 BACKUP_DIR = COMMON_APPDATA_DIR + r"\ZENQORemover\Backups"
+# A registry backup's name in that folder.
+BACKUP_NAME = re.compile(r"ZENQORemover\.backup-\d{8}-\d{6}\.reg")
 RESULT_NAME = "ZENQORemover.result.json"
 ADMINISTRATORS_ONLY_SDDL = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"

@@ -20,7 +20,7 @@ from typing import Iterable, Mapping, Sequence, Union
 
 from .config import Config, wine_env
 from .constants import (
-    BIN_DIR, CALLS_FILE, DEFAULT_RUN_DIR, HarnessError, LOG_NAME, MISSING_KEY_MESSAGE,
+    BACKUP_DIR, BACKUP_NAME, BIN_DIR, CALLS_FILE, DEFAULT_RUN_DIR, HarnessError, LOG_NAME, MISSING_KEY_MESSAGE,
     NOT_STARTED_MESSAGE, PREFIX_SCRIPT, SCRATCH_DIR, SUBMISSION_QUESTION_CAPTION, TEMP_DIR,
     WINDOWS_VERSIONS, WINE32, WINE64, WINESERVER)
 from .logs import Log
@@ -528,6 +528,12 @@ class Prefix:
     def listdir(self, win_path: str) -> list:
         p = self.unix_path(win_path)
         return sorted(os.listdir(p)) if p.is_dir() else []
+
+    def read_backup(self) -> bytes:
+        """The run's registry backup in the administrators' backup folder;
+        b"" unless there is exactly one."""
+        names = [n for n in self.listdir(BACKUP_DIR) if BACKUP_NAME.fullmatch(n)]
+        return (self.read_bytes(f"{BACKUP_DIR}\\{names[0]}") or b"") if len(names) == 1 else b""
 
     def is_link(self, win_path: str) -> bool:
         return self.unix_path(win_path).is_symlink()
