@@ -323,10 +323,8 @@ def open_suite_folder(prefix: h.Prefix) -> None:
     SetNamedSecurityInfoW, and read back so (Wine keeps it as the folder's
     mode, and gives back Everyone with the rights to write)."""
     folder = SUITE_DIR.rstrip("\\")
-    done = prefix.run([prefix.plant_helper("set_descriptor.exe", h.BIN_DIR + "\\set_descriptor.exe"), folder,
-                       "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)"])
-    given_back = done.stdout.decode("utf-8", errors="replace")
-    assert done.exit_code == 0, done
+    prefix.set_owner_and_access(folder, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)")
+    given_back = prefix.owner_and_access(folder)
     assert any(f"(A;OICI;{mask};;;WD)" in given_back for mask in ("FA", "0x1301ff")), given_back
 
 

@@ -505,6 +505,14 @@ class Prefix:
             raise HarnessError(f"file_security.exe failed with {completed.exit_code}")
         return completed.stdout.decode("utf-8", "replace").strip()
 
+    def set_owner_and_access(self, win_path: str, sddl: str) -> None:
+        """Sets a path's owner and access list from SDDL (protected where it
+        says P); what Wine keeps of it, owner_and_access tells."""
+        helper = self.install(self.config.helper("file_security.exe"))
+        completed = self.run([helper, "set", win_path, sddl])
+        if completed.exit_code != 0:
+            raise HarnessError(f"file_security.exe failed with {completed.exit_code}")
+
     def exists(self, win_path: str) -> bool:
         return os.path.lexists(self.unix_path(win_path))
 
