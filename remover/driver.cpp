@@ -22,6 +22,7 @@
 #include "remover/session.hpp"
 #include "remover/registry_cleanup.hpp"
 #include "remover/run_end.hpp"
+#include "remover/run_logs.hpp"
 #include "remover/run_outcome.hpp"
 #include "remover/startup_checks.hpp"
 #include "remover/suite_library.hpp"
@@ -46,14 +47,9 @@ namespace log = replay::log;
 
 constexpr char separator_line[] = "==================================================";
 constexpr char short_separator_line[] = "=================================================";
-constexpr DWORD log_wait_ms = 3000;
-constexpr DWORD temp_path_chars = 260;
 // The exit code of a run that "Internal error!" ended.
 constexpr int exit_stopped = 2;
 
-constexpr char log_file_failure[] =
-    "Unable to create log file. If you need log file make sure that you have permission to write to "
-    "directory where remove.exe is located";
 constexpr char old_windows[] = "This program can be launched on Windows 2000 or higher. Exiting ...";
 constexpr char no_admin_rights[] =
     "The program is running without Administrative rights.\nRelogin as Administrator and run it again !";
@@ -79,60 +75,6 @@ void short_separator() {
 }
 
 std::string display() { return narrow(identity().display_name); }
-
-// The temporary folder with its trailing backslash, in the ANSI code page
-// (strictly converted: a path without an exact ANSI form raises).
-std::string temporary_folder() {
-    wchar_t temp[temp_path_chars] = {};
-    const DWORD length = GetTempPathW(temp_path_chars, temp);
-    if (length == 0 || length >= temp_path_chars) {
-        const DWORD error = GetLastError();
-        throw replay::exception("GetTempPath failed: %s", replay::system_error_text(error).c_str());
-    }
-    return replay::unicode::to_ansi_strict(std::wstring(temp, length));
-}
-
-// The run's two log files, owned by the log until it shuts down.
-log::file* main_log_file = nullptr;
-log::file* temp_log_file = nullptr;
-
-// Attaches the console and both log files. Returns why the temporary
-// folder's copy could not be opened, or nothing: like the current folder's,
-// it is optional, and the run goes on without it.
-std::optional<std::string> attach_log_files(product_remover& remover) {
-    log::attach(std::make_unique<log::console>());
-    try {
-        auto main_log = std::make_unique<log::file>(program_name);
-        remover.log_identity = main_log->identity();
-        main_log_file = main_log.get();
-        log::attach(std::move(main_log));
-    } catch (...) {
-        message_box(log_file_failure, "ZENQORemover.exe", MB_OK);
-        remover.submit_log = false;
-    }
-    try {
-        remover.temp_log_base = temporary_folder() + program_name;
-        auto temp_log = std::make_unique<log::file>(remover.temp_log_base);
-        remover.temp_log_identity = temp_log->identity();
-        temp_log_file = temp_log.get();
-        log::attach(std::move(temp_log));
-    } catch (const replay::exception& e) {
-        remover.temp_log_base.clear();
-        return e.message();
-    } catch (const std::exception& e) {
-        remover.temp_log_base.clear();
-        return std::string(e.what());
-    }
-    return std::nullopt;
-}
-
-// Whether each log file got every line, asked before the log shuts down.
-void note_whole_logs(product_remover& remover) {
-    remover.log_whole = main_log_file == nullptr || main_log_file->whole();
-    remover.temp_log_whole = temp_log_file != nullptr && temp_log_file->whole();
-    main_log_file = nullptr;
-    temp_log_file = nullptr;
-}
 
 void check_windows_version() {
     if (os_version().dwMajorVersion < 5) {
@@ -368,27 +310,6 @@ void close_running_applications(product_remover& remover) {
     close_process_by_name("UpDates.exe");
     close_process_by_name(narrow(identity().launcher_exe));
     separator();
-}
-
-void submit_log_or_wait(product_remover& remover, const std::string& program) {
-    if (!remover.submit_log) {
-        // Without the log file there is nothing to send: keep the console
-        // readable for a moment instead.
-        Sleep(log_wait_ms);
-        return;
-    }
-    // The log is named after the program, in the current directory. When that
-    // one was cut short (a full disk) and the temporary folder's is whole,
-    // the whole one is offered.
-    if (!remover.log_whole && remover.temp_log_whole) {
-        product_remover whole_log = remover;
-        whole_log.log_identity = remover.temp_log_identity;
-        if (offer_log_submission(whole_log, remover.temp_log_base) == 0)
-            message_box("Log file not submitted", "Log file not submitted", MB_OK);
-        return;
-    }
-    if (offer_log_submission(remover, program) == 0)
-        message_box("Log file not submitted", "Log file not submitted", MB_OK);
 }
 
 int run() {

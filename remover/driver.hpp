@@ -15,6 +15,5 @@ int run();
 [[noreturn]] void finish_abnormally();
 
 void close_running_applications(product_remover& remover);
-void submit_log_or_wait(product_remover& remover, const std::string& program);
 
 }  // namespace remover

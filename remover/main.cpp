@@ -1,10 +1,6 @@
 #include <windows.h>
 
 #include "remover/driver.hpp"
-#if defined(ZENQO_TESTS_BUILD)
-#include "remover/forced_removal.hpp"
-#include "remover/trust.hpp"
-#endif
 #include "replay/system_function.hpp"
 
 namespace {
@@ -23,22 +19,9 @@ void restrict_library_search() {
     if (fallback != nullptr) fallback(L"");
 }
 
-#if defined(ZENQO_TESTS_BUILD)
-// The tests' build only: Wine reports every file and folder as owned by the
-// running account whatever is set, so a deletion at the next restart is
-// judged there by the folders' access lists alone (which Wine builds from
-// the Unix mode). The shipped program also requires an administrator owner.
-std::string access_list_refusal(const std::wstring& folder) {
-    return remover::path_refusal(folder, remover::writers::administrators, /*check_owner=*/false);
-}
-#endif
-
 }  // namespace
 
 int main() {
     restrict_library_search();
-#if defined(ZENQO_TESTS_BUILD)
-    remover::restart_test_seams().folder_refusal = access_list_refusal;
-#endif
     return remover::run();
 }

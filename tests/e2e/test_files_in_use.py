@@ -5,9 +5,9 @@ open in a folder others may write is never queued.
 
 Under Wine every file and folder is reported as owned by the running
 account, whatever is set, and its access list is built from the Unix mode;
-the tests' build of the program therefore judges the folders by their
-access lists alone (the owner rule is a unit test). The product's folders
-get the mode that Wine reports as writable by SYSTEM only."""
+there the running account passes the owner check (the rule for other owners
+is a unit test). The product's folders get the mode that Wine reports as
+writable by SYSTEM only."""
 
 from __future__ import annotations
 
