@@ -1,5 +1,5 @@
 """Renders the log submission's e-mail prompt with Wine's X11 driver on a
-virtual X display (Xvfb) and saves it as a PNG, for the README.
+virtual X display (Xvfb) and saves it as a PNG, for docs/logs-and-mail.md.
 
     /usr/bin/python3 tests/e2e/screenshot.py docs/prompt.png
 
