@@ -71,9 +71,11 @@ else
     echo "demo: the mail's body differs from the log file"; rc=1
 fi
 echo
-for backup in "$run_dir"/ZENQORemover.backup-*.reg; do
+backups="$prefix/drive_c/ProgramData/ZENQORemover/Backups"
+for backup in "$backups"/ZENQORemover.backup-*.reg; do
     [ -f "$backup" ] || continue
-    echo "demo: registry backup C:\\demo\\${backup##*/}, $(stat -c %s "$backup") bytes;"
-    echo "      to restore what the run deleted or changed: regedit /s ${backup##*/} (or reg import ${backup##*/})"
+    name="C:\\ProgramData\\ZENQORemover\\Backups\\${backup##*/}"
+    echo "demo: registry backup $name, $(stat -c %s "$backup") bytes;"
+    echo "      to restore what the run deleted or changed: reg import \"$name\" (or regedit /s)"
 done
 exit $rc

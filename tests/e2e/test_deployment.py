@@ -36,12 +36,9 @@ def profile(folder: str) -> dict:
     return {"ProfileImagePath": h.ExpandSz(folder)}
 
 
-@pytest.fixture(scope="module", params=[64, pytest.param(32, marks=pytest.mark.wow64)], ids=["x64", "x86"])
-def other_users(request, template, e2e_config):
-    bits = request.param
-    if bits == 32:
-        request.getfixturevalue("wow64")
-    with h.scenario_prefix(template, e2e_config, f"test_deployment-other-users-{bits}") as prefix:
+@pytest.fixture(scope="module")
+def other_users(template, e2e_config):
+    with h.scenario_prefix(template, e2e_config, "test_deployment-other-users") as prefix:
         prefix.plant_registry({PROFILE_LIST + "\\" + CAROL: profile(CAROL_DIR),
                                PROFILE_LIST + "\\" + DAVE: profile(DAVE_DIR),
                                PROFILE_LIST + "\\S-1-5-18": profile("%systemroot%\\system32\\config\\systemprofile"),
@@ -52,7 +49,7 @@ def other_users(request, template, e2e_config):
                             SYSTEM_DIR + "\\" + h.VIRTUAL_STORE_COPY + "\\keep.dat": b"k",
                             DAVE_DIR + "\\Documents\\notes.txt": b"n",
                             **{path: b"k" for path in CAROL_KEPT}})
-        run = prefix.run_remover(bits=bits)
+        run = prefix.run_remover()
         after = {"gone": [p for p in CAROL_GONE if prefix.exists(p)],
                  "kept": [p for p in CAROL_KEPT + (SYSTEM_DIR + "\\" + h.VIRTUAL_STORE_COPY + "\\keep.dat",)
                           if not prefix.exists(p)],

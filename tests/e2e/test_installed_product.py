@@ -60,14 +60,6 @@ def same_folder(a: str, b: str) -> bool:
     return a.rstrip("\\").lower() == b.rstrip("\\").lower()
 
 
-def assert_completed(run: h.RemoverRun) -> None:
-    __tracebackhide__ = True
-    assert run.exit_code == 0, run.describe()
-    assert [b for b in run.boxes if b.caption != h.SUBMISSION_QUESTION_CAPTION] == [], run.describe()
-    h.assert_in_order(run.cwd_log, h.step_sequence(run.bits))
-    h.assert_ends_with(run.cwd_log, [h.completed_ok(), "", "", ""])
-
-
 # -- installed product, 64-bit program -------------------------------------------
 
 @pytest.fixture(scope="module")
@@ -86,7 +78,7 @@ def installed(template, e2e_config):
 
 
 def test_installed_run_completes(installed):
-    assert_completed(installed.run)
+    h.assert_completed(installed.run)
 
 
 def test_installed_product_is_found(installed):
@@ -224,7 +216,7 @@ def test_discovery(prefix, planted, planted_32, search_lines, install_dir):
         prefix.plant_registry(planted_32, view=32)
     prefix.plant_registry({SHARED_DLLS: shared_dlls_values(install_dir)}, view=32)
     run = prefix.run_remover()
-    assert_completed(run)
+    h.assert_completed(run)
     log = run.cwd_log
     h.assert_in_order(log, [(*SEARCH_HEADER, *search_lines, f"Zentrivo directory: {install_dir}", "",
                              "**** Close running application ****", "", install_dir + "UI.exe")])
@@ -255,7 +247,7 @@ def test_registry_step_without_the_product(prefix):
     or subkey missing under an existing parent), and there is no line for
     the 32-bit view's key or an Uninstall entry."""
     run = prefix.run_remover()
-    assert_completed(run)
+    h.assert_completed(run)
     h.assert_in_order(run.cwd_log, [(
         *REGISTRY_HEADER,
         *missing_key_lines("HKCU"),
@@ -279,7 +271,7 @@ def test_two_matching_entries_are_both_removed(prefix):
                           location=MAKER_DIR + "Zentrivo 2\\"),
     })
     run = prefix.run_remover()
-    assert_completed(run)
+    h.assert_completed(run)
     log = run.cwd_log
     h.assert_in_order(log, [(
         *SEARCH_HEADER,
@@ -353,7 +345,7 @@ def busy(template, e2e_config):
 
 
 def test_busy_run_completes_under_its_starter(busy):
-    assert_completed(busy.run)
+    h.assert_completed(busy.run)
     # The starter saw the remover end: the close step left it alone.
     assert busy.run.starter_report is not None
     assert Re(r"started \d+\nexit 0\n").matches(busy.run.starter_report), busy.run.describe()
@@ -446,8 +438,17 @@ def installed_x86(template, e2e_config, wow64):
 
 
 @pytest.mark.wow64
-def test_x86_installed_run_completes(installed_x86):
-    assert_completed(installed_x86.run)
+def test_x86_installed_run_writes_every_step_to_each_output(installed_x86):
+    run = installed_x86.run
+    h.assert_completed(run)
+    for log in (run.cwd_log, run.temp_log, run.console):
+        h.assert_complete_run(run, log, "Windows 7 Service Pack 1")
+    h.assert_log_file_format(run.cwd_log)
+    h.assert_log_file_format(run.temp_log)
+
+
+@pytest.mark.wow64
+def test_x86_installed_product_is_found_and_its_programs_closed(installed_x86):
     h.assert_in_order(installed_x86.run.cwd_log, [(
         *SEARCH_HEADER,
         h.found_uninstall_entry(ENTRY),
@@ -521,7 +522,7 @@ def test_simulated_machine_is_cleaned_as_the_demo_says(prefix):
 
     simulated_machine.plant(prefix)
     run = prefix.run_remover()
-    assert_completed(run)
+    h.assert_completed(run)
     assert simulated_machine.survey(prefix).problems() == [], run.describe()
 
 
@@ -552,7 +553,7 @@ def registry_link(template, e2e_config):
 
 
 def test_registry_link_is_removed_and_its_target_kept(registry_link):
-    assert_completed(registry_link.run)
+    h.assert_completed(registry_link.run)
     assert h.removed_regkey("HKLM", "Software\\Vexars", "ZENQO") in registry_link.run.cwd_log.texts
     h.assert_key_absent(registry_link.prefix, "HKLM\\Software\\Vexars\\ZENQO", 64)
     for path, values in {**VICTIM_VENDOR, **VICTIM_LEAF}.items():

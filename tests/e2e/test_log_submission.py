@@ -45,7 +45,6 @@ class Scenario:
     # quit-refused (QUIT 5xx after the accepted message), none
     server: str = "accept"
     machine: str = "empty"  # empty, installed (2.1.5), suite (sender from its configuration)
-    bits: int = 64
     # What the user sees after the question, in order: box tuples, or
     # "prompt" for each prompt shown.
     shown: tuple = ()
@@ -80,8 +79,6 @@ SCENARIOS = [
              console="QUIT after the accepted message failed: smtp.permanent_failure[554 no goodbye]"),
     Scenario("no-server", prompts=("ok:admin@corp.example",), server="none",
              shown=("prompt", "error"), error="internet.transport.connection_failed.connection_refused["),
-    Scenario("typed-address-32bit", prompts=("ok:admin@corp.example",), machine="installed",
-             bits=32, shown=("prompt", THANKS), sender="admin@corp.example"),
     # A stored address with a line break is not used: the user is asked.
     Scenario("suite-sender-with-line-break", machine="suite", suite_name=HOSTILE_NAME,
              prompts=("ok:admin@corp.example",), shown=("prompt", THANKS), sender="admin@corp.example",
@@ -94,29 +91,24 @@ SCENARIOS = [
 
 def plant(prefix: h.Prefix, s: Scenario) -> None:
     if s.machine == "installed":
-        # The 32-bit program reads the Uninstall entries of the 32-bit view.
-        maker_dir = sm.MAKER_DIR if s.bits == 64 else sm.MAKER_DIR_X86
-        prefix.plant_registry({**sm.uninstall_entry(location=maker_dir, version=s.version),
-                               **sm.installed_product_keys("HKLM")}, view=s.bits)
+        prefix.plant_registry({**sm.uninstall_entry(location=sm.MAKER_DIR, version=s.version),
+                               **sm.installed_product_keys("HKLM")})
     elif s.machine == "suite":
-        sm.plant_suite_and_tray(prefix, sm.SuiteMachine(), s.bits)
+        sm.plant_suite_and_tray(prefix, sm.SuiteMachine(), 64)
         if s.suite_name is not None:
             prefix.plant_paths({sm.SUITE_CFG: f"name={s.suite_name}\nsite=example.org\n"})
 
 
-@pytest.fixture(params=[pytest.param(s, marks=pytest.mark.wow64) if s.bits == 32 else s for s in SCENARIOS],
-                ids=lambda s: s.name)
+@pytest.fixture(params=SCENARIOS, ids=lambda s: s.name)
 def outcome(request, template, e2e_config):
     s: Scenario = request.param
-    if s.bits == 32:
-        request.getfixturevalue("wow64")
     refusals = {"reject": "550 5.7.1 Null senders are not accepted", "reject-long": LONG_REFUSAL}
     quit_reply = "554 no goodbye" if s.server == "quit-refused" else None
     with h.smtp_server(refusal=refusals.get(s.server), listening=s.server != "none",
                        quit_reply=quit_reply) as mailbox:
         with h.scenario_prefix(template, e2e_config, f"test_log_submission-{s.name}") as prefix:
             plant(prefix, s)
-            run = prefix.run_remover(bits=s.bits, answers={h.SUBMISSION_QUESTION_CAPTION: s.question},
+            run = prefix.run_remover(answers={h.SUBMISSION_QUESTION_CAPTION: s.question},
                                      prompts=s.prompts)
             log = prefix.read_bytes(run.cwd.rstrip("\\") + "\\" + h.LOG_NAME)
             yield s, run, log, mailbox.envelopes

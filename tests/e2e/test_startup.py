@@ -7,31 +7,13 @@ from __future__ import annotations
 import pytest
 
 import harness as h
-from harness import SEPARATOR, SHORT_SEPARATOR, Re
-
-
-def start_of_log(os_line: str) -> list:
-    """The banner, the OS line and the administrator check of a run that
-    passes both gates."""
-    return ["", h.banner(), "", os_line, "", *h.admin_check_lines()]
-
-
-END_OF_LOG = [h.completed_ok(), "", "", ""]
+from harness import SEPARATOR, SHORT_SEPARATOR
 
 
 def other_boxes(run: h.RemoverRun) -> list:
     """The boxes of a run apart from the log submission question,
     which a run with a writable current directory may ask at its end."""
     return [b for b in run.boxes if b.caption != h.SUBMISSION_QUESTION_CAPTION]
-
-
-def assert_complete_run(run: h.RemoverRun, log: h.Log, os_line: str) -> None:
-    """One output of a run that went through every step."""
-    __tracebackhide__ = True
-    h.assert_starts_with(log, start_of_log(os_line))
-    h.assert_in_order(log, h.step_sequence(run.bits), start=len(start_of_log(os_line)))
-    h.assert_ends_with(log, END_OF_LOG)
-    h.assert_absent(log, [h.completed_abnormally(), h.OLD_WINDOWS_TEXT])
 
 
 # -- clean machine, 64-bit ------------------------------------------------------
@@ -53,7 +35,7 @@ def test_clean_run_exits_0_without_a_box(clean):
 @pytest.mark.parametrize("output", ["cwd_log", "temp_log", "console"])
 def test_clean_run_writes_every_step(clean, output):
     _, run = clean
-    assert_complete_run(run, getattr(run, output), "Windows 7 Service Pack 1")
+    h.assert_complete_run(run, getattr(run, output), "Windows 7 Service Pack 1")
 
 
 def test_clean_run_steps_are_closed_by_their_separators(clean):
@@ -81,7 +63,7 @@ def test_clean_run_log_files_have_one_bom_and_prefixed_lines(clean):
     for log in (run.cwd_log, run.temp_log):
         h.assert_log_file_format(log)
         # The driver's own lines are messages (level 1, a blank marker).
-        own = log.entries[:len(start_of_log(""))] + log.entries[-len(END_OF_LOG):]
+        own = log.entries[:len(h.start_of_log(""))] + log.entries[-len(h.END_OF_LOG):]
         assert {e.marker for e in own} == {" "}, log.excerpt()
     assert not run.console.bad_lines, run.console.bad_lines
     assert not run.console.has_bom
@@ -103,7 +85,7 @@ def test_second_run_appends_to_both_log_files(clean):
         h.assert_log_file_format(after)  # exactly one byte order mark
         added = h.Log.from_file_bytes(after.name + " (second run)", after.raw[len(before.raw):])
         assert not added.has_bom
-        assert_complete_run(second, added, "Windows 7 Service Pack 1")
+        h.assert_complete_run(second, added, "Windows 7 Service Pack 1")
         assert after.texts.count(h.banner()) == 2
 
 
@@ -148,7 +130,7 @@ def test_windows_version_description(prefix, version, os_line):
     run = prefix.run_remover()
     assert run.exit_code == 0, run.describe()
     assert other_boxes(run) == [], run.describe()
-    assert_complete_run(run, run.cwd_log, os_line)
+    h.assert_complete_run(run, run.cwd_log, os_line)
 
 
 # -- log file that cannot be created ---------------------------------------------
@@ -164,7 +146,7 @@ def test_log_file_cannot_be_created(prefix):
     assert prefix.is_dir(blocker) and prefix.listdir(blocker) == []
     assert run.cwd_log is None
     for log in (run.temp_log, run.console):
-        assert_complete_run(run, log, "Windows 7 Service Pack 1")
+        h.assert_complete_run(run, log, "Windows 7 Service Pack 1")
     h.assert_log_file_format(run.temp_log)
     # Without the log file no submission is offered: the program waits 3 s.
     assert run.duration >= 2.5, run.describe()
@@ -185,19 +167,6 @@ def test_log_mutex_held_by_another_program_does_not_stop_the_run(prefix, mutex):
     run = prefix.run_remover()
     assert run.exit_code == 0, run.describe()
     for log in (run.cwd_log, run.temp_log, run.console):
-        assert_complete_run(run, log, "Windows 7 Service Pack 1")
-    h.assert_log_file_format(run.cwd_log)
-    h.assert_log_file_format(run.temp_log)
-
-
-# -- 32-bit program -----------------------------------------------------------
-
-@pytest.mark.wow64
-def test_x86_clean_run(prefix, wow64):
-    run = prefix.run_remover(bits=32)
-    assert run.exit_code == 0, run.describe()
-    assert other_boxes(run) == [], run.describe()
-    for log in (run.cwd_log, run.temp_log, run.console):
-        assert_complete_run(run, log, "Windows 7 Service Pack 1")
+        h.assert_complete_run(run, log, "Windows 7 Service Pack 1")
     h.assert_log_file_format(run.cwd_log)
     h.assert_log_file_format(run.temp_log)

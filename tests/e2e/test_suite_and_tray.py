@@ -352,15 +352,14 @@ def test_a_copy_in_a_folder_others_may_write_is_not_loaded(suite_folder_open):
 
 
 @pytest.fixture(scope="module")
-def tray_copy_x86(template, e2e_config, wow64):
-    yield from scenario(template, e2e_config, "tray-copy-x86", Machine(library=False, tray_library=True), bits=32)
+def tray_copy(template, e2e_config):
+    yield from scenario(template, e2e_config, "tray-copy", Machine(library=False, tray_library=True))
 
 
-@pytest.mark.wow64
-def test_x86_loads_the_trays_copy_when_the_suite_has_none(tray_copy_x86):
+def test_the_trays_copy_is_loaded_when_the_suite_has_none(tray_copy):
     """The only installed copy is the tray's: it is loaded, the product is
     unregistered through it, and the suite and the tray go."""
-    s = tray_copy_x86
+    s = tray_copy
     h.assert_completed(s.run)
     tray_copy = (TRAY_DIR + library_name(s.bits)).lower()
     assert [p.lower() for p in s.loads] == [tray_copy], s.loads

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from typing import Iterable
 
-from .checks import assert_ends_with, assert_in_order
+from .checks import assert_absent, assert_ends_with, assert_in_order, assert_starts_with
 from .constants import (
     COMMON_APPDATA_DIR, PROGRAM_FILES_DIR, SEPARATOR, SHORT_SEPARATOR,
     SUBMISSION_QUESTION_CAPTION)
@@ -29,6 +29,15 @@ def admin_check_lines(display: str = "Zentrivo") -> tuple:
     """IsRunAsAdministrator's lines for an administrator."""
     return (f"**** Check if {display} force remover runs as Administrator ****", "",
             SEPARATOR, "")
+
+
+def start_of_log(os_line: str) -> list:
+    """The banner, the OS line and the administrator check of a run that
+    passes both gates."""
+    return ["", banner(), "", os_line, "", *admin_check_lines()]
+
+
+END_OF_LOG = [completed_ok(), "", "", ""]
 
 
 def step_headers(bits: int = 64, folder: str = "Vexars", display: str = "Zentrivo",
@@ -210,4 +219,14 @@ def assert_completed(run: RemoverRun) -> None:
     assert run.exit_code == 0, run.describe()
     assert [b for b in run.boxes if b.caption != SUBMISSION_QUESTION_CAPTION] == [], run.describe()
     assert_in_order(run.cwd_log, step_sequence(run.bits))
-    assert_ends_with(run.cwd_log, [completed_ok(), "", "", ""])
+    assert_ends_with(run.cwd_log, END_OF_LOG)
+
+
+def assert_complete_run(run: RemoverRun, log: Log, os_line: str) -> None:
+    """One output of a run (a log file or the console) that went through
+    every step from the start."""
+    __tracebackhide__ = True
+    assert_starts_with(log, start_of_log(os_line))
+    assert_in_order(log, step_sequence(run.bits), start=len(start_of_log(os_line)))
+    assert_ends_with(log, END_OF_LOG)
+    assert_absent(log, [completed_abnormally(), OLD_WINDOWS_TEXT])
