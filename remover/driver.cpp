@@ -28,6 +28,7 @@
 #include "remover/suite_library.hpp"
 #include "remover/toolkit_remover.hpp"
 #include "remover/tray_remover.hpp"
+#include "remover/windows_version.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/exception_report.hpp"

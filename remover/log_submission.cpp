@@ -10,7 +10,7 @@
 
 #include "remover/mail_settings.hpp"
 #include "remover/session.hpp"
-#include "remover/startup_checks.hpp"
+#include "remover/windows_version.hpp"
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
 #include "replay/internet/address/address.hpp"

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "remover/program_start.hpp"
-#include "remover/startup_checks.hpp"
 #include "remover/text.hpp"
+#include "remover/windows_version.hpp"
 #include "replay/format.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"
@@ -101,12 +101,6 @@ std::string process_name_for_snapshot(const std::string& name) {
         return name.substr(0, windows_2000_snapshot_name_chars);
     }
     return name;
-}
-
-bool is_windows_2000() {
-    const OSVERSIONINFOA info = os_version();
-    return info.dwMajorVersion == 5 && info.dwMinorVersion == 0 &&
-           info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 void close_process_by_name(const std::string& name) {

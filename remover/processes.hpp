@@ -34,8 +34,6 @@ void close_process_by_name(const std::string& name);
 // Windows 2000 cuts executable names in its snapshots to 15 characters.
 std::string process_name_for_snapshot(const std::string& name);
 
-bool is_windows_2000();
-
 // How long launch_and_wait_for_exit_code waits for the program it started.
 constexpr DWORD program_wait_limit_ms = 300000;
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "remover/identity.hpp"
-#include "remover/installer_database.hpp"
+#include "remover/packed_guid.hpp"
 #include "remover/safe_delete.hpp"
 #include "remover/services.hpp"
 #include "remover/text.hpp"

@@ -8,7 +8,7 @@
 
 #include "remover/files.hpp"
 #include "remover/identity.hpp"
-#include "remover/installer_database.hpp"
+#include "remover/installer_components.hpp"
 #include "remover/processes.hpp"
 #include "remover/services.hpp"
 #include "remover/registry_cleanup.hpp"

@@ -9,7 +9,7 @@
 
 #include "remover/files.hpp"
 #include "remover/identity.hpp"
-#include "remover/installer_database.hpp"
+#include "remover/installer_components.hpp"
 #include "remover/processes.hpp"
 #include "remover/program_start.hpp"
 #include "remover/registry_cleanup.hpp"

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "remover/installer_components.hpp"
+#include "remover/installer_roots.hpp"
+#include "remover/packed_guid.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/registry2/key_names.hpp"
 #include "support/log_capture.hpp"
@@ -110,13 +113,6 @@ protected:
     hives registry;
     test_support::log_capture log;
 };
-
-TEST(PackGuid, PacksAndUnpacksInAnyCase) {
-    EXPECT_EQ(remover::pack_guid(L"{6a1f3c2e-9b4d-4e07-a5c8-3d2e71f0b94a}"), U);
-    EXPECT_EQ(remover::pack_guid(upgrade_code), U);
-    EXPECT_EQ(remover::unpack_guid(U), upgrade_code);
-    EXPECT_THROW(remover::pack_guid(L"{6A1F3C2E-9B4D}"), replay::exception);
-}
 
 // A machine registration below HKLM (Classes and CurrentVersion, system
 // store), a per-user store, HKCR's own copy, and what must stay: another
@@ -349,7 +345,7 @@ TEST_F(InstallerDatabase, TheWalkDoesNotFollowRegistryLinks) {
     ASSERT_NO_FATAL_FAILURE(test_support::make_link(registry[HKEY_CURRENT_USER], L"Software\\Loop\\Inner\\side",
                                                     target.get()));
 
-    remover::installer_database_cleaner walker;
+    remover::installer_root_search walker;
     walker.find_installer_roots(L"HKCU", replay::registry2::key(HKEY_CURRENT_USER), 0);
     // HKCU, Software, Loop, Inner, up, side, Target: the links are visited as
     // keys without subkeys, and Target's store is found once, by its own path.

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "remover/installer_database.hpp"
+#include "remover/installer_roots.hpp"
+#include "remover/windows_version.hpp"
 #include "replay/registry2/key.hpp"
 #include "support/log_capture.hpp"
 #include "support/registry_link.hpp"
@@ -19,7 +20,7 @@
 
 namespace {
 
-using remover::installer_database_cleaner;
+using remover::installer_root_search;
 using replay::registry2::key;
 
 const std::wstring USER = L"S-1-5-21-7-7-7-1001";
@@ -106,24 +107,24 @@ private:
 // keys it read.
 struct outcome {
     std::vector<std::string> lines;
-    std::vector<installer_database_cleaner::root_entry> roots;
+    std::vector<installer_root_search::root_entry> roots;
     bool raised = false;
     std::uint64_t visited = 0;
 };
 
-// What a search (`search` on a new cleaner) logs, finds and reads.
-outcome searched_by(test_support::log_capture& log, const std::function<void(installer_database_cleaner&)>& search) {
+// What a search (`search` on a new root search) logs, finds and reads.
+outcome searched_by(test_support::log_capture& log, const std::function<void(installer_root_search&)>& search) {
     log.clear();
     outcome result;
-    installer_database_cleaner cleaner;
+    installer_root_search searcher;
     try {
-        search(cleaner);
+        search(searcher);
     } catch (...) {
         result.raised = true;
     }
     result.lines = log.texts();
-    result.roots = cleaner.root_entries();
-    result.visited = cleaner.keys_visited();
+    result.roots = searcher.root_entries();
+    result.visited = searcher.keys_visited();
     return result;
 }
 
@@ -134,18 +135,18 @@ outcome four_walks(test_support::log_capture& log, std::map<HKEY, std::uint64_t>
     const REGSAM view = remover::running_under_wow64() ? KEY_WOW64_64KEY : 0;
     const std::vector<std::pair<const wchar_t*, HKEY>> walks = {
         {L"HKCR", HKEY_CLASSES_ROOT}, {L"HKCU", HKEY_CURRENT_USER}, {L"HKU", HKEY_USERS}, {L"HKLM", HKEY_LOCAL_MACHINE}};
-    return searched_by(log, [&](installer_database_cleaner& cleaner) {
+    return searched_by(log, [&](installer_root_search& searcher) {
         for (const auto& [path, root] : walks) {
-            const std::uint64_t before = cleaner.keys_visited();
+            const std::uint64_t before = searcher.keys_visited();
             const REGSAM root_view = root == HKEY_LOCAL_MACHINE ? view : 0;
-            cleaner.find_installer_roots(path, key(root, root_view), root_view);
-            visits[root] = cleaner.keys_visited() - before;
+            searcher.find_installer_roots(path, key(root, root_view), root_view);
+            visits[root] = searcher.keys_visited() - before;
         }
     });
 }
 
 outcome one_search(test_support::log_capture& log) {
-    return searched_by(log, [](installer_database_cleaner& cleaner) { cleaner.search_roots(); });
+    return searched_by(log, [](installer_root_search& searcher) { searcher.search_roots(); });
 }
 
 // Roots of every kind in both hives: the classes' own, a vendor's, one

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "remover/windows_version.hpp"
 #include "replay/log/log.hpp"
 #include "support/emulation.hpp"
 #include "support/own_program.hpp"
