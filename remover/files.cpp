@@ -9,7 +9,7 @@
 #include "remover/forced_removal.hpp"
 #include "remover/identity.hpp"
 #include "remover/product_remover.hpp"
-#include "remover/profiles.hpp"
+#include "remover/profile_folders.hpp"
 #include "remover/run_outcome.hpp"
 #include "remover/safe_delete.hpp"
 #include "remover/text.hpp"

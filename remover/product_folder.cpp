@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "remover/profiles.hpp"
+#include "remover/profile_folders.hpp"
 #include "remover/safe_delete.hpp"
 #include "remover/text.hpp"
 #include "replay/registry2/key.hpp"

@@ -6,7 +6,6 @@
 // no user's profile.
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,12 +38,5 @@ profile_list read_profile_list(HKEY list);
 // HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList; where the
 // list names no ProfilesDirectory, the root is GetProfilesDirectoryW's.
 const profile_list& machine_profiles();
-
-// Every profile folder to visit, as full paths: each entry of the profiles
-// root (files included, in listing order, names that joinable_name refuses
-// passed over), then each user's profile that lies elsewhere. None when
-// neither the root nor a user's profile is known. Raises filesystem_error
-// when the root cannot be listed.
-std::optional<std::vector<std::wstring>> profile_folders();
 
 }  // namespace remover
