@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "remover/installer_roots.hpp"
+#include "remover/installer/installer_roots.hpp"
 #include "replay/handle.hpp"
 #include "replay/registry2/key.hpp"
 

@@ -1,4 +1,4 @@
-#include "remover/identity.hpp"
+#include "remover/common/identity.hpp"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "remover/paths.hpp"
+#include "remover/common/paths.hpp"
 
 namespace remover {
 

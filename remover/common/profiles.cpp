@@ -1,8 +1,8 @@
-#include "remover/profiles.hpp"
+#include "remover/common/profiles.hpp"
 
 #include <userenv.h>
 
-#include "remover/safe_delete.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/registry2/key.hpp"

@@ -1,4 +1,4 @@
-#include "remover/run_outcome.hpp"
+#include "remover/common/run_outcome.hpp"
 
 #include <mutex>
 #include <utility>

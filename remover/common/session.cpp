@@ -1,4 +1,4 @@
-#include "remover/session.hpp"
+#include "remover/common/session.hpp"
 
 namespace remover {
 

@@ -1,4 +1,4 @@
-#include "remover/text.hpp"
+#include "remover/common/text.hpp"
 
 namespace remover {
 

@@ -1,4 +1,4 @@
-#include "remover/windows_version.hpp"
+#include "remover/common/windows_version.hpp"
 
 #include "replay/format.hpp"
 #include "replay/system_function.hpp"

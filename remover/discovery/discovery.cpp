@@ -1,14 +1,14 @@
-#include "remover/discovery.hpp"
+#include "remover/discovery/discovery.hpp"
 
 #include <windows.h>
 #include <shlobj.h>
 
-#include "remover/files.hpp"
-#include "remover/identity.hpp"
-#include "remover/paths.hpp"
-#include "remover/product_folder.hpp"
-#include "remover/registry_cleanup.hpp"
-#include "remover/text.hpp"
+#include "remover/common/identity.hpp"
+#include "remover/common/paths.hpp"
+#include "remover/common/text.hpp"
+#include "remover/discovery/product_folder.hpp"
+#include "remover/files/files.hpp"
+#include "remover/registry/registry_cleanup.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key.hpp"
 

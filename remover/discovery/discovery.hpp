@@ -2,7 +2,7 @@
 // Finding the installed product: its Uninstall entries, version and folder.
 #include <string>
 
-#include "remover/product_remover.hpp"
+#include "remover/common/product_remover.hpp"
 
 namespace remover {
 

@@ -1,11 +1,11 @@
-#include "remover/product_folder.hpp"
+#include "remover/discovery/product_folder.hpp"
 
 #include <windows.h>
 #include <shlobj.h>
 
-#include "remover/profile_folders.hpp"
-#include "remover/safe_delete.hpp"
-#include "remover/text.hpp"
+#include "remover/common/text.hpp"
+#include "remover/files/profile_folders.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/unicode/names.hpp"
 #include "replay/unicode/unicode.hpp"

@@ -1,9 +1,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "remover/files.hpp"
-#include "remover/safe_delete.hpp"
-#include "remover/trust.hpp"
+#include "remover/common/trust.hpp"
+#include "remover/files/files.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/format.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"

@@ -1,4 +1,4 @@
-#include "remover/files.hpp"
+#include "remover/files/files.hpp"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <optional>
 
-#include "remover/forced_removal.hpp"
-#include "remover/identity.hpp"
-#include "remover/product_remover.hpp"
-#include "remover/profile_folders.hpp"
-#include "remover/run_outcome.hpp"
-#include "remover/safe_delete.hpp"
-#include "remover/text.hpp"
+#include "remover/common/identity.hpp"
+#include "remover/common/product_remover.hpp"
+#include "remover/common/run_outcome.hpp"
+#include "remover/common/text.hpp"
+#include "remover/files/forced_removal.hpp"
+#include "remover/files/profile_folders.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/exception_report.hpp"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "remover/product_remover.hpp"
-#include "remover/safe_delete.hpp"
+#include "remover/common/product_remover.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 
 namespace remover {
 

@@ -1,10 +1,10 @@
-#include "remover/forced_removal.hpp"
+#include "remover/files/forced_removal.hpp"
 
 #include <set>
 
-#include "remover/run_outcome.hpp"
-#include "remover/take_over.hpp"
-#include "remover/trust.hpp"
+#include "remover/common/run_outcome.hpp"
+#include "remover/common/trust.hpp"
+#include "remover/files/take_over.hpp"
 #include "replay/log/exception_report.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/names.hpp"

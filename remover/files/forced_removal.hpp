@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "remover/safe_delete.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 
 namespace remover {
 

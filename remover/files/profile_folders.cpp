@@ -1,10 +1,10 @@
-#include "remover/profile_folders.hpp"
+#include "remover/files/profile_folders.hpp"
 
 #include <windows.h>
 
-#include "remover/files.hpp"
-#include "remover/profiles.hpp"
-#include "remover/safe_delete.hpp"
+#include "remover/common/profiles.hpp"
+#include "remover/files/files.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"

@@ -1,12 +1,12 @@
-#include "remover/take_over.hpp"
+#include "remover/files/take_over.hpp"
 
 #include <aclapi.h>
 
 #include <vector>
 
-#include "remover/processes.hpp"
-#include "remover/safe_delete.hpp"
+#include "remover/processes/processes.hpp"
 #include "remover/safe_delete/internal.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/log/log.hpp"
 
 namespace remover {

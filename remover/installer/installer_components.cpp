@@ -1,10 +1,10 @@
-#include "remover/installer_components.hpp"
+#include "remover/installer/installer_components.hpp"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "remover/windows_version.hpp"
+#include "remover/common/windows_version.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key.hpp"

@@ -1,8 +1,8 @@
-#include "remover/installer_database.hpp"
+#include "remover/installer/installer_database.hpp"
 
 #include <optional>
 
-#include "remover/packed_guid.hpp"
+#include "remover/installer/packed_guid.hpp"
 #include "replay/exception.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key_names.hpp"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "remover/installer_roots.hpp"
+#include "remover/installer/installer_roots.hpp"
 #include "replay/registry2/key.hpp"
 
 namespace remover {

@@ -1,12 +1,12 @@
-#include "remover/installer_roots.hpp"
+#include "remover/installer/installer_roots.hpp"
 
 #include <string_view>
 #include <tuple>
 #include <utility>
 
-#include "remover/predefined_roots.hpp"
-#include "remover/trust.hpp"
-#include "remover/windows_version.hpp"
+#include "remover/common/trust.hpp"
+#include "remover/common/windows_version.hpp"
+#include "remover/installer/predefined_roots.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key_names.hpp"
 #include "replay/unicode/names.hpp"

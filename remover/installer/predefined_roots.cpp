@@ -1,4 +1,4 @@
-#include "remover/predefined_roots.hpp"
+#include "remover/installer/predefined_roots.hpp"
 
 #include <string_view>
 

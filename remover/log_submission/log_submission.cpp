@@ -1,4 +1,4 @@
-#include "remover/log_submission.hpp"
+#include "remover/log_submission/log_submission.hpp"
 
 #include <windows.h>
 
@@ -8,9 +8,9 @@
 #include <new>
 #include <vector>
 
-#include "remover/mail_settings.hpp"
-#include "remover/session.hpp"
-#include "remover/windows_version.hpp"
+#include "remover/common/session.hpp"
+#include "remover/common/windows_version.hpp"
+#include "remover/log_submission/mail_settings.hpp"
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
 #include "replay/internet/address/address.hpp"

@@ -4,7 +4,7 @@
 // window, and the outcome shown in message boxes.
 #include <string>
 
-#include "remover/product_remover.hpp"
+#include "remover/common/product_remover.hpp"
 #include "replay/handle.hpp"
 #include "replay/internet/address/address.hpp"
 #include "replay/internet/message2/message2.hpp"

@@ -1,4 +1,4 @@
-#include "remover/mail_settings.hpp"
+#include "remover/log_submission/mail_settings.hpp"
 
 #if !defined(ZENQO_MAIL_HOST) || !defined(ZENQO_SUPPORT_ADDRESS)
 #error "ZENQO_MAIL_HOST and ZENQO_SUPPORT_ADDRESS come from the build"

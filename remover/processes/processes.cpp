@@ -1,4 +1,4 @@
-#include "remover/processes.hpp"
+#include "remover/processes/processes.hpp"
 
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -6,9 +6,9 @@
 #include <set>
 #include <vector>
 
-#include "remover/program_start.hpp"
-#include "remover/text.hpp"
-#include "remover/windows_version.hpp"
+#include "remover/common/text.hpp"
+#include "remover/common/windows_version.hpp"
+#include "remover/processes/program_start.hpp"
 #include "replay/format.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"

@@ -1,9 +1,9 @@
-#include "remover/program_start.hpp"
+#include "remover/processes/program_start.hpp"
 
 #include <vector>
 
-#include "remover/safe_delete.hpp"
-#include "remover/trust.hpp"
+#include "remover/common/trust.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"

@@ -1,13 +1,13 @@
-#include "remover/registry_cleanup.hpp"
+#include "remover/registry/registry_cleanup.hpp"
 
 #include <memory>
 #include <set>
 
-#include "remover/identity.hpp"
-#include "remover/run_outcome.hpp"
-#include "remover/take_over.hpp"
-#include "remover/text.hpp"
-#include "remover/user_hives.hpp"
+#include "remover/common/identity.hpp"
+#include "remover/common/run_outcome.hpp"
+#include "remover/common/text.hpp"
+#include "remover/files/take_over.hpp"
+#include "remover/registry/user_hives.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"

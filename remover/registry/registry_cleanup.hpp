@@ -33,7 +33,7 @@ bool remove_registry_key_below(HKEY root, const std::wstring& root_name, const s
 
 // The same for a key of the product's own tree, with everything below it:
 // first every key of that tree whose access list refuses its reading or
-// deletion is taken over (remover/take_over.hpp). Only the key `name` and
+// deletion is taken over (remover/files/take_over.hpp). Only the key `name` and
 // what lies below it are, reached from a parent path without registry links;
 // never the parent, nor what a link below leads to.
 bool remove_product_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name);

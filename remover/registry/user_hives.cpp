@@ -1,10 +1,10 @@
-#include "remover/user_hives.hpp"
+#include "remover/registry/user_hives.hpp"
 
 #include <windows.h>
 
-#include "remover/processes.hpp"
-#include "remover/profiles.hpp"
-#include "remover/safe_delete.hpp"
+#include "remover/common/profiles.hpp"
+#include "remover/processes/processes.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/log/exception_report.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key.hpp"

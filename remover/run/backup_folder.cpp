@@ -1,4 +1,4 @@
-#include "remover/backup_folder.hpp"
+#include "remover/run/backup_folder.hpp"
 
 #include <shlobj.h>
 #include <sddl.h>
@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "remover/safe_delete.hpp"
-#include "remover/trust.hpp"
+#include "remover/common/trust.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/handle.hpp"
 #include "replay/unicode/unicode.hpp"
 

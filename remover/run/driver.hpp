@@ -4,7 +4,7 @@
 // separator line.
 #include <string>
 
-#include "remover/product_remover.hpp"
+#include "remover/common/product_remover.hpp"
 
 namespace remover {
 

@@ -1,12 +1,12 @@
-#include "remover/product_left.hpp"
+#include "remover/run/product_left.hpp"
 
 #include <windows.h>
 
-#include "remover/identity.hpp"
-#include "remover/packed_guid.hpp"
-#include "remover/safe_delete.hpp"
-#include "remover/services.hpp"
-#include "remover/text.hpp"
+#include "remover/common/identity.hpp"
+#include "remover/common/text.hpp"
+#include "remover/installer/packed_guid.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
+#include "remover/services/services.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/unicode/unicode.hpp"
 

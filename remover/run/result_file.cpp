@@ -1,11 +1,11 @@
-#include "remover/result_file.hpp"
+#include "remover/run/result_file.hpp"
 
 #include <sddl.h>
 
 #include <nlohmann/json.hpp>
 
-#include "remover/backup_folder.hpp"
-#include "remover/trust.hpp"
+#include "remover/common/trust.hpp"
+#include "remover/run/backup_folder.hpp"
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "remover/run_outcome.hpp"
+#include "remover/common/run_outcome.hpp"
 
 namespace remover {
 

@@ -1,12 +1,12 @@
-#include "remover/run_end.hpp"
+#include "remover/run/run_end.hpp"
 
 #include <windows.h>
 
-#include "remover/backup_folder.hpp"
-#include "remover/product_left.hpp"
-#include "remover/result_file.hpp"
-#include "remover/run_outcome.hpp"
-#include "remover/session.hpp"
+#include "remover/common/run_outcome.hpp"
+#include "remover/common/session.hpp"
+#include "remover/run/backup_folder.hpp"
+#include "remover/run/product_left.hpp"
+#include "remover/run/result_file.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/backup.hpp"
 #include "replay/registry2/regedit_format.hpp"

@@ -1,12 +1,12 @@
-#include "remover/run_logs.hpp"
+#include "remover/run/run_logs.hpp"
 
 #include <windows.h>
 
 #include <memory>
 
-#include "remover/identity.hpp"
-#include "remover/log_submission.hpp"
-#include "remover/session.hpp"
+#include "remover/common/identity.hpp"
+#include "remover/common/session.hpp"
+#include "remover/log_submission/log_submission.hpp"
 #include "replay/exception.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "remover/product_remover.hpp"
+#include "remover/common/product_remover.hpp"
 
 namespace remover {
 

@@ -1,9 +1,9 @@
-#include "remover/services.hpp"
+#include "remover/services/services.hpp"
 
 #include <optional>
 
-#include "remover/processes.hpp"
-#include "remover/text.hpp"
+#include "remover/common/text.hpp"
+#include "remover/processes/processes.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/backup.hpp"

@@ -1,8 +1,8 @@
-#include "remover/suite_library.hpp"
+#include "remover/suite/suite_library.hpp"
 
 #include <windows.h>
 
-#include "remover/safe_delete.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
 #include "replay/log/log.hpp"

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "remover/trust.hpp"
+#include "remover/common/trust.hpp"
 
 struct VS_Lib_Handle_;
 struct VS_Products_Handle_;

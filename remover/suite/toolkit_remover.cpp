@@ -1,4 +1,4 @@
-#include "remover/toolkit_remover.hpp"
+#include "remover/suite/toolkit_remover.hpp"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -6,17 +6,17 @@
 #include <exception>
 #include <utility>
 
-#include "remover/files.hpp"
-#include "remover/identity.hpp"
-#include "remover/installer_components.hpp"
-#include "remover/processes.hpp"
-#include "remover/services.hpp"
-#include "remover/registry_cleanup.hpp"
-#include "remover/suite_library.hpp"
+#include "remover/common/identity.hpp"
+#include "remover/files/files.hpp"
+#include "remover/installer/installer_components.hpp"
+#include "remover/processes/processes.hpp"
+#include "remover/registry/registry_cleanup.hpp"
+#include "remover/services/services.hpp"
+#include "remover/suite/suite_library.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/exception_report.hpp"
-#include "remover/run_outcome.hpp"
+#include "remover/common/run_outcome.hpp"
 #include "replay/log/log.hpp"
 #include "replay/unicode/unicode.hpp"
 

@@ -1,4 +1,4 @@
-#include "remover/tray_remover.hpp"
+#include "remover/tray/tray_remover.hpp"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -7,13 +7,13 @@
 #include <utility>
 #include <vector>
 
-#include "remover/files.hpp"
-#include "remover/identity.hpp"
-#include "remover/installer_components.hpp"
-#include "remover/processes.hpp"
-#include "remover/program_start.hpp"
-#include "remover/registry_cleanup.hpp"
-#include "remover/text.hpp"
+#include "remover/common/identity.hpp"
+#include "remover/common/text.hpp"
+#include "remover/files/files.hpp"
+#include "remover/installer/installer_components.hpp"
+#include "remover/processes/processes.hpp"
+#include "remover/processes/program_start.hpp"
+#include "remover/registry/registry_cleanup.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/errors.hpp"

@@ -1,4 +1,4 @@
-#include "remover/profiles.hpp"
+#include "remover/common/profiles.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "remover/trust.hpp"
+#include "remover/common/trust.hpp"
 
 #include <gtest/gtest.h>
 #include <sddl.h>

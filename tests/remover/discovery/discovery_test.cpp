@@ -1,11 +1,11 @@
-#include "remover/discovery.hpp"
+#include "remover/discovery/discovery.hpp"
 
 #include <windows.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
-#include "remover/files.hpp"
+#include "remover/files/files.hpp"
 #include "support/log_capture.hpp"
 #include "support/machine_override.hpp"
 

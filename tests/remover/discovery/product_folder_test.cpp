@@ -1,4 +1,4 @@
-#include "remover/product_folder.hpp"
+#include "remover/discovery/product_folder.hpp"
 
 #include <gtest/gtest.h>
 

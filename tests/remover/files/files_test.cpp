@@ -1,4 +1,4 @@
-#include "remover/files.hpp"
+#include "remover/files/files.hpp"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "remover/product_remover.hpp"
+#include "remover/common/product_remover.hpp"
 #include "replay/format.hpp"
 #include "replay/unicode/unicode.hpp"
 #include "support/file_test.hpp"

@@ -1,4 +1,4 @@
-#include "remover/forced_removal.hpp"
+#include "remover/files/forced_removal.hpp"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "remover/files.hpp"
-#include "remover/run_outcome.hpp"
-#include "remover/trust.hpp"
+#include "remover/common/run_outcome.hpp"
+#include "remover/common/trust.hpp"
+#include "remover/files/files.hpp"
 #include "replay/handle.hpp"
 #include "support/file_test.hpp"
 

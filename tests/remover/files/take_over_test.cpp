@@ -1,4 +1,4 @@
-#include "remover/take_over.hpp"
+#include "remover/files/take_over.hpp"
 
 #include <windows.h>
 #include <aclapi.h>

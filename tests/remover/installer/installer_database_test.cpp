@@ -1,4 +1,4 @@
-#include "remover/installer_database.hpp"
+#include "remover/installer/installer_database.hpp"
 
 #include <windows.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "remover/installer_components.hpp"
-#include "remover/installer_roots.hpp"
-#include "remover/packed_guid.hpp"
+#include "remover/installer/installer_components.hpp"
+#include "remover/installer/installer_roots.hpp"
+#include "remover/installer/packed_guid.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/registry2/key_names.hpp"
 #include "support/log_capture.hpp"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "remover/installer_roots.hpp"
-#include "remover/windows_version.hpp"
+#include "remover/common/windows_version.hpp"
+#include "remover/installer/installer_roots.hpp"
 #include "replay/registry2/key.hpp"
 #include "support/log_capture.hpp"
 #include "support/registry_link.hpp"

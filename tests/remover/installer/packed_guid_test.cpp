@@ -1,4 +1,4 @@
-#include "remover/packed_guid.hpp"
+#include "remover/installer/packed_guid.hpp"
 
 #include <gtest/gtest.h>
 

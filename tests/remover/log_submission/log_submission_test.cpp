@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "remover/log_submission.hpp"
+#include "remover/log_submission/log_submission.hpp"
 #include "replay/exception.hpp"
 #include "support/emulation.hpp"
 #include "support/temp_folder.hpp"

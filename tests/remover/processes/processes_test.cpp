@@ -1,10 +1,10 @@
-#include "remover/processes.hpp"
+#include "remover/processes/processes.hpp"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "remover/windows_version.hpp"
+#include "remover/common/windows_version.hpp"
 #include "replay/log/log.hpp"
 #include "support/emulation.hpp"
 #include "support/own_program.hpp"

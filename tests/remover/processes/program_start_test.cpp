@@ -1,4 +1,4 @@
-#include "remover/program_start.hpp"
+#include "remover/processes/program_start.hpp"
 
 #include <gtest/gtest.h>
 #include <sddl.h>

@@ -1,4 +1,4 @@
-#include "remover/registry_cleanup.hpp"
+#include "remover/registry/registry_cleanup.hpp"
 
 #include <windows.h>
 #include <sddl.h>

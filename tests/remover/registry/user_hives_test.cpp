@@ -1,4 +1,4 @@
-#include "remover/user_hives.hpp"
+#include "remover/registry/user_hives.hpp"
 
 #include <gtest/gtest.h>
 

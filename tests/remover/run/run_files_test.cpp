@@ -11,9 +11,9 @@
 #include <regex>
 #include <string>
 
-#include "remover/backup_folder.hpp"
-#include "remover/result_file.hpp"
-#include "remover/trust.hpp"
+#include "remover/common/trust.hpp"
+#include "remover/run/backup_folder.hpp"
+#include "remover/run/result_file.hpp"
 #include "replay/handle.hpp"
 #include "replay/unicode/unicode.hpp"
 #include "support/emulation.hpp"

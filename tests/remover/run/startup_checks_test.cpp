@@ -1,4 +1,4 @@
-#include "remover/startup_checks.hpp"
+#include "remover/run/startup_checks.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "remover/services.hpp"
+#include "remover/services/services.hpp"
 
 #include <windows.h>
 #include <winsvc.h>

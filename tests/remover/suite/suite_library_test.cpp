@@ -1,4 +1,4 @@
-#include "remover/suite_library.hpp"
+#include "remover/suite/suite_library.hpp"
 
 #include <gtest/gtest.h>
 #include <aclapi.h>

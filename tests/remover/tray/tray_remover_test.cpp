@@ -1,4 +1,4 @@
-#include "remover/tray_remover.hpp"
+#include "remover/tray/tray_remover.hpp"
 
 #include <gtest/gtest.h>
 
