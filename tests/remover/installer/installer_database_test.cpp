@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "remover/installer/installer_components.hpp"
 #include "remover/installer/installer_roots.hpp"
 #include "remover/installer/packed_guid.hpp"
 #include "replay/registry2/key.hpp"
@@ -353,36 +352,6 @@ TEST_F(InstallerDatabase, TheWalkDoesNotFollowRegistryLinks) {
     EXPECT_EQ(log.texts(), std::vector<std::string>{"Root: 1  HKCU\\Software\\Target"});
     // The scratch keys' clean-up would follow the links: they go first.
     replay::registry2::delete_key(replay::registry2::key(HKEY_CURRENT_USER), L"Software\\Loop", true);
-}
-
-TEST_F(InstallerDatabase, ComponentsOfTheSuiteAreRemovedByTheirKeyPath) {
-    const std::wstring components = CV + L"\\Installer\\UserData\\S-1-5-18\\Components\\";
-    registry.plant(HKEY_LOCAL_MACHINE, components + K_OWN + L"\\first", {});
-    registry.plant(HKEY_LOCAL_MACHINE, components + K_OWN, {{P, L"C:\\Program Files\\Vexars\\Suite\\VexarLauncher.exe"}});
-    registry.plant(HKEY_LOCAL_MACHINE, components + K_SHARED + L"\\a", {});
-    registry.plant(HKEY_LOCAL_MACHINE, components + K_SHARED + L"\\b", {});
-    registry.plant(HKEY_LOCAL_MACHINE, components + K_SHARED, {{P, L"C:\\Suite\\vexarlauncher.exe"}});
-    registry.plant(HKEY_LOCAL_MACHINE, components + K_OTHER, {{P, L"C:\\Other\\other.exe"}});
-    // Another vendor's file whose name merely ends with the text.
-    registry.plant(HKEY_LOCAL_MACHINE, components + K_ONE + L"\\kept", {});
-    registry.plant(HKEY_LOCAL_MACHINE, components + K_ONE, {{P, L"C:\\Other\\OldVexarLauncher.exe"}});
-    ASSERT_FALSE(HasFatalFailure());
-
-    remover::remove_installer_components(L"VexarLauncher.EXE");
-
-    const std::string prefix = "HKEY_LOCAL_MACHINE\\" + narrow(components);
-    const auto lines = log.texts();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "Search Component VexarLauncher.EXE ");
-    EXPECT_EQ(lines[1], "Removed Component  " + prefix + narrow(K_OWN));
-    // The component keeps its second subkey, so it cannot go.
-    EXPECT_EQ(lines[2].rfind("! ERROR remove component " + narrow(components + K_SHARED) + " failed: ", 0), 0u)
-        << lines[2];
-    EXPECT_TRUE(key_absent(registry[HKEY_LOCAL_MACHINE], components + K_OWN));
-    EXPECT_TRUE(key_exists(registry[HKEY_LOCAL_MACHINE], components + K_SHARED + L"\\b"));
-    EXPECT_TRUE(key_absent(registry[HKEY_LOCAL_MACHINE], components + K_SHARED + L"\\a"));
-    EXPECT_TRUE(key_exists(registry[HKEY_LOCAL_MACHINE], components + K_OTHER));
-    EXPECT_TRUE(key_exists(registry[HKEY_LOCAL_MACHINE], components + K_ONE + L"\\kept"));
 }
 
 // One item that fails in an unexpected way costs that item only: a refused
