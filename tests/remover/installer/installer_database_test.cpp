@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "remover/installer/installer_roots.hpp"
 #include "remover/installer/packed_guid.hpp"
 #include "replay/registry2/key.hpp"
 #include "replay/registry2/key_names.hpp"
@@ -328,30 +327,6 @@ TEST_F(InstallerDatabase, FixedRootsWhenTheSearchFails) {
               (std::vector<std::string>{"Root hc: 1  HKCR", "Root hc: 2  HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                                         "UserData: 1  3  Installer", "UserData: 2  4  Installer",
                                         "UserData: 2  5  Installer\\UserData\\S-1-5-18"}));
-}
-
-// A registry link that points at one of its own ancestors would make the
-// walk endless: links are never descended through.
-TEST_F(InstallerDatabase, TheWalkDoesNotFollowRegistryLinks) {
-    registry.plant(HKEY_CURRENT_USER, L"Software\\Loop\\Inner", {});
-    registry.plant(HKEY_CURRENT_USER, L"Software\\Target\\Installer\\UpgradeCodes\\" + U, {{P, L""}});
-    ASSERT_FALSE(HasFatalFailure());
-    ASSERT_NO_FATAL_FAILURE(test_support::make_link(registry[HKEY_CURRENT_USER], L"Software\\Loop\\Inner\\up",
-                                                    registry[HKEY_CURRENT_USER]));
-    replay::unique_hkey target;
-    ASSERT_EQ(RegOpenKeyExW(registry[HKEY_CURRENT_USER], L"Software\\Target", 0, KEY_READ, target.put()),
-              ERROR_SUCCESS);
-    ASSERT_NO_FATAL_FAILURE(test_support::make_link(registry[HKEY_CURRENT_USER], L"Software\\Loop\\Inner\\side",
-                                                    target.get()));
-
-    remover::installer_root_search walker;
-    walker.find_installer_roots(L"HKCU", replay::registry2::key(HKEY_CURRENT_USER), 0);
-    // HKCU, Software, Loop, Inner, up, side, Target: the links are visited as
-    // keys without subkeys, and Target's store is found once, by its own path.
-    EXPECT_EQ(walker.keys_visited(), 7u);
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"Root: 1  HKCU\\Software\\Target"});
-    // The scratch keys' clean-up would follow the links: they go first.
-    replay::registry2::delete_key(replay::registry2::key(HKEY_CURRENT_USER), L"Software\\Loop", true);
 }
 
 // One item that fails in an unexpected way costs that item only: a refused

@@ -267,4 +267,23 @@ TEST_F(InstallerRoots, OneSearchFindsWhatTheFourWalksFind) {
     }
 }
 
+// A registry link that points at one of its own ancestors would make the
+// walk endless: links are never descended through.
+TEST_F(InstallerRoots, TheWalkDoesNotFollowRegistryLinks) {
+    layout hives;
+    ASSERT_EQ(hives.status(), ERROR_SUCCESS);
+    const std::wstring software = USER + L"\\Software";
+    ASSERT_NO_FATAL_FAILURE(hives.plant(hives.users(), software + L"\\Loop\\Inner"));
+    ASSERT_NO_FATAL_FAILURE(hives.plant(hives.users(), software + L"\\Target\\" + CODES));
+    ASSERT_NO_FATAL_FAILURE(hives.link(hives.users(), software + L"\\Loop\\Inner\\up", USER));
+    ASSERT_NO_FATAL_FAILURE(hives.link(hives.users(), software + L"\\Loop\\Inner\\side", software + L"\\Target"));
+
+    installer_root_search walker;
+    walker.find_installer_roots(L"HKCU", key(HKEY_CURRENT_USER), 0);
+    // HKCU, Software, Loop, Inner, up, side, Target: the links are visited as
+    // keys without subkeys, and Target's store is found once, by its own path.
+    EXPECT_EQ(walker.keys_visited(), 7u);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Root: 1  HKCU\\Software\\Target"});
+}
+
 }  // namespace
