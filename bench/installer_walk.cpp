@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "remover/installer_database.hpp"
+#include "remover/installer/installer_roots.hpp"
 #include "replay/handle.hpp"
 #include "replay/registry2/key.hpp"
 
@@ -148,24 +148,24 @@ struct sample {
 const HKEY logical_roots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_USERS, HKEY_LOCAL_MACHINE};
 
 sample time_ours() {
-    remover::installer_database_cleaner cleaner;
+    remover::installer_root_search search;
     const std::uint64_t calls_before = replay::registry2::registry_calls();
     const auto begin = std::chrono::steady_clock::now();
-    cleaner.search_roots();
+    search.search_roots();
     const auto end = std::chrono::steady_clock::now();
-    return {std::chrono::duration<double>(end - begin).count(), cleaner.keys_visited(),
+    return {std::chrono::duration<double>(end - begin).count(), search.keys_visited(),
             replay::registry2::registry_calls() - calls_before};
 }
 
 // The same search as four walks, one per predefined root.
 sample time_four_walks() {
-    remover::installer_database_cleaner cleaner;
+    remover::installer_root_search search;
     const std::uint64_t calls_before = replay::registry2::registry_calls();
     const auto begin = std::chrono::steady_clock::now();
     const wchar_t* const names[] = {L"HKCR", L"HKCU", L"HKU", L"HKLM"};
-    for (int i = 0; i < 4; ++i) cleaner.find_installer_roots(names[i], replay::registry2::key(logical_roots[i]), 0);
+    for (int i = 0; i < 4; ++i) search.find_installer_roots(names[i], replay::registry2::key(logical_roots[i]), 0);
     const auto end = std::chrono::steady_clock::now();
-    return {std::chrono::duration<double>(end - begin).count(), cleaner.keys_visited(),
+    return {std::chrono::duration<double>(end - begin).count(), search.keys_visited(),
             replay::registry2::registry_calls() - calls_before};
 }
 

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "remover/log_submission.hpp"
+#include "remover/log_submission/log_submission.hpp"
 #include "replay/handle.hpp"
 #include "replay/internet/address/address.hpp"
 #include "replay/internet/environment/environment.hpp"

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "remover/safe_delete.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/handle.hpp"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "remover/driver.hpp"
+#include "remover/run/driver.hpp"
 #include "replay/system_function.hpp"
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // What the units of the link-safe deletion share; callers include
-// remover/safe_delete.hpp only.
+// remover/safe_delete/safe_delete.hpp only.
 #include <windows.h>
 #include <winternl.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "remover/safe_delete.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/handle.hpp"
 #include "replay/unicode/names.hpp"
 #include "replay/unicode/unicode.hpp"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "remover/profiles.hpp"
+#include "remover/common/profiles.hpp"
 #include "replay/handle.hpp"
 
 namespace remover {

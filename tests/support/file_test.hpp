@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "remover/safe_delete.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "support/emulation.hpp"
 #include "support/log_capture.hpp"
 #include "support/temp_folder.hpp"

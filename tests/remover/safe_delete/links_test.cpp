@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "remover/files.hpp"
-#include "remover/safe_delete.hpp"
+#include "remover/files/files.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "replay/system_function.hpp"
 #include "support/file_test.hpp"
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "remover/files.hpp"
-#include "remover/safe_delete.hpp"
+#include "remover/files/files.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
 #include "support/file_test.hpp"
-#include "remover/text.hpp"
+#include "remover/common/text.hpp"
 
 namespace {
 

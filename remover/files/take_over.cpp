@@ -1,0 +1,126 @@
+#include "remover/files/take_over.hpp"
+
+#include <aclapi.h>
+
+#include <vector>
+
+#include "remover/processes/processes.hpp"
+#include "remover/safe_delete/internal.hpp"
+#include "remover/safe_delete/safe_delete.hpp"
+#include "replay/log/log.hpp"
+
+namespace remover {
+
+namespace {
+
+// Full control of each kind of object, in its specific rights: generic rights
+// in an access list set through a handle are not mapped by every system.
+ACCESS_MASK full_control(SE_OBJECT_TYPE type) {
+    return type == SE_REGISTRY_KEY ? KEY_ALL_ACCESS : FILE_ALL_ACCESS;
+}
+
+// A SID of the NT authority with one or two subauthorities (Windows 2000
+// has no CreateWellKnownSid).
+class nt_sid {
+public:
+    nt_sid(DWORD first, DWORD second, BYTE count) {
+        SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+        if (!AllocateAndInitializeSid(&nt_authority, count, first, second, 0, 0, 0, 0, 0, 0, &sid_)) sid_ = nullptr;
+    }
+    nt_sid(const nt_sid&) = delete;
+    nt_sid& operator=(const nt_sid&) = delete;
+    ~nt_sid() {
+        if (sid_ != nullptr) FreeSid(sid_);
+    }
+    PSID get() const { return sid_; }
+
+private:
+    PSID sid_ = nullptr;
+};
+
+// An access list granting each of the accounts full control, nothing else.
+bool full_control_list(SE_OBJECT_TYPE type, PSID first, PSID second, std::vector<BYTE>& list) {
+    const DWORD size = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(first) +
+                       GetLengthSid(second);
+    list.assign(size, 0);
+    auto* acl = reinterpret_cast<PACL>(list.data());
+    return InitializeAcl(acl, size, ACL_REVISION) &&
+           AddAccessAllowedAceEx(acl, ACL_REVISION, /*flags=*/0, full_control(type), first) &&
+           AddAccessAllowedAceEx(acl, ACL_REVISION, /*flags=*/0, full_control(type), second);
+}
+
+}  // namespace
+
+DWORD take_over(const object_opener& open, SE_OBJECT_TYPE type, const std::wstring& shown) {
+    // Taking ownership needs the first; the restore privilege lets Windows
+    // grant WRITE_DAC and WRITE_OWNER whatever the list says, and the backup
+    // privilege read access to files opened with backup semantics.
+    const privilege_scope take_ownership("SeTakeOwnershipPrivilege");
+    const privilege_scope restore("SeRestorePrivilege");
+    const privilege_scope backup("SeBackupPrivilege");
+
+    const nt_sid administrators(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 2);
+    const nt_sid system(SECURITY_LOCAL_SYSTEM_RID, 0, 1);
+    std::vector<BYTE> list;
+    if (administrators.get() == nullptr || system.get() == nullptr ||
+        !full_control_list(type, administrators.get(), system.get(), list)) {
+        return GetLastError();
+    }
+
+    // Writing an access list also reads the old descriptor (Wine's
+    // SetSecurityInfo does so for files and refuses without READ_CONTROL).
+    constexpr ACCESS_MASK list_access = WRITE_DAC | READ_CONTROL;
+    DWORD error = 0;
+    object_handle object = open(WRITE_OWNER | list_access, error);
+    const bool may_write_list = object != nullptr;
+    if (!object) object = open(WRITE_OWNER, error);
+    if (!object) return error;
+    error = SetSecurityInfo(object.get(), type, OWNER_SECURITY_INFORMATION, administrators.get(),
+                            /*group=*/nullptr, /*dacl=*/nullptr, /*sacl=*/nullptr);
+    if (error != ERROR_SUCCESS) return error;
+    // The owner may always change the access list: open again as the owner.
+    if (!may_write_list) object = open(list_access, error);
+    if (!object) return error;
+    error = SetSecurityInfo(object.get(), type, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            /*owner=*/nullptr, /*group=*/nullptr, reinterpret_cast<PACL>(list.data()),
+                            /*sacl=*/nullptr);
+    if (error != ERROR_SUCCESS) return error;
+    replay::log::message(L"Taken over: '%s' (its access list refused the administrators)", shown.c_str());
+    return ERROR_SUCCESS;
+}
+
+DWORD take_over_key(HKEY parent, const std::wstring& name, REGSAM view, const std::wstring& shown) {
+    // With an empty name the open would reach the parent itself.
+    if (name.empty()) return ERROR_INVALID_PARAMETER;
+    const object_opener open = [parent, &name, view](ACCESS_MASK access, DWORD& error) -> object_handle {
+        HKEY opened = nullptr;
+        const LSTATUS result = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, access | view, &opened);
+        if (result != ERROR_SUCCESS) {
+            error = static_cast<DWORD>(result);
+            return nullptr;
+        }
+        return object_handle(opened, [](void* key) { RegCloseKey(static_cast<HKEY>(key)); });
+    };
+    return take_over(open, SE_REGISTRY_KEY, shown);
+}
+
+DWORD take_over_file(const std::wstring& path) {
+    DWORD error = 0;
+    const link_state state = check_links(path, &error);
+    if (state == link_state::unknown) return error;
+    if (state == link_state::link) return ERROR_CANT_RESOLVE_FILENAME;
+    const std::wstring extended = detail::ext(path);
+    const object_opener open = [&extended](ACCESS_MASK access, DWORD& failure) -> object_handle {
+        const HANDLE opened = CreateFileW(extended.c_str(), access, detail::share_all, /*security=*/nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                          /*template=*/nullptr);
+        if (opened == INVALID_HANDLE_VALUE) {
+            failure = GetLastError();
+            return nullptr;
+        }
+        return object_handle(opened, [](void* handle) { CloseHandle(handle); });
+    };
+    return take_over(open, SE_FILE_OBJECT, path);
+}
+
+}  // namespace remover

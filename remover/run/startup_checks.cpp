@@ -1,0 +1,73 @@
+#include "remover/run/startup_checks.hpp"
+
+#include "replay/handle.hpp"
+#include "replay/log/log.hpp"
+
+namespace remover {
+
+namespace {
+constexpr char separator[] = "==================================================";
+}  // namespace
+
+int IsRunAsAdministrator(const std::wstring& title) {
+    replay::log::message(L"**** Check if %s runs as Administrator ****", title.c_str());
+    replay::log::message(L"");
+
+    replay::token_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        const DWORD error = GetLastError();
+        replay::log::error("Function IsRunAsAdministrator - OpenProcessToken Error %d", static_cast<int>(error));
+        return -1;
+    }
+
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &size)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_INSUFFICIENT_BUFFER) {
+            replay::log::error("Function IsRunAsAdministrator - GetTokenInformation Error %d",
+                               static_cast<int>(error));
+            return -1;
+        }
+    }
+
+    replay::global_memory_handle buffer(GlobalAlloc(GPTR, size));
+    if (!buffer) {
+        const DWORD error = GetLastError();
+        replay::log::error("Function IsRunAsAdministrator - GetTokenInformation Error %d", static_cast<int>(error));
+        return -1;
+    }
+    auto* groups = static_cast<TOKEN_GROUPS*>(static_cast<void*>(buffer.get()));
+    if (!GetTokenInformation(token.get(), TokenGroups, groups, size, &size)) {
+        const DWORD error = GetLastError();
+        replay::log::error("Function IsRunAsAdministrator - GetTokenInformation Error %d", static_cast<int>(error));
+        return -1;
+    }
+
+    SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+    replay::sid_handle administrators;
+    if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
+                                  0, 0, 0, 0, 0, 0, administrators.put())) {
+        const DWORD error = GetLastError();
+        replay::log::error("Function IsRunAsAdministrator - AllocateAndInitializeSid Error %d",
+                           static_cast<int>(error));
+        return -1;
+    }
+
+    // Membership alone counts: a group held only for deny (a filtered token)
+    // still makes the user an administrator who can elevate.
+    bool member = false;
+    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+        if (EqualSid(administrators.get(), groups->Groups[i].Sid)) member = true;
+    }
+
+    if (!member) {
+        replay::log::message("You must be an Administrator to launch this application");
+        replay::log::message(separator);
+        return 0;
+    }
+    replay::log::message(separator);
+    replay::log::message("");
+    return 1;
+}
+
+}  // namespace remover
