@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "remover/profiles.hpp"
+#include "remover/paths.hpp"
 #include "remover/safe_delete.hpp"
 #include "remover/text.hpp"
 #include "replay/registry2/key.hpp"
@@ -32,7 +33,7 @@ std::string shown(const std::wstring& path) {
 // The folder of an InstallLocation value in the form the decision compares;
 // empty for a value that names no absolute local path.
 std::wstring comparable(const std::wstring& location) {
-    if (location.size() < 3 || location[1] != L':' || (location[2] != L'\\' && location[2] != L'/')) return {};
+    if (!is_drive_letter_path(location)) return {};
     return full_path(location);
 }
 
