@@ -1,5 +1,6 @@
 #include "remover/startup_checks.hpp"
 
+#include "remover/headings.hpp"
 #include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
@@ -11,7 +12,6 @@ constexpr DWORD os_version_info_size = 148;
 static_assert(sizeof(OSVERSIONINFOA) == os_version_info_size);
 constexpr DWORD os_version_info_ex_size = 156;
 static_assert(sizeof(OSVERSIONINFOEXA) == os_version_info_ex_size);
-constexpr char separator[] = "==================================================";
 }  // namespace
 
 std::string describe_os_version(const OSVERSIONINFOEXA& info) {
@@ -51,8 +51,7 @@ std::string describe_os_version() {
 }
 
 int IsRunAsAdministrator(const std::wstring& title) {
-    replay::log::message(L"**** Check if %s runs as Administrator ****", title.c_str());
-    replay::log::message(L"");
+    step_heading(replay::wformat(L"**** Check if %s runs as Administrator ****", title.c_str()));
 
     replay::token_handle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
@@ -103,11 +102,10 @@ int IsRunAsAdministrator(const std::wstring& title) {
 
     if (!member) {
         replay::log::message("You must be an Administrator to launch this application");
-        replay::log::message(separator);
+        replay::log::message(separator_line);
         return 0;
     }
-    replay::log::message(separator);
-    replay::log::message("");
+    separator();
     return 1;
 }
 
