@@ -10,14 +10,17 @@
 
 namespace replay::unicode {
 
-template <typename Char>
-constexpr Char ascii_lower(Char c) {
-    return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
-}
+// Overloads for the two character types only, so that a C string becomes a
+// string, never a character.
+constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr wchar_t ascii_lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
-template <typename Char>
-std::basic_string<Char> ascii_lower(std::basic_string<Char> text) {
-    for (Char& c : text) c = ascii_lower(c);
+inline std::string ascii_lower(std::string text) {
+    for (char& c : text) c = ascii_lower(c);
+    return text;
+}
+inline std::wstring ascii_lower(std::wstring text) {
+    for (wchar_t& c : text) c = ascii_lower(c);
     return text;
 }
 

@@ -25,6 +25,12 @@ replay::local_memory_handle descriptor_of(const wchar_t* sddl) {
     return replay::local_memory_handle(descriptor);
 }
 
+// The running account of these cases.
+PSID runner() {
+    static const replay::local_memory_handle sid = sid_of(L"S-1-5-21-1-2-3-1001");
+    return sid.get();
+}
+
 // The running account in these cases is S-1-5-21-1-2-3-1001.
 struct descriptor_case {
     const char* name;
@@ -69,14 +75,13 @@ const descriptor_case cases[] = {
 };
 
 TEST(Trust, DecidesFromTheAccessListAndOwner) {
-    const replay::local_memory_handle runner_sid = sid_of(L"S-1-5-21-1-2-3-1001");
-    ASSERT_TRUE(runner_sid);
-    const PSID runner = runner_sid.get();
+    ASSERT_NE(runner(), nullptr);
     for (const descriptor_case& c : cases) {
         SCOPED_TRACE(c.name);
         const replay::local_memory_handle owned = descriptor_of(c.sddl);
         ASSERT_TRUE(owned);
         const PSECURITY_DESCRIPTOR descriptor = owned.get();
+        const PSID runner = ::runner();
         EXPECT_EQ(remover::write_refusal(descriptor, remover::writers::administrators_and_runner, runner),
                   c.refusal_with_runner);
         EXPECT_EQ(remover::write_refusal(descriptor, remover::writers::administrators, runner), c.refusal_admins_only);
@@ -130,22 +135,18 @@ const program_case program_cases[] = {
 };
 
 TEST(Trust, ProgramStartsNeedSoundFolderAndFileWithAdministratorOwners) {
-    const replay::local_memory_handle runner_sid = sid_of(L"S-1-5-21-1-2-3-1001");
-    ASSERT_TRUE(runner_sid);
-    const PSID runner = runner_sid.get();
+    ASSERT_NE(runner(), nullptr);
     for (const program_case& c : program_cases) {
         SCOPED_TRACE(c.name);
-        const replay::local_memory_handle folder_owned = descriptor_of(c.folder);
-        const replay::local_memory_handle file_owned = descriptor_of(c.file);
-        ASSERT_TRUE(folder_owned);
-        ASSERT_EQ(c.file != nullptr, file_owned.valid());
-        const PSECURITY_DESCRIPTOR folder = folder_owned.get();
-        const PSECURITY_DESCRIPTOR file = file_owned.get();
-        EXPECT_EQ(remover::program_refusal(folder, file, runner), c.refusal);
+        const replay::local_memory_handle folder = descriptor_of(c.folder);
+        const replay::local_memory_handle file = descriptor_of(c.file);
+        ASSERT_TRUE(folder);
+        ASSERT_EQ(c.file != nullptr, file.valid());
+        EXPECT_EQ(remover::program_refusal(folder.get(), file.get(), runner()), c.refusal);
         // Where the system shows every file as the running account's, that
         // owner passes too; other accounts still do not.
         if (std::string(c.name) == "a folder the running account owns") {
-            EXPECT_EQ(remover::program_refusal(folder, file, runner, runner), "");
+            EXPECT_EQ(remover::program_refusal(folder.get(), file.get(), runner(), runner()), "");
         }
     }
 }

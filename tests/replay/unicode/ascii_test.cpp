@@ -11,6 +11,9 @@ TEST(AsciiFolding, FoldsOnlyAsciiLetters) {
     using replay::unicode::same_ascii_nocase;
     EXPECT_EQ(ascii_lower(std::string("Content-TYPE @[`{ 09")), "content-type @[`{ 09");
     EXPECT_EQ(ascii_lower(std::wstring(L"SysTray\u00C9\u0416.EXE")), L"systray\u00C9\u0416.exe");
+    // A C string (a listed file name) folds as a string.
+    const wchar_t listed[] = L"MILVA.XML";
+    EXPECT_EQ(ascii_lower(listed), L"milva.xml");
     struct row {
         const wchar_t* a;
         const wchar_t* b;
