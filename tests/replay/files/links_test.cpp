@@ -5,6 +5,7 @@
 #include <string>
 
 #include "replay/handle.hpp"
+#include "support/emulation.hpp"
 #include "support/temp_folder.hpp"
 
 namespace {
@@ -38,6 +39,7 @@ TEST(FileLinks, AnEntryIsNamedBelowItsFolderOnlyByItsOwnName) {
 // handle judged against another name than the one it was opened by (as when
 // the system followed a link to another file).
 TEST(FileLinks, AFileIsALinkWhenItHasASecondNameOrLeadsElsewhere) {
+    SKIP_WHERE_EMULATED("its file calls were seen to hang there; the rule does not depend on the bitness");
     const temp_folder folder;
     const std::wstring base(folder.path().begin(), folder.path().end());
     const std::wstring plain = base + L"\\plain.txt";
