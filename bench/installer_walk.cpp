@@ -129,11 +129,10 @@ struct bare_walker {
             DWORD length = MAX_PATH + 1;
             ++calls;
             if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            HKEY child = nullptr;
+            replay::unique_hkey child;
             ++calls;
-            if (RegOpenKeyExW(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-            walk(child);
-            RegCloseKey(child);
+            if (RegOpenKeyExW(key, name, 0, KEY_READ, child.put()) != ERROR_SUCCESS) continue;
+            walk(child.get());
         }
     }
 };

@@ -46,9 +46,9 @@ double peak_working_set_mb() {
 // A log of about `size` bytes, written a line at a time so that the writing
 // itself holds little.
 bool write_log(const std::string& path, std::size_t size) {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const replay::file_handle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     std::string chunk = "\xEF\xBB\xBF";
     std::size_t written = 0;
     char line[160];
@@ -60,12 +60,11 @@ bool write_log(const std::string& path, std::size_t size) {
         chunk.append(line, static_cast<std::size_t>(length));
         if (chunk.size() >= 1 << 20 || written + chunk.size() >= size) {
             DWORD done = 0;
-            WriteFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &done, nullptr);
+            WriteFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &done, nullptr);
             written += chunk.size();
             chunk.clear();
         }
     }
-    CloseHandle(file);
     return true;
 }
 
@@ -75,14 +74,13 @@ class sink {
 public:
     sink() : listener_(socket(AF_INET, SOCK_STREAM, 0)), where_("127.0.0.1", 0) {
         int length = where_.length();
-        bind(listener_, where_.get(), length);
-        listen(listener_, 1);
-        getsockname(listener_, where_.get(), &length);
+        bind(listener_.get(), where_.get(), length);
+        listen(listener_.get(), 1);
+        getsockname(listener_.get(), where_.get(), &length);
         thread_ = std::thread([this] { serve(); });
     }
     ~sink() {
         if (thread_.joinable()) thread_.join();
-        closesocket(listener_);
     }
     const replay::internet::address::ip4& where() const { return where_; }
     unsigned long long message_bytes() {
@@ -92,7 +90,8 @@ public:
 
 private:
     void serve() {
-        const SOCKET peer = accept(listener_, nullptr, nullptr);
+        const replay::socket_handle accepted(accept(listener_.get(), nullptr, nullptr));
+        const SOCKET peer = accepted.get();
         const DWORD wait_ms = 60000;
         setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait_ms), sizeof(wait_ms));
         say(peer, "220 sink\r\n");
@@ -124,12 +123,11 @@ private:
                 }
             }
         }
-        closesocket(peer);
     }
 
     static void say(SOCKET peer, const char* text) { send(peer, text, static_cast<int>(std::strlen(text)), 0); }
 
-    SOCKET listener_;
+    replay::socket_handle listener_;
     replay::internet::address::ip4 where_;
     std::thread thread_;
     unsigned long long message_bytes_ = 0;

@@ -1,6 +1,8 @@
 #pragma once
 // Move-only owners for Win32 handles, one alias per kind. Each kind's traits
 // name its "no handle" value and how it is closed; closing keeps LastError.
+// Sockets first: winsock2.h must come before windows.h.
+#include <winsock2.h>
 #include <windows.h>
 #include <winsvc.h>
 
@@ -110,10 +112,26 @@ struct sid {
     static void close(pointer h) noexcept { FreeSid(h); }
 };
 
+// CreateWindowEx: NULL.
+struct window {
+    using pointer = HWND;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { DestroyWindow(h); }
+};
+
+// socket, accept: INVALID_SOCKET. Where a failed close must be reported,
+// the caller closes the socket itself (closesocket's result is lost here).
+struct socket {
+    using pointer = SOCKET;
+    static pointer invalid() noexcept { return INVALID_SOCKET; }
+    static void close(pointer h) noexcept { closesocket(h); }
+};
+
 // Kinds closed alike are still distinct types, so that a handle of one kind
 // cannot be handed where another is expected.
 struct token : kernel_null {};
 struct process : kernel_null {};
+struct thread : kernel_null {};
 struct mutex : kernel_null {};
 struct file : kernel_invalid {};
 struct snapshot : kernel_invalid {};
@@ -122,6 +140,7 @@ struct snapshot : kernel_invalid {};
 
 using token_handle = unique_handle<handle_traits::token>;
 using process_handle = unique_handle<handle_traits::process>;
+using thread_handle = unique_handle<handle_traits::thread>;
 using mutex_handle = unique_handle<handle_traits::mutex>;
 using file_handle = unique_handle<handle_traits::file>;
 using snapshot_handle = unique_handle<handle_traits::snapshot>;
@@ -132,5 +151,7 @@ using global_memory_handle = unique_handle<handle_traits::global_memory>;
 using local_memory_handle = unique_handle<handle_traits::local_memory>;
 using sid_handle = unique_handle<handle_traits::sid>;
 using service_handle = unique_handle<handle_traits::service>;
+using window_handle = unique_handle<handle_traits::window>;
+using socket_handle = unique_handle<handle_traits::socket>;
 
 }  // namespace replay

@@ -3,10 +3,11 @@
 // ASCII letters folded only, as Windows' own tools do for these names.
 #include <string>
 
+#include "replay/unicode/ascii.hpp"
+
 namespace remover {
 
-std::wstring ascii_lower(std::wstring text);
-std::string ascii_lower(std::string text);
+using replay::unicode::ascii_lower;
 
 // True when text ends with tail, ASCII case ignored; an empty tail never matches.
 bool ends_with_ascii_nocase(const std::string& text, const std::string& tail);

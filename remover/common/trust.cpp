@@ -49,16 +49,6 @@ bool is_administrator_account(PSID sid) {
            is_one_of(sid_text(sid), std::begin(administrator_accounts), std::end(administrator_accounts));
 }
 
-std::vector<BYTE> running_account() {
-    replay::token_handle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return {};
-    return user;
-}
-
 std::string write_refusal(PSECURITY_DESCRIPTOR descriptor, writers who, PSID runner, const char* object) {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
@@ -97,10 +87,6 @@ descriptor_read read_descriptor(const std::wstring& path, SECURITY_INFORMATION p
     read.error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor);
     if (read.error == ERROR_SUCCESS) read.descriptor = replay::local_memory_handle(descriptor);
     return read;
-}
-
-PSID account_sid(const std::vector<BYTE>& user) {
-    return user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
 }
 
 bool only_owner_shown() {

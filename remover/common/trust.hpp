@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "replay/account.hpp"
 #include "replay/handle.hpp"
 
 namespace remover {
@@ -34,8 +35,8 @@ std::string sid_text(PSID sid);
 // Administrators, SYSTEM or TrustedInstaller.
 bool is_administrator_account(PSID sid);
 
-// The user SID of the process token; empty when it cannot be read.
-std::vector<BYTE> running_account();
+// The process token's user (TOKEN_USER); empty when it cannot be read.
+using replay::running_account;
 
 // Why the object with this descriptor is open to other writers: the text
 // names the first access-allowed entry that lets anyone but the accounts of
@@ -91,7 +92,7 @@ struct descriptor_read {
 descriptor_read read_descriptor(const std::wstring& path, SECURITY_INFORMATION parts);
 
 // The user SID of running_account()'s result; null when it is empty.
-PSID account_sid(const std::vector<BYTE>& user);
+using replay::account_sid;
 
 // Both checks on one descriptor: write_refusal, then owner_refusal when
 // check_owner is set. Empty when it passes. Raises nothing.

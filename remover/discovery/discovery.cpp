@@ -3,12 +3,14 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "remover/common/headings.hpp"
 #include "remover/common/identity.hpp"
 #include "remover/common/paths.hpp"
 #include "remover/common/text.hpp"
 #include "remover/discovery/product_folder.hpp"
 #include "remover/files/files.hpp"
 #include "remover/registry/registry_cleanup.hpp"
+#include "replay/format.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key.hpp"
 
@@ -38,8 +40,7 @@ int version_code(const std::string& text) {
 }
 
 bool search_product_info(product_remover& remover) {
-    log::message("**** Search %s info ****", remover.product_name.c_str());
-    log::message("");
+    step_heading(replay::format("**** Search %s info ****", remover.product_name.c_str()));
     try {
         const registry2::key machine(HKEY_LOCAL_MACHINE);
         const registry2::key uninstall(machine, uninstall_path, /*create=*/false);

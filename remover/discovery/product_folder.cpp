@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "remover/common/paths.hpp"
+#include "remover/common/profiles.hpp"
 #include "remover/common/text.hpp"
 #include "remover/files/profile_folders.hpp"
 #include "remover/safe_delete/safe_delete.hpp"
@@ -32,7 +34,7 @@ std::string shown(const std::wstring& path) {
 // The folder of an InstallLocation value in the form the decision compares;
 // empty for a value that names no absolute local path.
 std::wstring comparable(const std::wstring& location) {
-    if (location.size() < 3 || location[1] != L':' || (location[2] != L'\\' && location[2] != L'/')) return {};
+    if (!is_drive_letter_path(location)) return {};
     return full_path(location);
 }
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "remover/common/headings.hpp"
 #include "remover/installer/packed_guid.hpp"
 #include "replay/exception.hpp"
 #include "replay/log/log.hpp"
@@ -16,8 +17,6 @@ namespace log = replay::log;
 namespace registry2 = replay::registry2;
 using registry2::key;
 
-constexpr char long_separator[] = "==================================================";
-constexpr char separator[] = "=================================================";
 constexpr wchar_t shared_dlls_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
 // The scope of a key's registrations, told by the key's own name: empty for
@@ -35,27 +34,6 @@ std::optional<std::wstring> hive_scope(const key& found, const std::optional<std
     return reached;
 }
 
-// The key at `path` (backslashes allowed) below `parent`, each level opened
-// as itself (REG_OPTION_OPEN_LINK); a level that is a registry link raises
-// key_error and is passed over. Whoever may write a hive may put a link there
-// into another hive: nothing below a root is reached through one, so that
-// everything found below it lies in the root's own hive.
-std::unique_ptr<key> open_below_root(const key& parent, const std::wstring& path, REGSAM view) {
-    std::unique_ptr<key> current;
-    for (size_t start = 0;;) {
-        const size_t end = path.find(L'\\', start);
-        const std::wstring part = path.substr(start, end == std::wstring::npos ? end : end - start);
-        auto next = std::make_unique<key>(current ? *current : parent, part, /*create=*/false, view,
-                                          REG_OPTION_OPEN_LINK);
-        if (registry2::holds_link_value(next->handle())) {
-            throw registry2::key_error(std::string("a registry link is not followed"));
-        }
-        current = std::move(next);
-        if (end == std::wstring::npos) return current;
-        start = end + 1;
-    }
-}
-
 // The packed code as a GUID, or the key's own name where it is no packed
 // code: a malformed name found after its key was deleted still gets its line.
 std::wstring shown_code(const std::wstring& packed) {
@@ -64,12 +42,6 @@ std::wstring shown_code(const std::wstring& packed) {
     } catch (const replay::exception&) {
         return packed;
     }
-}
-
-void heading(const char* title, const char* line) {
-    log::message("");
-    log::message("%s", title);
-    log::message("%s", line);
 }
 
 }  // namespace
@@ -85,7 +57,7 @@ void installer_database_cleaner::clean(const std::wstring& upgrade_code) {
     try {
         log::message("**** Cleaning Installation Database (32) ****");
         upgrade_codes.insert(pack_guid(upgrade_code));
-        heading("Locating Windows Installer Root Stores", long_separator);
+        part_heading("Locating Windows Installer Root Stores", separator_line);
         installer_root_search search;
         try {
             search.search_roots();
@@ -95,13 +67,13 @@ void installer_database_cleaner::clean(const std::wstring& upgrade_code) {
         counter = search.last_number();
         roots = search.take_roots();
         find_stores();
-        heading("Upgrade Codes Removed", long_separator);
+        part_heading("Upgrade Codes Removed", separator_line);
         for (const numbered_key& root : roots) clean_upgrade_codes(root);
-        heading("Product Codes Removed", separator);
+        part_heading("Product Codes Removed", short_separator_line);
         for (const numbered_key& store : stores) clean_products(store);
-        heading("Component Codes Removed", separator);
+        part_heading("Component Codes Removed", short_separator_line);
         for (const numbered_key& store : stores) clean_components(store);
-        heading("Key Files Removed", separator);
+        part_heading("Key Files Removed", short_separator_line);
         try {
             const key shared_dlls(key(HKEY_LOCAL_MACHINE), shared_dlls_path, /*create=*/false);
             decrement_key_file_counters(shared_dlls);
@@ -117,7 +89,7 @@ void installer_database_cleaner::clean(const std::wstring& upgrade_code) {
 void installer_database_cleaner::find_stores() {
     for (numbered_key& root : roots) {
         try {
-            std::unique_ptr<key> installer = open_below_root(*root.key, L"Installer", root.view);
+            std::unique_ptr<key> installer = registry2::open_without_links(*root.key, L"Installer", root.view);
             const key* installer_key = installer.get();
             // Everything below the root speaks for the hive it was found in;
             // where the system cannot name that hive, the walk tells.
@@ -125,11 +97,11 @@ void installer_database_cleaner::find_stores() {
             stores.push_back({++counter, std::move(installer), root.view, root.scope,
                               root.scope && root.scope->empty()});
             log::message("UserData: %d  %d  Installer", static_cast<int>(root.number), static_cast<int>(counter));
-            const std::unique_ptr<key> user_data = open_below_root(*installer_key, L"UserData", root.view);
+            const std::unique_ptr<key> user_data = registry2::open_without_links(*installer_key, L"UserData", root.view);
             for (const std::wstring& sid : user_data->subkey_names()) {
                 std::unique_ptr<key> user;
                 try {
-                    user = open_below_root(*user_data, sid, root.view);
+                    user = registry2::open_without_links(*user_data, sid, root.view);
                 } catch (const registry2::generic&) {
                     continue;  // a link, or gone: no store
                 }
@@ -151,7 +123,7 @@ void installer_database_cleaner::find_stores() {
 void installer_database_cleaner::clean_upgrade_codes(const numbered_key& root) {
     std::unique_ptr<key> codes;
     try {
-        codes = open_below_root(*root.key, L"Installer\\UpgradeCodes", root.view);
+        codes = registry2::open_without_links(*root.key, L"Installer\\UpgradeCodes", root.view);
     } catch (const registry2::generic&) {
         return;
     }
@@ -176,7 +148,7 @@ void installer_database_cleaner::clean_upgrade_codes(const numbered_key& root) {
 void installer_database_cleaner::clean_products(const numbered_key& store) {
     std::unique_ptr<key> products;
     try {
-        products = open_below_root(*store.key, L"Products", store.view);
+        products = registry2::open_without_links(*store.key, L"Products", store.view);
     } catch (const registry2::generic&) {
         return;
     }
@@ -192,7 +164,7 @@ void installer_database_cleaner::clean_products(const numbered_key& store) {
         // Its feature registration goes with it, or Windows Installer keeps an
         // orphan of the product; the product's line covers it.
         try {
-            registry2::delete_key(*open_below_root(*store.key, L"Features", store.view), code, /*recursive=*/true,
+            registry2::delete_key(*registry2::open_without_links(*store.key, L"Features", store.view), code, /*recursive=*/true,
                                   store.view);
         } catch (...) {
             // None registered in this store.
@@ -204,7 +176,7 @@ void installer_database_cleaner::clean_components(const numbered_key& store) {
     std::unique_ptr<key> components;
     std::set<std::wstring> names;
     try {
-        components = open_below_root(*store.key, L"Components", store.view);
+        components = registry2::open_without_links(*store.key, L"Components", store.view);
         names = components->subkey_names();
     } catch (const registry2::generic&) {
         return;

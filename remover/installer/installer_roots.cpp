@@ -9,6 +9,7 @@
 #include "remover/installer/predefined_roots.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/key_names.hpp"
+#include "replay/unicode/ascii.hpp"
 #include "replay/unicode/names.hpp"
 #include "replay/unicode/unicode.hpp"
 
@@ -175,21 +176,7 @@ void installer_root_search::find_installer_roots(const std::wstring& path, const
     walk(buffer, parent, view);
 }
 
-namespace {
-
-// ASCII case-insensitive equality without a lowered copy: the walk compares
-// every name of the registry with two short words.
-bool same_ascii_nocase(const std::wstring& name, std::wstring_view word) {
-    if (name.size() != word.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        wchar_t c = name[i];
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c != word[i]) return false;
-    }
-    return true;
-}
-
-}  // namespace
+using replay::unicode::same_ascii_nocase;
 
 // `path` is the key's own path; it is extended for each child and cut back,
 // so the walk builds no string per key.

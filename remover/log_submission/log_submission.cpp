@@ -234,9 +234,9 @@ int prompt_for_email(char* email_buffer) {
 
     const int x = GetSystemMetrics(SM_CXSCREEN) / 2 - prompt_width / 2;
     const int y = GetSystemMetrics(SM_CYSCREEN) / 2 - prompt_height / 2;
-    const HWND window = CreateWindowExA(0, prompt_class, "Enter your e-mail",
-                                        WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, x, y, prompt_width,
-                                        prompt_height, nullptr, nullptr, module, nullptr);
+    replay::window_handle window(CreateWindowExA(0, prompt_class, "Enter your e-mail",
+                                                 WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, x, y, prompt_width,
+                                                 prompt_height, nullptr, nullptr, module, nullptr));
     if (!window) {
         // Without a window no answer can ever come: say so instead of waiting.
         const DWORD error = GetLastError();
@@ -244,9 +244,9 @@ int prompt_for_email(char* email_buffer) {
         throw prompt_error("CreateWindowExA() failed: %s",
                            replay::system_error_text(error).c_str());
     }
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
-    SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(email_buffer));
+    ShowWindow(window.get(), SW_SHOW);
+    UpdateWindow(window.get());
+    SetWindowLongPtrA(window.get(), 0, reinterpret_cast<LONG_PTR>(email_buffer));
 
     // Waits for each message; the window posts the quit message with its answer.
     int answer = 0;
@@ -261,7 +261,8 @@ int prompt_for_email(char* email_buffer) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    DestroyWindow(window);
+    // The class is unregistered once no window of it is left.
+    window.reset();
     UnregisterClassA(prompt_class, module);
     return answer;
 }

@@ -105,7 +105,7 @@ bool remove_key(HKEY root, const std::wstring& root_name, const std::wstring& pa
         if (root == HKEY_LOCAL_MACHINE) {
             parent_key = std::make_unique<registry2::key>(registry2::key(root), parent, /*create=*/false);
         } else {
-            parent_key = open_without_links(registry2::key(root), parent);
+            parent_key = registry2::open_without_links(registry2::key(root), parent);
         }
     } catch (const replay::exception&) {
     }
@@ -161,25 +161,6 @@ bool remove_registry_key_below(HKEY root, const std::wstring& root_name, const s
 
 bool remove_product_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name) {
     return remove_key(root, root_key_name(root), parent, name, /*recursive=*/true, /*take_over=*/true);
-}
-
-std::unique_ptr<replay::registry2::key> open_without_links(const registry2::key& root, const std::wstring& path) {
-    auto current = std::make_unique<registry2::key>(root);
-    size_t start = 0;
-    while (start < path.size()) {
-        size_t end = path.find(L'\\', start);
-        if (end == std::wstring::npos) end = path.size();
-        if (end > start) {
-            // Opened as the link itself where it is one: a link is not gone
-            // through, whatever it names.
-            auto next = std::make_unique<registry2::key>(*current, path.substr(start, end - start), /*create=*/false,
-                                                         /*view=*/0, REG_OPTION_OPEN_LINK);
-            if (registry2::holds_link_value(next->handle())) return nullptr;
-            current = std::move(next);
-        }
-        start = end + 1;
-    }
-    return current;
 }
 
 void fix_shareddlls_counters(const std::wstring& pattern, DWORD users) {

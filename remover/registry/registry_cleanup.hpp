@@ -38,12 +38,6 @@ bool remove_registry_key_below(HKEY root, const std::wstring& root_name, const s
 // never the parent, nor what a link below leads to.
 bool remove_product_registry_key(HKEY root, const std::wstring& parent, const std::wstring& name);
 
-// The key at path below root, opened one key at a time for read and write
-// (REG_OPTION_OPEN_LINK, so that no link is gone through); none when a key on
-// the way is a registry link. Raises key_error when a key cannot be opened.
-std::unique_ptr<replay::registry2::key> open_without_links(const replay::registry2::key& root,
-                                                          const std::wstring& path);
-
 // Sets every SharedDLLs counter whose value name contains pattern (ASCII case
 // ignored) to users, or deletes it when users is 0, in the 32-bit registry
 // view. Lists the counters first. Values that are not 4-byte REG_DWORD

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "remover/common/headings.hpp"
 #include "remover/common/identity.hpp"
 #include "remover/common/paths.hpp"
 #include "remover/common/run_outcome.hpp"
@@ -46,34 +47,12 @@ namespace {
 
 namespace log = replay::log;
 
-constexpr char separator_line[] = "==================================================";
-constexpr char short_separator_line[] = "=================================================";
 // The exit code of a run that "Internal error!" ended.
 constexpr int exit_stopped = 2;
 
 constexpr char old_windows[] = "This program can be launched on Windows 2000 or higher. Exiting ...";
 constexpr char no_admin_rights[] =
     "The program is running without Administrative rights.\nRelogin as Administrator and run it again !";
-
-void header(const char* title) {
-    log::message("%s", title);
-    log::message("");
-}
-
-void header(const std::wstring& title) {
-    log::message(L"%s", title.c_str());
-    log::message("");
-}
-
-void separator() {
-    log::message(separator_line);
-    log::message("");
-}
-
-void short_separator() {
-    log::message(short_separator_line);
-    log::message("");
-}
 
 std::string display() { return narrow(identity().display_name); }
 
@@ -109,7 +88,7 @@ void start_product_program(const std::string& file, const char* parameters) {
 }
 
 void remove_scheduled_task(product_remover& remover) {
-    header("**** Removing Scheduled Task  ****");
+    step_heading("**** Removing Scheduled Task  ****");
 #if defined(ZENQO_X64)
     const std::string product_exe = remover.install_dir + display() + "64.exe";
 #else
@@ -125,7 +104,7 @@ void remove_scheduled_task(product_remover& remover) {
 // Returns whether the suite's per-user data may go: the suite was removed in
 // this step, or no suite is installed.
 bool deal_with_toolkit(product_remover& remover) {
-    header("**** Deal with Toolkit 3.1.x ****");
+    step_heading("**** Deal with Toolkit 3.1.x ****");
     bool suite_gone = false;
     try {
         const identity_strings& names = identity();
@@ -148,7 +127,7 @@ bool deal_with_toolkit(product_remover& remover) {
 void remove_common_tray(bool suite_gone) {
     if (identity().skip_tray == L"1") return;
     const std::wstring& folder = identity().folder_name;
-    header(replay::wformat(L"**** Remove %sTray ****", folder.c_str()));
+    step_heading(replay::wformat(L"**** Remove %sTray ****", folder.c_str()));
     try {
         tray_remover tray(folder, L"Tray", product_code, replay::wformat(L"%sTray.exe", folder.c_str()));
         tray.remove_tray(suite_gone);
@@ -161,7 +140,7 @@ void remove_common_tray(bool suite_gone) {
 }
 
 void remove_application_data() {
-    header(replay::wformat(L"**** Removing %s Specific AppData folders ****", identity().display_name.c_str()));
+    step_heading(replay::wformat(L"**** Removing %s Specific AppData folders ****", identity().display_name.c_str()));
     try {
         const std::string product = narrow(identity().folder_name) + "\\" + display();
         const std::string appdata = get_folder_path(CSIDL_APPDATA);
@@ -180,7 +159,7 @@ void remove_application_data() {
 }
 
 void clean_registry(product_remover& remover) {
-    header("**** Cleaning SOFTWARE registry ****");
+    step_heading("**** Cleaning SOFTWARE registry ****");
     clean_software_registry();
 #if defined(ZENQO_X64)
     remove_32bit_folder_key();
@@ -190,7 +169,7 @@ void clean_registry(product_remover& remover) {
 }
 
 void remove_product_shortcuts() {
-    header(replay::wformat(L"**** Removing %s shortcuts ****", identity().display_name.c_str()));
+    step_heading(replay::wformat(L"**** Removing %s shortcuts ****", identity().display_name.c_str()));
     remove_shortcuts(narrow(identity().folder_name), display());
     remove_desktop_shortcuts(display());
     remove_file(get_folder_path(CSIDL_APPDATA) + "Microsoft\\Internet Explorer\\Quick Launch\\" + display() + ".lnk");
@@ -198,7 +177,7 @@ void remove_product_shortcuts() {
 }
 
 void clean_win8_shortcuts() {
-    header("**** Cleaning Win8 Shortcuts ****");
+    step_heading("**** Cleaning Win8 Shortcuts ****");
     const std::string tools =
         get_folder_path(CSIDL_PROGRAM_FILESX86) + narrow(identity().folder_name) + "\\" + narrow(identity().tools_name) + "\\";
     remove_folder_tree(tools + display() + "\\", folder_source::system);
@@ -207,7 +186,7 @@ void clean_win8_shortcuts() {
 }
 
 void clean_program_files(product_remover& remover) {
-    header("**** Cleaning Program Files folder ****");
+    step_heading("**** Cleaning Program Files folder ****");
     const std::string& dir = remover.install_dir;
     // A folder that may not be the product's stays whole; its parent goes
     // only where Windows Installer registered it and it is empty.
@@ -229,7 +208,7 @@ void clean_program_files(product_remover& remover) {
 }
 
 void clean_virtual_store() {
-    header("**** Removing files from Virtual Store ****");
+    step_heading("**** Removing files from Virtual Store ****");
     log::message("Number of removed files: %d", rmove_virtual_store());
     log::message("");
     separator();
@@ -300,7 +279,7 @@ void finish_abnormally() {
 }
 
 void close_running_applications(product_remover& remover) {
-    header("**** Close running application ****");
+    step_heading("**** Close running application ****");
     // Ask the product's interface to close itself first.
     const std::string ui = remover.install_dir + "UI.exe";
     if (remover.install_dir_refusal.empty()) start_product_program(ui, "-close");

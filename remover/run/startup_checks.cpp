@@ -1,17 +1,14 @@
 #include "remover/run/startup_checks.hpp"
 
+#include "remover/common/headings.hpp"
+#include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 
 namespace remover {
 
-namespace {
-constexpr char separator[] = "==================================================";
-}  // namespace
-
 int IsRunAsAdministrator(const std::wstring& title) {
-    replay::log::message(L"**** Check if %s runs as Administrator ****", title.c_str());
-    replay::log::message(L"");
+    step_heading(replay::wformat(L"**** Check if %s runs as Administrator ****", title.c_str()));
 
     replay::token_handle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
@@ -62,11 +59,10 @@ int IsRunAsAdministrator(const std::wstring& title) {
 
     if (!member) {
         replay::log::message("You must be an Administrator to launch this application");
-        replay::log::message(separator);
+        replay::log::message(separator_line);
         return 0;
     }
-    replay::log::message(separator);
-    replay::log::message("");
+    separator();
     return 1;
 }
 

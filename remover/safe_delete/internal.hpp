@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "remover/safe_delete/safe_delete.hpp"
+#include "replay/files/links.hpp"
 #include "replay/handle.hpp"
 #include "replay/unicode/names.hpp"
 #include "replay/unicode/unicode.hpp"
@@ -21,10 +22,13 @@ using replay::unicode::from_ansi;
 using replay::unicode::same_name;
 using replay::unicode::starts_with_name;
 using replay::unicode::to_ansi;
+// Where handles and paths lead, as every link check of the program sees it.
+using replay::files::can_resolve;
+using replay::files::final_path;
+using replay::files::is_named_below;
+using replay::files::resolved_path;
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// The longest path Windows allows, with its terminator.
-constexpr DWORD longest_path_chars = 32768;
 // Room for any name NtQueryObject can give (a UNICODE_STRING holds at most
 // 65534 bytes).
 constexpr size_t object_name_room = sizeof(OBJECT_NAME_INFORMATION) + 65536;
@@ -62,13 +66,6 @@ extern const status_to_error_function status_to_error;
 
 // Link checks (links.cpp).
 
-// Whether the system can say where a handle leads (Vista and later).
-bool can_resolve();
-// Where an open handle really leads: its volume's serial number and its path
-// on that volume ("1A2B3C4D:\users\x"), without trailing backslashes.
-std::optional<std::wstring> final_path(HANDLE handle, DWORD& error);
-// Where the system resolves a path, following whatever links lie on it.
-std::optional<std::wstring> resolved_path(const std::wstring& path, DWORD& error);
 // Checks one entry of a folder that resolves to parent_resolved.
 link_state check_entry(const std::wstring& path, const std::wstring& parent_resolved, const wchar_t* name,
                        DWORD attributes, DWORD& error);

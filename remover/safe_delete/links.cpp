@@ -1,6 +1,5 @@
 #include "remover/safe_delete/internal.hpp"
 
-#include "replay/format.hpp"
 #include "replay/handle.hpp"
 #include "replay/system_function.hpp"
 
@@ -18,48 +17,6 @@ const query_object_function query_object =
 const status_to_error_function status_to_error =
     replay::system_function<status_to_error_function>(L"ntdll.dll", "RtlNtStatusToDosError");
 
-// Whether the system can say where a handle leads (Vista and later).
-bool can_resolve() { return get_file_information != nullptr; }
-
-// Where an open handle really leads: its volume's serial number and its path
-// on that volume ("1A2B3C4D:\users\x"), without trailing backslashes. The
-// path on the volume has no length limit (GetFinalPathNameByHandle has one
-// under Wine), and SUBST drives, mapped drives and shares give parent and
-// entry alike.
-std::optional<std::wstring> final_path(HANDLE handle, DWORD& error) {
-    BY_HANDLE_FILE_INFORMATION identity;
-    if (!GetFileInformationByHandle(handle, &identity)) {
-        error = GetLastError();
-        return std::nullopt;
-    }
-    std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(wchar_t));
-    BOOL done = get_file_information(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (!done && GetLastError() == ERROR_MORE_DATA) {
-        buffer.resize(sizeof(FILE_NAME_INFO) + longest_path_chars * sizeof(wchar_t));
-        done = get_file_information(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
-    }
-    if (!done) {
-        error = GetLastError();
-        return std::nullopt;
-    }
-    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
-    std::wstring path = replay::wformat(L"%08lX:", static_cast<unsigned long>(identity.dwVolumeSerialNumber)) +
-                        std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
-    while (!path.empty() && path.back() == L'\\') path.pop_back();
-    return path;
-}
-
-// Where the system resolves a path, following whatever links lie on it.
-std::optional<std::wstring> resolved_path(const std::wstring& path, DWORD& error) {
-    replay::file_handle handle(CreateFileW(ext(path).c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
-                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle) {
-        error = GetLastError();
-        return std::nullopt;
-    }
-    return final_path(handle.get(), error);
-}
-
 // Checks one entry of a folder that resolves to parent_resolved. The entry is
 // the folder's own when it is no reparse point and resolves to its name below
 // that folder: a SUBST drive or a share resolves parent and entry alike, a
@@ -68,9 +25,9 @@ link_state check_entry(const std::wstring& path, const std::wstring& parent_reso
                        DWORD attributes, DWORD& error) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return link_state::link;
     if (!can_resolve()) return link_state::own;
-    const auto resolved = resolved_path(path, error);
+    const auto resolved = resolved_path(ext(path), error);
     if (!resolved) return link_state::unknown;
-    return same_name(*resolved, parent_resolved + L"\\" + name) ? link_state::own : link_state::link;
+    return is_named_below(*resolved, parent_resolved, name) ? link_state::own : link_state::link;
 }
 
 // Whether every folder above the last component of a full path is its own
@@ -110,7 +67,7 @@ bool remove_link_alone(const std::wstring& path) {
     DWORD attributes = 0;
     if (!handle_is_link(handle.get(), attributes, error)) return false;
     const auto resolved = final_path(handle.get(), error);
-    if (!resolved || !same_name(*resolved, parent + path.substr(path.find_last_of(L'\\')))) return false;
+    if (!resolved || !is_named_below(*resolved, parent, path.substr(path.find_last_of(L'\\') + 1))) return false;
     return delete_through(handle.get(), 0) == 0;
 }
 
@@ -131,7 +88,7 @@ link_state check_links(const std::wstring& path, DWORD* error, std::wstring* res
     }
     std::wstring resolved;
     if (can_resolve()) {
-        const auto found = resolved_path(full.substr(0, root), failure);
+        const auto found = resolved_path(ext(full.substr(0, root)), failure);
         if (!found) return link_state::unknown;
         resolved = *found;
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "remover/common/paths.hpp"
 #include "remover/common/profiles.hpp"
 #include "replay/handle.hpp"
 
@@ -86,28 +87,10 @@ const std::vector<std::wstring>& protected_folders() {
 
 }  // namespace
 
-namespace {
-
-bool drive_form(const std::wstring& text) {
-    return text.size() >= 3 && text[0] < 0x80 && iswalpha(text[0]) && text[1] == L':' &&
-           (text[2] == L'\\' || text[2] == L'/');
-}
-
-// "X:\..." on any drive, or "\\server\share\...": the forms of a folder that
-// the system names (with folder redirection, a share or a network drive).
-// Device and namespace forms ("\\?\", "\\.\") are not among them.
-bool drive_or_share_form(const std::wstring& text) {
-    if (drive_form(text)) return true;
-    return text.size() > 2 && text[0] == L'\\' && text[1] == L'\\' && text[2] != L'?' && text[2] != L'.' &&
-           text[2] != L'\\';
-}
-
-}  // namespace
-
 bool is_local_drive_path(const std::wstring& path) {
-    if (!drive_form(path)) return false;
+    if (!is_drive_letter_path(path)) return false;
     const std::wstring full = full_path(path);
-    if (!drive_form(full)) return false;
+    if (!is_drive_letter_path(full)) return false;
     // A drive letter mapped to a share reaches another computer's disk.
     return GetDriveTypeW(full.substr(0, 3).c_str()) != DRIVE_REMOTE;
 }
@@ -117,12 +100,13 @@ bool is_protected_folder(const std::string& path, folder_source source) {
     // A folder read from the registry only as a local drive-letter path: a
     // share or device form can name any folder, the system's own included,
     // another way. One built from a folder the system names may lie wherever
-    // the system keeps that folder.
-    const bool usable = source == folder_source::registry ? is_local_drive_path(wide) : drive_or_share_form(wide);
+    // the system keeps that folder (with folder redirection, a share or a
+    // network drive).
+    const bool usable = source == folder_source::registry ? is_local_drive_path(wide) : is_absolute_path(wide);
     if (!usable) return true;
     const std::wstring full = full_path(wide);
     const size_t root = root_length(full);
-    if (!drive_or_share_form(full) || root == 0 || root >= full.size()) return true;  // a drive or share root
+    if (!is_absolute_path(full) || root == 0 || root >= full.size()) return true;  // a drive or share root
     for (const std::wstring& folder : protected_folders()) {
         if (same_name(folder, full)) return true;
         if (folder.size() > full.size() && starts_with_name(folder, full) &&

@@ -39,7 +39,7 @@ public:
         }
         std::wstring resolved = root;
         if (can_resolve()) {
-            const auto found = resolved_path(root, error);
+            const auto found = resolved_path(ext(root), error);
             if (!found) raise("remove_all", error, root);
             resolved = *found;
         }

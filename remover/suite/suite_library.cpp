@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include "remover/common/paths.hpp"
 #include "remover/safe_delete/safe_delete.hpp"
 #include "replay/exception.hpp"
 #include "replay/format.hpp"
+#include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/system_function.hpp"
 #include "replay/unicode/unicode.hpp"
@@ -46,11 +48,6 @@ constexpr char open_folder[] = "others may write to the folder";
 std::wstring wide_library_name() {
     const std::string name = library_name;
     return std::wstring(name.begin(), name.end());  // ASCII
-}
-
-bool is_full_path(const std::wstring& path) {
-    return (path.size() > 2 && path[1] == L':' && path[2] == L'\\') ||
-           (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\');
 }
 
 std::wstring with_backslash(std::wstring folder) {
@@ -109,8 +106,8 @@ const functions& library() {
     if (loaded != nullptr) return bound;
     DWORD error = ERROR_MOD_NOT_FOUND;
     std::wstring refusals;
-    HMODULE module = load_first_trusted(refusals, error);
-    if (module == nullptr) {
+    replay::module_handle module(load_first_trusted(refusals, error));
+    if (!module) {
         // Where an administrator may put the library, and why each place
         // was refused; the operations then fail in their ordinary way.
         if (!refusals_logged) {
@@ -120,24 +117,20 @@ const functions& library() {
         throw replay::exception_w(L"Unable to load the suite client library %S (error %d)", library_name,
                                   static_cast<int>(error));
     }
-    try {
-        functions found;
-        found.open_lib = look_up<open_lib_fn>(module, "VS_Open_Lib");
-        found.products_open = look_up<products_open_fn>(module, "VS_Products_Open");
-        found.products_count = look_up<products_count_fn>(module, "VS_Products_Count");
-        found.products_name = look_up<products_name_fn>(module, "VS_Products_Name");
-        found.products_unregister = look_up<products_unregister_fn>(module, "VS_Products_Unregister");
-        found.open_suite_file = look_up<open_suite_file_fn>(module, "VS_Open_SuiteFile");
-        found.get_user_name = look_up<get_text_fn>(module, "VS_Get_User_Name");
-        found.get_user_site = look_up<get_text_fn>(module, "VS_Get_User_Site");
-        found.last_error_description = look_up<last_error_fn>(module, "VS_Last_Error_Description");
-        found.close_handle = look_up<close_handle_fn>(module, "VS_Close_Handle");
-        bound = found;
-    } catch (...) {
-        FreeLibrary(module);
-        throw;
-    }
-    loaded = module;
+    functions found;
+    found.open_lib = look_up<open_lib_fn>(module.get(), "VS_Open_Lib");
+    found.products_open = look_up<products_open_fn>(module.get(), "VS_Products_Open");
+    found.products_count = look_up<products_count_fn>(module.get(), "VS_Products_Count");
+    found.products_name = look_up<products_name_fn>(module.get(), "VS_Products_Name");
+    found.products_unregister = look_up<products_unregister_fn>(module.get(), "VS_Products_Unregister");
+    found.open_suite_file = look_up<open_suite_file_fn>(module.get(), "VS_Open_SuiteFile");
+    found.get_user_name = look_up<get_text_fn>(module.get(), "VS_Get_User_Name");
+    found.get_user_site = look_up<get_text_fn>(module.get(), "VS_Get_User_Site");
+    found.last_error_description = look_up<last_error_fn>(module.get(), "VS_Last_Error_Description");
+    found.close_handle = look_up<close_handle_fn>(module.get(), "VS_Close_Handle");
+    bound = found;
+    // Kept loaded until release_library.
+    loaded = module.release();
     return bound;
 }
 
@@ -166,7 +159,7 @@ std::vector<library_place> library_places() {
 }
 
 std::string copy_refusal(const library_place& place) {
-    if (!is_full_path(place.folder)) return "not found";
+    if (!is_absolute_path(place.folder)) return "not found";
     const std::wstring path = copy_in(place);
     DWORD error = 0;
     // The deletions' own link check, on the copy and every folder above it.
@@ -193,7 +186,8 @@ std::string folder_refusal(const library_place& place, PSECURITY_DESCRIPTOR desc
 }
 
 void release_library() {
-    if (HMODULE module = GetModuleHandleA(library_name)) FreeLibrary(module);
+    // The reference that library() took goes with this owner.
+    const replay::module_handle reference(GetModuleHandleA(library_name));
     loaded = nullptr;
     bound = {};
 }

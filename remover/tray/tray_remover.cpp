@@ -90,7 +90,7 @@ void ask_tray_to_quit(const std::wstring& tray_path, const std::wstring& tray_fo
         return;
     }
     const replay::process_handle quitting(started.hProcess);
-    CloseHandle(started.hThread);
+    const replay::thread_handle thread(started.hThread);
     WaitForSingleObject(quitting.get(), tray_exit_polls * tray_poll_interval_ms);
 }
 

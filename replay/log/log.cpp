@@ -3,10 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "replay/files/links.hpp"
 #include "replay/format.hpp"
 #include "replay/log/exception_report.hpp"
-#include "replay/system_function.hpp"
-#include "replay/unicode/names.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace replay::log {
@@ -21,7 +20,6 @@ constexpr DWORD share_read_write = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD log_access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
 // A link at the log's name is opened as itself, not as its target.
 constexpr DWORD log_flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-constexpr DWORD final_path_chars = 32768;
 
 replay::mutex& global_lock() {
     static replay::mutex lock;
@@ -82,43 +80,6 @@ HANDLE open_log(const std::string& path) {
     return handle;
 }
 
-// The handle's full path as the system resolved it, "\\?\" included; empty
-// where the system cannot tell (before Windows Vista).
-std::wstring final_path(HANDLE handle) {
-    using get_final_path = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    const auto function = system_function<get_final_path>(L"kernel32.dll", "GetFinalPathNameByHandleW");
-    if (function == nullptr) return {};
-    std::wstring path(final_path_chars, L'\0');
-    const DWORD length = function(handle, path.data(), final_path_chars, /*flags=*/0);
-    if (length == 0 || length >= final_path_chars) return {};
-    path.resize(length);
-    return path;
-}
-
-// Whether the file opened at path is something other than a plain file of
-// that name: a reparse point, a file with more than one hard link, or a
-// handle that reached a file elsewhere (a link that the system followed
-// although asked not to, as Wine does with links to files).
-bool is_link(HANDLE handle, const std::string& path) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(handle, &info)) return true;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) return true;
-    const std::wstring reached = final_path(handle);
-    if (reached.empty()) return false;
-    const size_t slash = path.find_last_of("\\/");
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    file_handle folder_handle(CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!folder_handle) return true;
-    std::wstring expected = final_path(folder_handle.get());
-    if (expected.empty()) return true;
-    if (expected.back() != L'\\') expected += L'\\';
-    expected += unicode::to_wide(name, unicode::ansi);
-    return !unicode::same_name(reached, expected);
-}
-
 }  // namespace
 
 file_identity identity_of(HANDLE handle) {
@@ -166,7 +127,7 @@ file::file(const std::string& base_name)
     }
     // The run writes names that users choose: it never appends them to a
     // file that a link at the log's name leads to.
-    if (is_link(handle.get(), path)) {
+    if (files::is_link(handle.get(), unicode::to_wide(path, unicode::ansi))) {
         handle.reset();
         throw generic("CreateFile failed: " + path + " is a link");
     }

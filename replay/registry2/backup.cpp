@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "replay/exception.hpp"
+#include "replay/files/links.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 #include "replay/registry2/backup_file.hpp"
@@ -23,7 +24,6 @@ namespace {
 
 using detail::backup_security;
 using detail::discard_incomplete;
-using detail::is_link;
 using detail::numbered;
 
 // Longest key name (255) and room for its terminator.
@@ -254,7 +254,9 @@ private:
                     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
                     break;  // the folder cannot take the file
                 }
-                if (is_link(file_.get())) {
+                // Made new, so only a link made since (a second hard link,
+                // a reparse point) makes it something else than the new file.
+                if (files::is_reparse_or_linked(file_.get())) {
                     file_.reset();
                     why = quoted_path(full_path(candidate)) + L" is a link";
                     continue;

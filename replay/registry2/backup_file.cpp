@@ -18,14 +18,13 @@ constexpr wchar_t incomplete_suffix[] = L".incomplete";
 // Whether the process token is a member of Administrators (an elevated run).
 bool is_elevated() {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    sid_handle administrators;
     if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &administrators)) {
+                                  administrators.put())) {
         return false;
     }
     BOOL member = FALSE;
-    if (!CheckTokenMembership(/*token=*/nullptr, administrators, &member)) member = FALSE;
-    FreeSid(administrators);
+    if (!CheckTokenMembership(/*token=*/nullptr, administrators.get(), &member)) member = FALSE;
     return member != FALSE;
 }
 
@@ -51,12 +50,6 @@ backup_security::backup_security() {
     attributes_.nLength = sizeof(attributes_);
     attributes_.lpSecurityDescriptor = descriptor;
     attributes_.bInheritHandle = FALSE;
-}
-
-bool is_link(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(file, &info)) return true;
-    return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1;
 }
 
 std::wstring discard_incomplete(file_handle& file, const std::wstring& path) {

@@ -24,11 +24,6 @@ private:
     SECURITY_ATTRIBUTES attributes_ = {};
 };
 
-// Whether a file just created is something else than a plain new file: a
-// reparse point, or one with a second hard link (made between creation and
-// this check).
-bool is_link(HANDLE file);
-
 // Closes `file` and deletes the file at `path` (in a folder that only
 // administrators can change, so the name still leads to it), or renames it
 // to "<path>.incomplete" where it cannot be deleted. Returns what became of it, for the log: "the incomplete file

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "replay/account.hpp"
 #include "replay/handle.hpp"
 #include "replay/system_function.hpp"
 #include "replay/unicode/names.hpp"
@@ -48,14 +49,9 @@ std::wstring system_key_name(HKEY key) {
 // The running user's SID as text; the hive of HKEY_CURRENT_USER bears it.
 const std::wstring& user_sid() {
     static const std::wstring sid = [] {
-        token_handle token;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::wstring();
-        DWORD size = 0;
-        GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-        std::vector<BYTE> user(size);
-        if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return std::wstring();
+        const std::vector<BYTE> user = running_account();
         wchar_t* text = nullptr;
-        if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) return std::wstring();
+        if (user.empty() || !ConvertSidToStringSidW(account_sid(user), &text)) return std::wstring();
         const local_memory_handle owner(text);
         return std::wstring(text);
     }();

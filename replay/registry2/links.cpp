@@ -1,6 +1,7 @@
 #include "replay/registry2/links.hpp"
 
 #include "replay/handle.hpp"
+#include "replay/registry2/key.hpp"
 
 namespace replay::registry2 {
 
@@ -17,6 +18,22 @@ bool is_link(HKEY parent, const std::wstring& name, REGSAM view) {
         return false;
     }
     return holds_link_value(link.get());
+}
+
+std::unique_ptr<key> open_without_links(const key& parent, const std::wstring& path, REGSAM view) {
+    std::unique_ptr<key> current;
+    for (size_t start = 0; start < path.size();) {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos) end = path.size();
+        if (end > start) {
+            auto next = std::make_unique<key>(current ? *current : parent, path.substr(start, end - start),
+                                              /*create=*/false, view, REG_OPTION_OPEN_LINK);
+            if (holds_link_value(next->handle())) throw key_error(std::string("a registry link is not followed"));
+            current = std::move(next);
+        }
+        start = end + 1;
+    }
+    return current ? std::move(current) : std::make_unique<key>(parent);
 }
 
 }  // namespace replay::registry2

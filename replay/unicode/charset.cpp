@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "replay/unicode/ascii.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace replay::unicode {
@@ -118,9 +119,7 @@ constexpr prefix_rule prefix_rules[] = {
 };
 
 std::string normalise(const std::string& name) {
-    std::string lowered;
-    lowered.reserve(name.size());
-    for (char c : name) lowered += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    const std::string lowered = ascii_lower(name);
     std::string without_dashes;
     for (char c : lowered) {
         if (c != '-') without_dashes += c;

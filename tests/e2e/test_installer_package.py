@@ -158,14 +158,20 @@ def trapped(template, e2e_config, tmp_path_factory):
         yield prefix, query(prefix), run, before, {key: prefix.export_registry(key, 64) for key in keys}
 
 
-def test_a_users_own_hive_cannot_remove_a_product_of_the_machine(trapped):
-    prefix, after, run, before, kept = trapped
+def assert_machine_product_kept(run, after, before, kept):
+    """The run completed, Vexars Backup is still installed for the machine
+    and each of its keys holds what it held before the run."""
     h.assert_completed(run)
     assert after[OTHER] == ([OTHER], INSTALLED)
     for key, snapshot in before.items():
         assert snapshot.key_paths(), key
         assert {path: snapshot.values(path) for path in snapshot.key_paths()} == \
             {path: kept[key].values(path) for path in kept[key].key_paths()}, key
+
+
+def test_a_users_own_hive_cannot_remove_a_product_of_the_machine(trapped):
+    prefix, after, run, before, kept = trapped
+    assert_machine_product_kept(run, after, before, kept)
     # What the user's hive held of the product went.
     u, p = pack(UPGRADE), pack(PRODUCT)
     user = "HKCU\\Software\\Microsoft\\Installer"
@@ -211,11 +217,6 @@ def linked(template, e2e_config, tmp_path_factory):
 
 def test_links_in_a_users_hive_do_not_reach_the_machines_installer_keys(linked):
     prefix, after, run, before, kept = linked
-    h.assert_completed(run)
-    assert after[OTHER] == ([OTHER], INSTALLED)
-    for key, snapshot in before.items():
-        assert snapshot.key_paths(), key
-        assert {path: snapshot.values(path) for path in snapshot.key_paths()} == \
-            {path: kept[key].values(path) for path in kept[key].key_paths()}, key
+    assert_machine_product_kept(run, after, before, kept)
     # The link at the product's upgrade code goes as the link itself.
     h.assert_key_absent(prefix, f"HKCU\\Software\\L1\\Installer\\UpgradeCodes\\{pack(UPGRADE)}", 64)

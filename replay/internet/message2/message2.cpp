@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "replay/coding/coding.hpp"
+#include "replay/unicode/ascii.hpp"
 #include "replay/unicode/unicode.hpp"
 
 namespace replay::internet::message2 {
@@ -20,13 +21,8 @@ constexpr char transfer_encoding_name[] = "Content-Transfer-Encoding";
 constexpr size_t base64_chunk = 57;
 constexpr size_t quoted_printable_chunk = 75;
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_name(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
-}
+// Header and parameter names compare with ASCII case ignored.
+using unicode::same_ascii_nocase;
 
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -259,7 +255,7 @@ std::string content_type_value(const message& mail, const std::string& stored) {
 
 void append_lines(const message& mail, const line_sink& take) {
     for (const message::header& header : mail.headers()) {
-        const std::string value = same_name(header.first, content_type_name)
+        const std::string value = same_ascii_nocase(header.first, content_type_name)
                                       ? content_type_value(mail, header.second)
                                       : header.second;
         take(header.first + ": " + value);
@@ -325,7 +321,7 @@ void parametized_value_type::parse(const std::string& text) {
 void parametized_value_type::set_parameter(const std::string& name, const std::string& value) {
     std::wstring wide = unicode::to_wide(value, unicode::utf8);
     for (parameter& item : parameters_) {
-        if (same_name(item.name, name)) {
+        if (same_ascii_nocase(item.name, name)) {
             item.value = std::move(wide);
             return;
         }
@@ -335,7 +331,7 @@ void parametized_value_type::set_parameter(const std::string& name, const std::s
 
 void parametized_value_type::remove_parameter(const std::string& name) {
     const auto found = std::find_if(parameters_.begin(), parameters_.end(),
-                                    [&](const parameter& item) { return same_name(item.name, name); });
+                                    [&](const parameter& item) { return same_ascii_nocase(item.name, name); });
     if (found != parameters_.end()) parameters_.erase(found);
 }
 
@@ -359,13 +355,13 @@ void message::set_header(const std::string& name, const header_type::generic_val
 
 void message::remove_header(const std::string& name) {
     headers_.erase(std::remove_if(headers_.begin(), headers_.end(),
-                                  [&](const header& item) { return same_name(item.first, name); }),
+                                  [&](const header& item) { return same_ascii_nocase(item.first, name); }),
                    headers_.end());
 }
 
 bool message::find_header(const std::string& name, header_type::generic_value_type& value) const {
     const auto found = std::find_if(headers_.begin(), headers_.end(),
-                                    [&](const header& item) { return same_name(item.first, name); });
+                                    [&](const header& item) { return same_ascii_nocase(item.first, name); });
     if (found == headers_.end()) return false;
     value.parse(found->second);
     return true;

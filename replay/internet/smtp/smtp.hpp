@@ -21,10 +21,6 @@ REPLAY_DECLARE_EXCEPTION(generic, replay::exception, "smtp");
 REPLAY_DECLARE_EXCEPTION(temporary_failure, generic, "temporary_failure");
 // A 5xx reply; the message is its last line.
 REPLAY_DECLARE_EXCEPTION(permanent_failure, generic, "permanent_failure");
-// Kept for callers that name it; send_mail no longer raises it: a failed QUIT
-// after the accepted message is only written to the process-wide log (the
-// program shows it on the console: its log file is closed by then).
-REPLAY_DECLARE_EXCEPTION(unreliable_delivery, generic, "unreliable_delivery");
 
 // The texts of one reply's lines after their code and separator.
 using reply_lines = std::vector<std::string>;

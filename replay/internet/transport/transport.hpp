@@ -86,6 +86,9 @@ private:
     // limit_waits; raises connection_timed_out when the total has run out.
     void arm(bool sending);
 
+    // Closed by close(), which reports a failed closesocket; an owner
+    // (socket_handle) closes without a word, so only the destructor's
+    // close, which cannot report, goes unheard.
     SOCKET socket_ = INVALID_SOCKET;
     std::uint32_t received_ = 0;
     std::uint32_t sent_ = 0;

@@ -5,7 +5,31 @@
 
 #include <string>
 
+#include "replay/handle.hpp"
+
 namespace {
+
+// A SID or a security descriptor from its text, freed by its owner; no
+// handle when the text does not convert (a failure is recorded then).
+replay::local_memory_handle sid_of(const wchar_t* text) {
+    PSID sid = nullptr;
+    EXPECT_TRUE(ConvertStringSidToSidW(text, &sid)) << GetLastError();
+    return replay::local_memory_handle(sid);
+}
+
+replay::local_memory_handle descriptor_of(const wchar_t* sddl) {
+    if (sddl == nullptr) return {};
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        << GetLastError();
+    return replay::local_memory_handle(descriptor);
+}
+
+// The running account of these cases.
+PSID runner() {
+    static const replay::local_memory_handle sid = sid_of(L"S-1-5-21-1-2-3-1001");
+    return sid.get();
+}
 
 // The running account in these cases is S-1-5-21-1-2-3-1001.
 struct descriptor_case {
@@ -51,19 +75,18 @@ const descriptor_case cases[] = {
 };
 
 TEST(Trust, DecidesFromTheAccessListAndOwner) {
-    PSID runner = nullptr;
-    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-1-2-3-1001", &runner));
+    ASSERT_NE(runner(), nullptr);
     for (const descriptor_case& c : cases) {
         SCOPED_TRACE(c.name);
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        const replay::local_memory_handle owned = descriptor_of(c.sddl);
+        ASSERT_TRUE(owned);
+        const PSECURITY_DESCRIPTOR descriptor = owned.get();
+        const PSID runner = ::runner();
         EXPECT_EQ(remover::write_refusal(descriptor, remover::writers::administrators_and_runner, runner),
                   c.refusal_with_runner);
         EXPECT_EQ(remover::write_refusal(descriptor, remover::writers::administrators, runner), c.refusal_admins_only);
         EXPECT_EQ(remover::owner_refusal(descriptor), c.owner_refusal);
-        LocalFree(descriptor);
     }
-    LocalFree(runner);
 }
 
 TEST(Trust, NoAccessListLetsEveryoneWriteAndNoOwnerIsRefused) {
@@ -112,26 +135,20 @@ const program_case program_cases[] = {
 };
 
 TEST(Trust, ProgramStartsNeedSoundFolderAndFileWithAdministratorOwners) {
-    PSID runner = nullptr;
-    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-1-2-3-1001", &runner));
+    ASSERT_NE(runner(), nullptr);
     for (const program_case& c : program_cases) {
         SCOPED_TRACE(c.name);
-        PSECURITY_DESCRIPTOR folder = nullptr;
-        PSECURITY_DESCRIPTOR file = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.folder, SDDL_REVISION_1, &folder, nullptr));
-        if (c.file != nullptr) {
-            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.file, SDDL_REVISION_1, &file, nullptr));
-        }
-        EXPECT_EQ(remover::program_refusal(folder, file, runner), c.refusal);
+        const replay::local_memory_handle folder = descriptor_of(c.folder);
+        const replay::local_memory_handle file = descriptor_of(c.file);
+        ASSERT_TRUE(folder);
+        ASSERT_EQ(c.file != nullptr, file.valid());
+        EXPECT_EQ(remover::program_refusal(folder.get(), file.get(), runner()), c.refusal);
         // Where the system shows every file as the running account's, that
         // owner passes too; other accounts still do not.
         if (std::string(c.name) == "a folder the running account owns") {
-            EXPECT_EQ(remover::program_refusal(folder, file, runner, runner), "");
+            EXPECT_EQ(remover::program_refusal(folder.get(), file.get(), runner(), runner()), "");
         }
-        LocalFree(folder);
-        LocalFree(file);
     }
-    LocalFree(runner);
 }
 
 }  // namespace

@@ -110,58 +110,43 @@ protected:
     bool saved_ = false;
 };
 
-TEST(InUse, TellsAnEntryInUseFromOneRefused) {
-    struct row {
-        DWORD error;
-        bool opened;
-        bool folder;
-        bool in_use;
-    };
-    const row rows[] = {
-        {ERROR_SHARING_VIOLATION, false, false, true}, {ERROR_SHARING_VIOLATION, true, false, true},
-        {ERROR_LOCK_VIOLATION, false, false, true},    {ERROR_USER_MAPPED_FILE, true, false, true},
-        // Opened for its deletion, then refused: a loaded image.
-        {ERROR_ACCESS_DENIED, true, false, true},
-        // Not even opened: its access list refuses.
-        {ERROR_ACCESS_DENIED, false, false, false},    {ERROR_SHARING_VIOLATION, false, true, false},
-        {ERROR_DIR_NOT_EMPTY, true, true, false},      {remover::link_not_removed, false, false, false},
-        {ERROR_FILE_NOT_FOUND, true, false, false},
-    };
-    for (const row& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.error << " opened " << r.opened << " folder " << r.folder);
-        remover::kept_entry entry;
-        entry.error = r.error;
-        entry.opened = r.opened;
-        entry.folder = r.folder;
-        EXPECT_EQ(remover::is_in_use(entry), r.in_use);
-    }
-}
-
-// Under Wine a file's access list is not enforced (opens succeed whatever it
-// says), so which entries are taken over is decided here on the entries a
-// tree removal reports: only what could not even be opened for its deletion.
-TEST(TakeOverDecision, OnlyWhatCouldNotBeOpenedForItsDeletion) {
+// What a tree removal reports of an entry that stayed tells both whether it
+// is in use (queued for deletion at the next start) and whether its access
+// list refused the administrators (taken over). Under Wine a file's access
+// list is not enforced (opens succeed whatever it says), so this is decided
+// on the reported entries: only what could not even be opened for its
+// deletion is taken over.
+TEST(KeptEntryDecisions, InUseOrTakenOver) {
     struct row {
         const char* name;
         DWORD error;
         bool opened;
+        bool folder;
         bool holds_kept;
+        bool in_use;
         bool taken_over;
     };
     const row rows[] = {
-        {"its access list refuses the deletion", ERROR_ACCESS_DENIED, false, false, true},
-        {"a loaded image: opened, then refused", ERROR_ACCESS_DENIED, true, false, false},
-        {"in use by another program", ERROR_SHARING_VIOLATION, false, false, false},
-        {"a link that is not followed", remover::link_not_removed, false, false, false},
-        {"a folder kept by what it holds", ERROR_DIR_NOT_EMPTY, true, true, false},
-        {"gone meanwhile", ERROR_FILE_NOT_FOUND, false, false, false},
+        {"a file another program holds", ERROR_SHARING_VIOLATION, false, false, false, true, false},
+        {"a file held, opened first", ERROR_SHARING_VIOLATION, true, false, false, true, false},
+        {"a locked range", ERROR_LOCK_VIOLATION, false, false, false, true, false},
+        {"a mapped file", ERROR_USER_MAPPED_FILE, true, false, false, true, false},
+        {"a loaded image: opened, then refused", ERROR_ACCESS_DENIED, true, false, false, true, false},
+        {"its access list refuses the deletion", ERROR_ACCESS_DENIED, false, false, false, false, true},
+        {"a folder another program holds", ERROR_SHARING_VIOLATION, false, true, false, false, false},
+        {"a folder kept by what it holds", ERROR_DIR_NOT_EMPTY, true, true, true, false, false},
+        {"a link that is not followed", remover::link_not_removed, false, false, false, false, false},
+        {"gone meanwhile, opened", ERROR_FILE_NOT_FOUND, true, false, false, false, false},
+        {"gone meanwhile", ERROR_FILE_NOT_FOUND, false, false, false, false, false},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         remover::kept_entry entry;
         entry.error = r.error;
         entry.opened = r.opened;
+        entry.folder = r.folder;
         entry.holds_kept = r.holds_kept;
+        EXPECT_EQ(remover::is_in_use(entry), r.in_use);
         EXPECT_EQ(remover::refuses_administrators(entry), r.taken_over);
     }
 }

@@ -665,18 +665,4 @@ TEST_F(ServiceEntries, DeletionTakesTheFirstMatchWithItsSubkeys) {
     EXPECT_TRUE(entry_exists(L"b-arguments"));
 }
 
-TEST(ServiceHandle, ClosesKeepingTheLastError) {
-    SKIP_SERVICES_WHERE_EMULATED();
-    replay::service_handle none;
-    EXPECT_FALSE(none);
-    EXPECT_EQ(none.get(), nullptr);
-
-    replay::service_handle manager = open_manager();
-    ASSERT_TRUE(manager);
-    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-    manager.reset();
-    EXPECT_FALSE(manager);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-}
-
 }  // namespace

@@ -621,6 +621,25 @@ TEST_F(RegistryDeleteKey, LinksAreDeletedThemselvesAndNeverFollowed) {
     EXPECT_EQ(key(scratch, L"victim", false).get_string(L"also"), L"kept");
 }
 
+// A path opened a key at a time never passes through a link: a link at any
+// level raises; empty parts are passed over.
+TEST_F(RegistryDeleteKey, OpeningAPathWithoutLinksRefusesEveryLevelThatIsOne) {
+    const key scratch(raw());
+    key(scratch, L"victim\\inner", true).set_dword(L"keep", 7);
+    key(scratch, L"own\\a\\b", true).set_dword(L"n", 1);
+    const replay::unique_hkey victim_root = make_raw(L"victim");
+    ASSERT_NO_FATAL_FAILURE(test_support::make_link(raw(), L"own\\a\\to-victim", victim_root.get()));
+    ASSERT_NO_FATAL_FAILURE(test_support::make_link(raw(), L"to-victim", victim_root.get()));
+
+    EXPECT_EQ(registry2::open_without_links(scratch, L"own\\\\a\\b\\")->get_dword(L"n"), 1u);
+    EXPECT_EQ(registry2::open_without_links(scratch, L"victim\\inner")->get_dword(L"keep"), 7u);
+    for (const wchar_t* through : {L"own\\a\\to-victim", L"own\\a\\to-victim\\inner", L"to-victim\\inner"}) {
+        SCOPED_TRACE(testing::Message() << through);
+        EXPECT_THROW(registry2::open_without_links(scratch, through), registry2::key_error);
+    }
+    EXPECT_THROW(registry2::open_without_links(scratch, L"own\\missing"), registry2::key_error);
+}
+
 TEST_F(RegistryDeleteKey, DeletingOneKeyByHandleTakesALinkNotItsTarget) {
     const key scratch(raw());
     const key victim(scratch, L"victim", true);
