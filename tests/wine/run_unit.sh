@@ -73,10 +73,38 @@ if [ "${ZENQO_UNIT_EMULATED:-}" = 1 ]; then
     attempts=3
     limit=${ZENQO_UNIT_EMULATED_LIMIT:-300}
 fi
+# Under the emulator a hung run waits for the wineserver's reply for good
+# and spends no more processor time; the suites that run there never wait
+# that long, so a run still for `stall` seconds is stopped at once rather
+# than at the end of its limit.
+stall=${ZENQO_UNIT_STALL_LIMIT:-45}
+watch_stall() {  # $1: the timeout process whose child is the test program
+    local child="" last="" still=0 now
+    while kill -0 "$1" 2>/dev/null; do
+        sleep 5
+        [ -n "$child" ] || child=$(pgrep -P "$1" | head -n 1)
+        [ -n "$child" ] || continue
+        now=$(awk '{print $14 + $15}' "/proc/$child/stat" 2>/dev/null) || return
+        if [ "$now" = "$last" ]; then still=$((still + 5)); else still=0 last=$now; fi
+        if [ "$still" -ge "$stall" ]; then
+            echo "run_unit.sh: $(basename "$exe") spent no processor time for $stall s and was stopped" >&2
+            kill -KILL "$child" 2>/dev/null
+            return
+        fi
+    done
+}
 for attempt in $(seq "$attempts"); do
-    WINEPREFIX=$prefix timeout --kill-after=30 "$limit" "$loader" "$(basename "$exe")" "$@"
+    WINEPREFIX=$prefix timeout --kill-after=30 "$limit" "$loader" "$(basename "$exe")" "$@" &
+    runner=$!
+    watcher=""
+    if [ "${ZENQO_UNIT_EMULATED:-}" = 1 ]; then
+        watch_stall "$runner" &
+        watcher=$!
+    fi
+    wait "$runner"
     rc=$?
-    if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
+    [ -z "$watcher" ] || kill "$watcher" 2>/dev/null
+    if [ $rc -eq 124 ]; then
         echo "run_unit.sh: $(basename "$exe") did not end within $limit s and was stopped" >&2
     fi
     WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null
