@@ -2,7 +2,7 @@
 
 #include <userenv.h>
 
-#include "remover/safe_delete/safe_delete.hpp"
+#include "remover/common/paths.hpp"
 #include "replay/exception.hpp"
 #include "replay/handle.hpp"
 #include "replay/registry2/key.hpp"

@@ -7,6 +7,7 @@
 #include "remover/processes/processes.hpp"
 #include "remover/safe_delete/internal.hpp"
 #include "remover/safe_delete/safe_delete.hpp"
+#include "replay/account.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 
@@ -18,17 +19,6 @@ namespace {
 // in an access list set through a handle are not mapped by every system.
 ACCESS_MASK full_control(SE_OBJECT_TYPE type) {
     return type == SE_REGISTRY_KEY ? KEY_ALL_ACCESS : FILE_ALL_ACCESS;
-}
-
-// A SID of the NT authority with one or two subauthorities (Windows 2000
-// has no CreateWellKnownSid); no SID when it cannot be made.
-replay::sid_handle nt_sid(DWORD first, DWORD second, BYTE count) {
-    SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-    replay::sid_handle sid;
-    if (AllocateAndInitializeSid(&nt_authority, count, first, second, 0, 0, 0, 0, 0, 0, sid.put())) return sid;
-    // Nothing was allocated, whatever the call left in the SID.
-    static_cast<void>(sid.release());
-    return {};
 }
 
 // An access list granting each of the accounts full control, nothing else.
@@ -52,8 +42,8 @@ DWORD take_over(const object_opener& open, SE_OBJECT_TYPE type, const std::wstri
     const privilege_scope restore("SeRestorePrivilege");
     const privilege_scope backup("SeBackupPrivilege");
 
-    const replay::sid_handle administrators = nt_sid(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 2);
-    const replay::sid_handle system = nt_sid(SECURITY_LOCAL_SYSTEM_RID, 0, 1);
+    const replay::sid_handle administrators = replay::administrators_sid();
+    const replay::sid_handle system = replay::nt_authority_sid(SECURITY_LOCAL_SYSTEM_RID, 0, 1);
     std::vector<BYTE> list;
     if (administrators.get() == nullptr || system.get() == nullptr ||
         !full_control_list(type, administrators.get(), system.get(), list)) {

@@ -2,6 +2,7 @@
 
 #include "remover/common/headings.hpp"
 #include "replay/format.hpp"
+#include "replay/account.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
 
@@ -40,10 +41,8 @@ int IsRunAsAdministrator(const std::wstring& title) {
         return -1;
     }
 
-    SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-    replay::sid_handle administrators;
-    if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
-                                  0, 0, 0, 0, 0, 0, administrators.put())) {
+    const replay::sid_handle administrators = replay::administrators_sid();
+    if (!administrators) {
         const DWORD error = GetLastError();
         replay::log::error("Function IsRunAsAdministrator - AllocateAndInitializeSid Error %d",
                            static_cast<int>(error));

@@ -35,12 +35,6 @@ constexpr size_t object_name_room = sizeof(OBJECT_NAME_INFORMATION) + 65536;
 
 // Path forms (paths.cpp).
 
-// The extended-length form ("\\?\C:\...", "\\?\UNC\server\...") of a full
-// path: every system call uses it, so that no path is too long for the
-// system. Messages keep showing the path as it was given.
-std::wstring ext(const std::wstring& full);
-// The path as given, from its extended-length form.
-std::wstring plain(const std::wstring& path);
 // The length of the root of a full path: "X:\" or "\\server\share\"; 0 when
 // the path has neither.
 size_t root_length(const std::wstring& full);

@@ -5,23 +5,6 @@
 
 namespace remover::detail {
 
-// The extended-length form ("\\?\C:\...", "\\?\UNC\server\...") of a full
-// path: every call below uses it, so that no path is too long for the system.
-// Messages keep showing the path as it was given.
-std::wstring ext(const std::wstring& full) {
-    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
-    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-    if (full.size() >= 2 && full[1] == L':') return L"\\\\?\\" + full;
-    return full;
-}
-
-// The path as given, from its extended-length form.
-std::wstring plain(const std::wstring& path) {
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + path.substr(7);
-    if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
-    return path;
-}
-
 bool is_dot_entry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
 std::string failure_text(const char* operation, DWORD error, const std::wstring& path) {
@@ -49,23 +32,6 @@ size_t root_length(const std::wstring& full) {
 namespace remover {
 
 using namespace detail;
-
-std::wstring full_path(const std::wstring& path) {
-    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0) return std::wstring();
-    std::wstring full(size, L'\0');
-    size = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-    full.resize(size);
-    const std::wstring extended = ext(full);
-    const DWORD long_size = GetLongPathNameW(extended.c_str(), nullptr, 0);
-    if (long_size > 0) {
-        std::wstring long_form(long_size, L'\0');
-        const DWORD written = GetLongPathNameW(extended.c_str(), long_form.data(), long_size);
-        if (written > 0 && written < long_size) full = plain(long_form.substr(0, written));
-    }
-    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
-    return full;
-}
 
 bool path_exists(const std::wstring& path) {
     if (GetFileAttributesW(ext(full_path(path)).c_str()) != INVALID_FILE_ATTRIBUTES) return true;

@@ -87,14 +87,6 @@ const std::vector<std::wstring>& protected_folders() {
 
 }  // namespace
 
-bool is_local_drive_path(const std::wstring& path) {
-    if (!is_drive_letter_path(path)) return false;
-    const std::wstring full = full_path(path);
-    if (!is_drive_letter_path(full)) return false;
-    // A drive letter mapped to a share reaches another computer's disk.
-    return GetDriveTypeW(full.substr(0, 3).c_str()) != DRIVE_REMOTE;
-}
-
 bool is_protected_folder(const std::string& path, folder_source source) {
     const std::wstring wide = from_ansi(path);
     // A folder read from the registry only as a local drive-letter path: a

@@ -47,15 +47,12 @@
 #include <string>
 #include <vector>
 
+#include "remover/common/paths.hpp"
 #include "replay/exception.hpp"
 
 namespace remover {
 
 REPLAY_DECLARE_EXCEPTION(filesystem_error, replay::exception, "filesystem");
-
-// The absolute form of a path with long names and without trailing
-// backslashes (a drive root keeps its own); empty when it has none.
-std::wstring full_path(const std::wstring& path);
 
 // Where a folder's path comes from: read from the registry (the installation
 // folder, a key's name, anything a key says), or built from a folder that the
@@ -66,12 +63,6 @@ enum class folder_source { registry, system };
 // True when a tree removal must not take the folder. The path is in the ANSI
 // code page; raises unicode errors for a path that code page cannot decode.
 bool is_protected_folder(const std::string& path, folder_source source = folder_source::registry);
-
-// Whether a path is a local drive-letter path ("X:\..." on a drive that is
-// no network drive). Folders taken from the registry are used only in this
-// form: a share ("\\localhost\C$\...") or device path ("\\?\UNC\...",
-// "\\.\...") can name any disk, the system's own included, another way.
-bool is_local_drive_path(const std::wstring& path);
 
 // Whether a path exists; a missing path or folder is no error. Raises
 // filesystem_error "<operation>: <system text>: "<path>"" for other failures.

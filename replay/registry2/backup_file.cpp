@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 
+#include "replay/account.hpp"
 #include "replay/exception.hpp"
 #include "replay/unicode/unicode.hpp"
 
@@ -17,12 +18,8 @@ constexpr wchar_t incomplete_suffix[] = L".incomplete";
 
 // Whether the process token is a member of Administrators (an elevated run).
 bool is_elevated() {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    sid_handle administrators;
-    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  administrators.put())) {
-        return false;
-    }
+    const sid_handle administrators = administrators_sid();
+    if (!administrators) return false;
     BOOL member = FALSE;
     if (!CheckTokenMembership(/*token=*/nullptr, administrators.get(), &member)) member = FALSE;
     return member != FALSE;
