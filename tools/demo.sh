@@ -9,7 +9,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
-"$root/tools/build.sh" --target demo
 
 prefix="$root/build/demo/prefix"
 # Ends the prefix's wineserver and with it every program started in it
@@ -22,8 +21,20 @@ end_prefix() {
     if [ -n "$sink_pid" ]; then kill "$sink_pid" 2>/dev/null || true; wait "$sink_pid" 2>/dev/null || true; fi
 }
 trap end_prefix EXIT
-echo "demo: booting a fresh Wine prefix in $prefix"
-"$root/tests/wine/prefix.sh" create "$prefix"
+# Wine boots while the programs build: the boot runs mostly in one process
+# (its 32-bit half through qemu where the kernel cannot run 32-bit code).
+echo "demo: booting a fresh Wine prefix in $prefix, beside the build"
+mkdir -p "$root/build/demo"
+"$root/tests/wine/prefix.sh" create "$prefix" > "$root/build/demo/boot.log" 2>&1 &
+boot=$!
+if ! "$root/tools/build.sh" --target demo; then
+    wait "$boot" || true
+    exit 1
+fi
+if ! wait "$boot"; then
+    cat "$root/build/demo/boot.log" >&2
+    exit 1
+fi
 
 echo "demo: planting Zentrivo 2.1.5 with its keys, folders, shortcuts and VirtualStore copies,"
 echo "      two of its programs running, registered in the maker's shared suite (service running)"
