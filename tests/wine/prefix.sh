@@ -21,6 +21,7 @@ set -euo pipefail
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
+. "$(dirname "$0")/emulator_env.sh"
 
 # Below drive_c/windows: the folders whose files clones share.
 SHARED=(system32 syswow64 winsxs)

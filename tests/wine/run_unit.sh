@@ -20,6 +20,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 # Wine takes the ANSI code page from the locale: 1252 under C.UTF-8.
 locale=${ZENQO_UNIT_LOCALE:-C.UTF-8}
 export WINEDEBUG=-all LANG=$locale LC_ALL=$locale
+. "$here/emulator_env.sh"
 
 # Where the kernel cannot run 32-bit code, setup.sh hands Wine's 32-bit
 # loader to qemu. Threads that contend on a mutex, waits on other 32-bit

@@ -63,8 +63,18 @@ class Config:
         return self.helper_dir / name
 
 
+def emulator_settings() -> dict:
+    """tests/wine/emulator.env: qemu's settings for 32-bit programs."""
+    settings = {}
+    for line in (REPO_ROOT / "tests" / "wine" / "emulator.env").read_text().splitlines():
+        name, sep, value = line.partition("=")
+        if sep and not name.startswith("#"):
+            settings[name.strip()] = value.strip()
+    return settings
+
+
 def wine_env(prefix_dir: Path) -> dict:
-    env = dict(os.environ)
+    env = {**emulator_settings(), **os.environ}
     for name in ("DISPLAY", "WAYLAND_DISPLAY", "WINELOADER", "WINESERVER", "WINEDLLOVERRIDES"):
         env.pop(name, None)
     env.update(WINEPREFIX=str(prefix_dir), WINEARCH="win64", WINEDEBUG="-all",
