@@ -4,12 +4,14 @@
 
 #include <vector>
 
+#include "remover/common/paths.hpp"
 #include "remover/processes/processes.hpp"
-#include "remover/safe_delete/internal.hpp"
 #include "remover/safe_delete/safe_delete.hpp"
 #include "replay/account.hpp"
+#include "replay/files/links.hpp"
 #include "replay/handle.hpp"
 #include "replay/log/log.hpp"
+#include "replay/unicode/names.hpp"
 
 namespace remover {
 
@@ -89,19 +91,37 @@ DWORD take_over_key(HKEY parent, const std::wstring& name, REGSAM view, const st
 
 DWORD take_over_file(const std::wstring& path) {
     DWORD error = 0;
-    const link_state state = check_links(path, &error);
+    std::wstring resolved;
+    const link_state state = check_links(path, &error, &resolved);
     if (state == link_state::unknown) return error;
     if (state == link_state::link) return ERROR_CANT_RESOLVE_FILENAME;
+    const tree_removal_seams& seams = test_seams();
+    if (seams.entry_checked != nullptr) seams.entry_checked(path, seams.context);
     const std::wstring extended = detail::ext(path);
-    const object_opener open = [&extended](ACCESS_MASK access, DWORD& failure) -> object_handle {
-        const HANDLE opened = CreateFileW(extended.c_str(), access, detail::share_all, /*security=*/nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+    const object_opener open = [&extended, &resolved](ACCESS_MASK access, DWORD& failure) -> object_handle {
+        // Attributes are read to confirm on the handle where it leads.
+        const HANDLE opened = CreateFileW(extended.c_str(), access | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          /*security=*/nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                                           /*template=*/nullptr);
         if (opened == INVALID_HANDLE_VALUE) {
             failure = GetLastError();
             return nullptr;
         }
-        return object_handle(opened, [](void* handle) { CloseHandle(handle); });
+        object_handle object(opened, [](void* handle) { CloseHandle(handle); });
+        // The path was checked before it was opened: a folder on it replaced
+        // by a link meanwhile, or the file by a second name of another file,
+        // leads the handle to what is not the product's.
+        if (!resolved.empty()) {
+            const auto reached = replay::files::final_path(opened, failure);
+            if (!reached) return nullptr;
+            if (!replay::unicode::same_name(*reached, resolved) || replay::files::is_reparse_or_linked(opened)) {
+                failure = ERROR_CANT_RESOLVE_FILENAME;
+                return nullptr;
+            }
+        }
+        return object;
     };
     return take_over(open, SE_FILE_OBJECT, path);
 }

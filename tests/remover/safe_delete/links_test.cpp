@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "remover/files/files.hpp"
+#include "remover/files/take_over.hpp"
 #include "remover/safe_delete/safe_delete.hpp"
 #include "replay/system_function.hpp"
 #include "support/file_test.hpp"
@@ -164,6 +165,37 @@ TEST_F(TreeLinks, AFolderReplacedByALinkAfterItsCheckIsNotFollowed) {
         ASSERT_TRUE(run_shell("rm -f " + shell_path(sub), [&] { return !present(sub); }));
         EXPECT_GT(remover::remove_tree(tree), 0u);
     }
+}
+
+// The same swap between the take-over's check of a path and its open: the
+// file behind the link is not the product's and is neither taken over nor
+// said to be; the product's own file is, once the link is gone.
+TEST_F(TreeLinks, AFolderReplacedByALinkAfterTheTakeOversCheckIsNotFollowed) {
+    build_tree();
+    const std::string sub = tree + "\\sub", file = sub + "\\a.dat";
+    const std::wstring wide(file.begin(), file.end());
+    struct swap {
+        std::string sub, script;
+        bool planted = false;
+    } state{sub, "mv -T " + shell_path(sub) + " " + shell_path(sub + ".moved") + " && ln -s -T " +
+                     shell_path(victim) + " " + shell_path(sub)};
+    remover::test_seams().context = &state;
+    remover::test_seams().entry_checked = [](const std::wstring&, void* context) {
+        auto& swap = *static_cast<struct swap*>(context);
+        if (!swap.planted) swap.planted = run_shell(swap.script, [&] { return is_folder_link(swap.sub); });
+    };
+    EXPECT_EQ(remover::take_over_file(wide), static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME));
+    remover::test_seams() = remover::tree_removal_seams();
+    EXPECT_TRUE(state.planted);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{});
+    expect_victim_intact();
+
+    ASSERT_TRUE(run_shell("rm -f " + shell_path(sub) + " && mv -T " + shell_path(sub + ".moved") + " " +
+                              shell_path(sub),
+                          [&] { return !is_folder_link(sub) && present(file); }));
+    EXPECT_EQ(remover::take_over_file(wide), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Taken over: '" + file +
+                                                    "' (its access list refused the administrators)"});
 }
 
 // A folder on the way to a path is a link to another folder (a user replaced
