@@ -66,13 +66,19 @@ run_dir="$prefix/drive_c/unit"
 mkdir -p "$run_dir"
 cp "$exe" ${helpers[@]+"${helpers[@]}"} "$run_dir/" || exit 1
 cd "$run_dir"
-# Under the emulator a run that hangs or dies by a signal is the emulator's
-# fault (a test that fails exits with 1): it is run again, at most twice,
-# each time within a shorter limit.
+# Under the emulator a run that hangs, dies by a signal or ends before its
+# last test is the emulator's fault: it is run again, at most twice, each
+# time within a shorter limit. A test that fails exits with 1 once every
+# test has run, which GoogleTest's report shows: only a finished run writes
+# it. (Wine itself ends a crashed program with 1 when its own debugger
+# cannot start.)
 attempts=1
+report=""
 if [ "${ZENQO_UNIT_EMULATED:-}" = 1 ]; then
     attempts=3
     limit=${ZENQO_UNIT_EMULATED_LIMIT:-300}
+    report=run-report.xml
+    set -- "$@" "--gtest_output=xml:$report"
 fi
 # Under the emulator a hung run waits for the wineserver's reply for good
 # and spends no more processor time; the suites that run there never wait
@@ -95,6 +101,7 @@ watch_stall() {  # $1: the timeout process whose child is the test program
     done
 }
 for attempt in $(seq "$attempts"); do
+    [ -z "$report" ] || rm -f "$report"
     WINEPREFIX=$prefix timeout --kill-after=30 "$limit" "$loader" "$(basename "$exe")" "$@" &
     runner=$!
     watcher=""
@@ -109,7 +116,12 @@ for attempt in $(seq "$attempts"); do
         echo "run_unit.sh: $(basename "$exe") did not end within $limit s and was stopped" >&2
     fi
     WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null
-    if [ $rc -le 1 ] || [ "$attempt" -eq "$attempts" ]; then break; fi
+    if [ $rc -eq 1 ] && [ -n "$report" ] && [ ! -s "$report" ]; then
+        echo "run_unit.sh: $(basename "$exe") ended before its last test" >&2
+    elif [ $rc -le 1 ]; then
+        break
+    fi
+    [ "$attempt" -lt "$attempts" ] || break
     echo "run_unit.sh: the emulated run ended with $rc; running it again (attempt $((attempt + 1)) of $attempts)" >&2
 done
 exit $rc
