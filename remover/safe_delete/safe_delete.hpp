@@ -126,10 +126,12 @@ DWORD delete_file_safely(const std::string& path);
 // for a link, else the Windows error of RemoveDirectory.
 DWORD remove_empty_folder_safely(const std::string& path);
 
-// What tests change in a tree removal; the program leaves it as it is.
+// What tests change in a tree removal and a file's take-over; the program
+// leaves it as it is.
 struct tree_removal_seams {
     // Called with the full path of each entry once it is checked (and, where
-    // the system allows it, held open), before it is entered or deleted.
+    // the system allows it, held open), before it is entered, deleted or
+    // taken over.
     void (*entry_checked)(const std::wstring& path, void* context) = nullptr;
     void* context = nullptr;
     // Check and delete by path, as on systems without handle-based checks.

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import functools
 import os
 import subprocess
 from dataclasses import dataclass
@@ -63,8 +64,10 @@ class Config:
         return self.helper_dir / name
 
 
+@functools.lru_cache(maxsize=None)
 def emulator_settings() -> dict:
-    """tests/wine/emulator.env: qemu's settings for 32-bit programs."""
+    """tests/wine/emulator.env: qemu's settings for 32-bit programs, read
+    once (every program start takes them)."""
     settings = {}
     for line in (REPO_ROOT / "tests" / "wine" / "emulator.env").read_text().splitlines():
         name, sep, value = line.partition("=")
